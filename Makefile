@@ -1,0 +1,55 @@
+# The one entry point: `make run` and `make test` do all the set-up on Debian 12.
+BUILD      ?= build
+BUILD_TYPE ?= RelWithDebInfo
+JOBS       ?= $(shell nproc)
+# Test folders the TSan run covers (a ctest -R pattern).
+TSAN_TESTS ?= ^(engine|resolve|dns)\.
+ASAN_TESTS ?= .
+FUZZ_SECONDS ?= 600
+FUZZ_TARGET  ?= dns_reply_fuzzer
+
+CMAKE_FLAGS = -G Ninja -Wno-dev
+
+.PHONY: all build bootstrap run test test-asan test-tsan bench fuzz fuzz-smoke clean
+
+all: build
+
+bootstrap:
+	@bash scripts/bootstrap.sh
+
+build: bootstrap
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	./$(BUILD)/veltrask
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+test-asan: bootstrap
+	cmake -S . -B build-asan $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug -DVELTRASK_SANITIZE=address,undefined -DVELTRASK_BENCH=OFF
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS) -R '$(ASAN_TESTS)'
+
+test-tsan: bootstrap
+	cmake -S . -B build-tsan $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug -DVELTRASK_SANITIZE=thread -DVELTRASK_BENCH=OFF
+	cmake --build build-tsan -j $(JOBS) --target threaded_tests
+	cd build-tsan && QT_QPA_PLATFORM=offscreen TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp" \
+	  ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
+
+bench: build
+	@for b in $(BUILD)/*_bench; do echo "== $$b"; $$b || exit 1; done
+
+fuzz: bootstrap
+	cmake -S . -B build-fuzz $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
+	  -DVELTRASK_FUZZ=ON -DVELTRASK_TESTS=OFF -DVELTRASK_BENCH=OFF
+	cmake --build build-fuzz -j $(JOBS) --target $(FUZZ_TARGET)
+	bash scripts/run_fuzz.sh build-fuzz/$(FUZZ_TARGET) $(FUZZ_SECONDS)
+
+fuzz-smoke:
+	$(MAKE) fuzz FUZZ_SECONDS=60
+
+clean:
+	rm -rf build build-asan build-tsan build-fuzz
