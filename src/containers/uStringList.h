@@ -17,6 +17,15 @@ enum class TDuplicates { dupIgnore, dupAccept, dupError };
 // The platform's ordinary string list: ordered lines, each with an optional
 // object that the list never frees. Comparisons ignore letter case unless
 // CaseSensitive is set. The steps a derived list replaces are virtual.
+//
+// Sorted lists keep their order: Insert, InsertObject, Put, Exchange and Move
+// raise "Operation not allowed on sorted list" there; Add places the line by
+// binary search and applies Duplicates (dupIgnore returns the existing index,
+// dupError raises "String list does not allow duplicates").
+//
+// Notification: every change calls Changing before and Changed after it.
+// They raise OnChanging/OnChange only while no update is open; BeginUpdate
+// from 0 raises OnChanging once and EndUpdate back to 0 raises OnChange once.
 class TStringList : public TObject {
 public:
     TStringList();
@@ -34,6 +43,7 @@ public:
     virtual void Delete(int Index);
     virtual void Clear();
     void Exchange(int Index1, int Index2);
+    // Moves a line with its object; the object is never detached on the way.
     void Move(int CurIndex, int NewIndex);
 
     QString Get(int Index) const;          // Strings[i] read
@@ -59,6 +69,8 @@ public:
     void SetValues(const QString& Name, const QString& Value);
     // Text after the first separator of line Index; "" for a line without one.
     QString ValueFromIndex(int Index) const;
+    // Replaces the value of line Index (a line without a separator becomes its
+    // name); an empty value deletes the line.
     void SetValueFromIndex(int Index, const QString& Value);
 
     QChar NameValueSeparator() const { return FNameValueSeparator; }
@@ -70,6 +82,7 @@ public:
     void SetSorted(bool Value);
     TDuplicates Duplicates() const { return FDuplicates; }
     void SetDuplicates(TDuplicates Value) { FDuplicates = Value; }
+    // Sorts the lines (stable); does not remove duplicates.
     void Sort();
     // Sorted search: true and the index of an equal line, or false and the insert position.
     bool Find(const QString& S, int& Index) const;
@@ -81,6 +94,8 @@ public:
 
     void AddStrings(const TStringList& Strings);
     void AddStrings(const QStringList& Strings);
+    // Replaces the lines and objects by Source's and takes its separator;
+    // this list keeps its own CaseSensitive, Sorted and Duplicates.
     void Assign(const TStringList& Source);
     QStringList ToQStringList() const;
 
@@ -90,6 +105,8 @@ public:
     void LoadFromFile(const QString& FileName,
                       QStringConverter::Encoding DefaultEncoding = QStringConverter::Utf8);
     // Writes Text in Encoding, with a byte-order mark when WriteBOM is set.
+    // The text goes to a temporary file beside the target that then replaces
+    // it, so a failed write leaves the old file untouched; errors raise EFileError.
     void SaveToFile(const QString& FileName, QStringConverter::Encoding Encoding = QStringConverter::Utf8,
                     bool WriteBOM = false) const;
 
@@ -108,7 +125,9 @@ protected:
     virtual void InsertItem(int Index, const QString& S, TObject* AObject);
     virtual void Changing();
     virtual void Changed();
+    // Raises EStringListError "List index out of bounds (%d)" unless 0 <= Index < Count.
     void CheckIndex(int Index) const;
+    void CheckNotSorted() const;
 
     struct TStringItem {
         QString FString;
