@@ -1,0 +1,23 @@
+#pragma once
+
+#include <functional>
+
+// Worker threads reach controls only through the main thread. RunInMainThread
+// runs AProc there and waits until it has run; on the main thread itself (or
+// when no Qt application exists) it runs at once. An exception raised by AProc
+// is re-raised in the caller.
+//
+// The main thread serves these hand-offs whenever it processes events. A main
+// thread that must wait for workers has to wait through WaitServing (or an
+// event loop), never by blocking, or a worker waiting on it would deadlock.
+void RunInMainThread(const std::function<void()>& AProc);
+
+// True on the thread of the Qt application (or when there is none).
+bool IsMainThread();
+
+// Runs every hand-off waiting for the main thread. Main thread only.
+void ServeHandOffs();
+
+// Main thread: processes events and hand-offs until ADone gives true or
+// ATimeoutMSec has passed (negative: no limit). Returns ADone's last answer.
+bool WaitServing(const std::function<bool()>& ADone, int ATimeoutMSec = -1);
