@@ -1,0 +1,109 @@
+#pragma once
+
+#include "resolve/dns/IdDNSRecords.h"
+#include "resolve/dns/IdExceptions.h"
+
+#include <QByteArray>
+#include <QString>
+
+enum TIdIPVersion { Id_IPv4 = 0, Id_IPv6 = 1 };
+
+// The six header fields of a DNS message, in host order.
+class TDNSHeader {
+public:
+    quint16 ID = 0;
+    quint16 BitCode = 0;    // the flags word
+    quint16 QDCount = 0;
+    quint16 ANCount = 0;
+    quint16 NSCount = 0;
+    quint16 ARCount = 0;
+
+    int RCode() const { return BitCode & 0x0F; }
+    bool TC() const { return (BitCode & 0x0200) != 0; }
+    void ClearByteCode() { BitCode = 0; }
+    // The 12 header bytes in network order.
+    QByteArray GenerateBinaryHeader() const;
+    // Reads the 12 header bytes of AMessage; a shorter message leaves the fields unchanged.
+    void ParseQuery(const QByteArray& AMessage);
+};
+
+// Sends one DNS question over UDP to one server, waits for one reply, checks it
+// and decodes its records into QueryResult. One instance per thread.
+//
+//   TIdDNSResolver R;
+//   R.SetIPVersion(Id_IPv4);
+//   R.SetQueryType({qtA});
+//   R.SetHost("127.0.0.1:5353");         // ":<port>" overrides Port for this text
+//   R.SetWaitingTime(2000);
+//   R.QueryResult().Clear();
+//   R.Resolve("www.example.com");        // raises EIdException descendants
+//   for (int I = 0; I < R.QueryResult().Count(); ++I)
+//       if (R.QueryResult().GetItem(I)->RecType() == qtA)
+//           use(static_cast<TARecord*>(R.QueryResult().GetItem(I))->IPAddress());
+class TIdDNSResolver {
+public:
+    TIdDNSResolver();
+    ~TIdDNSResolver();
+    TIdDNSResolver(const TIdDNSResolver&) = delete;
+    TIdDNSResolver& operator=(const TIdDNSResolver&) = delete;
+
+    // Settings.
+    const QString& Host() const { return FHost; }
+    void SetHost(const QString& AValue) { FHost = AValue; }
+    quint16 Port() const { return FPort; }
+    void SetPort(quint16 AValue) { FPort = AValue; }
+    TIdIPVersion IPVersion() const { return FIPVersion; }
+    void SetIPVersion(TIdIPVersion AValue) { FIPVersion = AValue; }
+    TQueryType QueryType() const { return FQueryType; }
+    void SetQueryType(const TQueryType& AValue) { FQueryType = AValue; }
+    int WaitingTime() const { return FWaitingTime; }
+    void SetWaitingTime(int AValue) { FWaitingTime = AValue; }
+    bool AllowRecursiveQueries() const { return FAllowRecursiveQueries; }
+    void SetAllowRecursiveQueries(bool AValue) { FAllowRecursiveQueries = AValue; }
+
+    // State of the last lookup.
+    TQueryResult& QueryResult() { return FQueryResult; }
+    const TQueryResult& QueryResult() const { return FQueryResult; }
+    TDNSHeader& DNSHeader() { return FDNSHeader; }
+    const QByteArray& InternalQuery() const { return FInternalQuery; }
+    const QByteArray& PlainTextResult() const { return FPlainTextResult; }
+
+    // One lookup. ASOARR serves zone transfers only and is ignored; AQClass is
+    // the question class (1 = IN).
+    void Resolve(const QString& ADomain, TResultRecord* ASOARR = nullptr, quint16 AQClass = 1);
+
+    void ClearInternalQuery() { FInternalQuery.clear(); }
+    void CreateQuery(const QString& ADomain, TResultRecord* ASOARR, quint16 AQueryClass);
+    // Validates a reply to the query in DNSHeader and decodes it.
+    void FillResult(const QByteArray& AResult);
+    void ParseAnswers(const QByteArray& AResult);
+
+    // Everything Resolve does once a datagram has arrived, without a socket:
+    // takes AReply as the reply to a query with identifier AQueryId.
+    void ProcessReply(const QByteArray& AReply, quint16 AQueryId);
+
+    // The name as the question carries it: length-prefixed parts and a 0 byte.
+    static QByteArray EncodeName(const QString& ADomain);
+
+private:
+    struct TServer {
+        quint32 Address;   // host order
+        quint16 Port;
+    };
+    TServer ResolveServer() const;
+    QByteArray Exchange(const TServer& AServer);
+    void AfterReceive();
+
+    QString FHost;
+    quint16 FPort = 53;
+    TIdIPVersion FIPVersion = Id_IPv4;
+    TQueryType FQueryType;
+    int FWaitingTime = 5000;
+    bool FAllowRecursiveQueries = true;
+
+    TQueryResult FQueryResult;
+    TDNSHeader FDNSHeader;
+    QByteArray FInternalQuery;
+    QByteArray FPlainTextResult;
+    int FDecodedCount = 0;   // records added from the reply being handled
+};
