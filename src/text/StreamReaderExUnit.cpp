@@ -1,0 +1,334 @@
+#include "text/StreamReaderExUnit.h"
+
+#include <QFile>
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr int MinBufferSize = 128;
+constexpr char16_t LF = u'\n';
+constexpr char16_t CR = u'\r';
+
+}  // namespace
+
+TStreamReaderEx::TStreamReaderEx(QIODevice* Stream, TEncoding* Encoding, bool DetectBOM, int BufferSize) {
+    Init(Stream, Encoding, DetectBOM, BufferSize);
+}
+
+TStreamReaderEx::TStreamReaderEx(QIODevice* Stream) {
+    Init(Stream, TEncoding::UTF8(), true, 1024);
+}
+
+TStreamReaderEx::TStreamReaderEx(QIODevice* Stream, bool DetectBOM) {
+    Init(Stream, TEncoding::UTF8(), DetectBOM, 1024);
+}
+
+TStreamReaderEx::TStreamReaderEx(const QString& Filename, TEncoding* Encoding, bool DetectBOM, int BufferSize) {
+    QIODevice* File = OpenFile(Filename);
+    try {
+        Init(File, Encoding, DetectBOM, BufferSize);
+    } catch (...) {
+        delete File;
+        throw;
+    }
+    FOwnsStream = true;
+}
+
+TStreamReaderEx::TStreamReaderEx(const QString& Filename) : TStreamReaderEx(Filename, TEncoding::UTF8(), true) {}
+
+TStreamReaderEx::TStreamReaderEx(const QString& Filename, bool DetectBOM)
+    : TStreamReaderEx(Filename, TEncoding::UTF8(), DetectBOM) {}
+
+TStreamReaderEx::~TStreamReaderEx() {
+    Close();
+}
+
+void TStreamReaderEx::Init(QIODevice* Stream, TEncoding* Encoding, bool DetectBOM, int BufferSize) {
+    if (Stream == nullptr)
+        throw EArgumentNilException(QStringLiteral("Parameter %1 cannot be nil").arg(QStringLiteral("Stream")));
+    if (Encoding == nullptr)
+        throw EArgumentNilException(QStringLiteral("Parameter %1 cannot be nil").arg(QStringLiteral("Encoding")));
+    FBufferedData = std::make_unique<TStringBuilderEx>();
+    FBufferedStartIndex = 0;
+    FBufferSize = std::max(BufferSize, MinBufferSize);
+    FDetectBOM = DetectBOM;
+    FEncoding = Encoding;
+    FNoDataInStream = false;
+    FOwnsStream = false;
+    FSkipPreamble = !DetectBOM;
+    FStream = Stream;
+    FTruncLineLength = 65535;
+    FSkipLineNullChars = true;
+}
+
+QIODevice* TStreamReaderEx::OpenFile(const QString& Filename) {
+    auto* File = new QFile(Filename);
+    if (!File->open(QIODevice::ReadOnly)) {
+        const QString Reason = File->errorString();
+        delete File;
+        throw EFileError(QStringLiteral("Cannot open file \"%1\". %2").arg(Filename, Reason));
+    }
+    return File;
+}
+
+void TStreamReaderEx::Close() {
+    if (FOwnsStream && FStream != nullptr) {
+        FStream->close();
+        delete FStream;
+    }
+    FStream = nullptr;
+    FBufferedData.reset();
+    FBufferedStartIndex = 0;
+    FCarryBytes.clear();
+}
+
+void TStreamReaderEx::DiscardBufferedData() {
+    if (FBufferedData)
+        FBufferedData->Clear();
+    FBufferedStartIndex = 0;
+    FNoDataInStream = false;
+    FCarryBytes.clear();
+}
+
+qsizetype TStreamReaderEx::DetectEncoding(const char* Bytes, qsizetype Count) {
+    FDetectBOM = false;
+    const auto StartsWith = [&](const char* Mark, qsizetype Len) {
+        return Count >= Len && std::memcmp(Bytes, Mark, size_t(Len)) == 0;
+    };
+    if (StartsWith("\xEF\xBB\xBF", 3)) {
+        FEncoding = TEncoding::UTF8();
+        return 3;
+    }
+    if (StartsWith("\xFF\xFE", 2)) {
+        FEncoding = TEncoding::Unicode();
+        return 2;
+    }
+    if (StartsWith("\xFE\xFF", 2)) {
+        FEncoding = TEncoding::BigEndianUnicode();
+        return 2;
+    }
+    // Without a mark the text is taken as UTF-8, unless the caller chose the
+    // system code page on purpose.
+    if (dynamic_cast<TANSIEncoding*>(FEncoding) == nullptr)
+        FEncoding = TEncoding::UTF8();
+    return 0;
+}
+
+qsizetype TStreamReaderEx::SkipEncodingPreamble(const char* Bytes, qsizetype Count) {
+    FSkipPreamble = false;
+    const QByteArray Preamble = FEncoding->GetPreamble();
+    if (!Preamble.isEmpty() && Count >= Preamble.size() &&
+        std::memcmp(Bytes, Preamble.constData(), size_t(Preamble.size())) == 0)
+        return Preamble.size();
+    return 0;
+}
+
+int TStreamReaderEx::FillBuffer(bool Compact) {
+    const qsizetype Carry = FCarryBytes.size();
+    if (FBytes.size() < Carry + FBufferSize + 4)
+        FBytes.resize(Carry + FBufferSize + 4);
+    char* Bytes = FBytes.data();
+    if (Carry > 0)
+        std::memcpy(Bytes, FCarryBytes.constData(), size_t(Carry));
+    FCarryBytes.clear();
+
+    const qint64 Got = FStream->read(Bytes + Carry, FBufferSize);
+    if (Got < 0) {
+        FNoDataInStream = true;
+        throw EFileError(QStringLiteral("Stream read error. %1").arg(FStream->errorString()));
+    }
+    FNoDataInStream = Got < FBufferSize;
+    qsizetype Len = Carry + Got;
+
+    qsizetype Skip = 0;
+    if (FDetectBOM)
+        Skip = DetectEncoding(Bytes, Len);
+    else if (FSkipPreamble)
+        Skip = SkipEncodingPreamble(Bytes, Len);
+
+    // A character cut by the block end: fetch its remaining bytes one by one
+    // so that it decodes whole.
+    const qsizetype Limit = FEncoding->GetMaxByteCount(1);
+    qsizetype Extra = 0;
+    bool StreamDry = false;
+    qsizetype Cut = FEncoding->CutTailLength(Bytes + Skip, Len - Skip);
+    while (Cut > 0 && Extra < Limit) {
+        if (Len >= FBytes.size()) {
+            FBytes.resize(Len + 4);
+            Bytes = FBytes.data();
+        }
+        if (FStream->read(Bytes + Len, 1) != 1) {
+            StreamDry = true;
+            break;
+        }
+        ++Len;
+        ++Extra;
+        Cut = FEncoding->CutTailLength(Bytes + Skip, Len - Skip);
+    }
+    // Still unfinished after the read-ahead (a run of broken sequences just
+    // before it): keep the start for the next block rather than split it.
+    qsizetype DecodeEnd = Len;
+    if (Cut > 0 && !StreamDry && !FNoDataInStream) {
+        DecodeEnd = Len - Cut;
+        FCarryBytes = QByteArray(Bytes + DecodeEnd, Cut);
+    }
+
+    const qsizetype DecodeCount = DecodeEnd - Skip;
+    const QString S = FEncoding->GetString(Bytes + Skip, DecodeCount);
+    if (S.isEmpty() && DecodeCount > 0) {
+        // A strict encoding rejected the block; dropping it silently would lose text.
+        FNoDataInStream = true;
+        throw EEncodingError(
+            QStringLiteral("Invalid %1 byte sequence in the input stream").arg(FEncoding->EncodingName()));
+    }
+
+    int Removed = 0;
+    if (Compact && FBufferedStartIndex > 0) {
+        Removed = FBufferedStartIndex;
+        FBufferedData->Remove(0, FBufferedStartIndex);
+        FBufferedStartIndex = 0;
+    }
+    FBufferedData->Append(S);
+    return Removed;
+}
+
+bool TStreamReaderEx::EndOfStream() {
+    if (!FBufferedData || FStream == nullptr)
+        return true;
+    if (!FNoDataInStream && FBufferedStartIndex >= FBufferedData->Length())
+        FillBuffer(false);
+    return FNoDataInStream && FBufferedStartIndex >= FBufferedData->Length();
+}
+
+int TStreamReaderEx::FindLineEnd(int& NextStart) {
+    if (!FBufferedData || FStream == nullptr)
+        return -1;
+    int S = FBufferedStartIndex;
+    int N = S;
+    const bool HasLimit = FTruncLineLength > 0;
+    qint64 L = qint64(S) + FTruncLineLength;
+    int P = S;
+    const QChar* D = FBufferedData->Data();
+    int Len = FBufferedData->Length();
+
+    const auto Refill = [&]() {
+        const int Removed = FillBuffer(true);
+        S -= Removed;
+        N -= Removed;
+        P -= Removed;
+        L -= Removed;
+        D = FBufferedData->Data();
+        Len = FBufferedData->Length();
+    };
+
+    for (;;) {
+        if (P + 2 > Len && !FNoDataInStream)
+            Refill();
+        if (P >= Len) {
+            if (FNoDataInStream) {
+                N = P;
+                break;
+            }
+            Refill();
+            if (P >= Len) {
+                N = P;
+                break;
+            }
+        }
+        const char16_t C = D[P].unicode();
+        if (C == LF) {
+            N = P + 1;
+            break;
+        }
+        if (C == CR) {
+            N = (P + 1 < Len && D[P + 1].unicode() == LF) ? P + 2 : P + 1;
+            break;
+        }
+        if (HasLimit && P == L) {
+            N = P;
+            break;
+        }
+        if (P > S && FSkipLineNullChars && ((C == 0) != (D[P - 1].unicode() == 0))) {
+            N = P;
+            break;
+        }
+        ++P;
+    }
+    NextStart = N;
+    return P;
+}
+
+QString TStreamReaderEx::ReadLine() {
+    int Next = 0;
+    const int End = FindLineEnd(Next);
+    if (End < 0)
+        return QString();
+    int Count = End - FBufferedStartIndex;
+    if (FTruncLineLength > 0)
+        Count = std::min(Count, FTruncLineLength);
+    const QString Line = FBufferedData->ToString(FBufferedStartIndex, Count);
+    FBufferedStartIndex = Next;
+    return Line;
+}
+
+void TStreamReaderEx::GotoNextLine() {
+    int Next = 0;
+    if (FindLineEnd(Next) >= 0)
+        FBufferedStartIndex = Next;
+}
+
+int TStreamReaderEx::Peek() {
+    if (!FBufferedData || EndOfStream())
+        return -1;
+    if (FBufferedStartIndex >= FBufferedData->Length())
+        FillBuffer(false);
+    if (FBufferedStartIndex >= FBufferedData->Length())
+        return -1;
+    return FBufferedData->Data()[FBufferedStartIndex].unicode();
+}
+
+int TStreamReaderEx::Read() {
+    if (!FBufferedData || EndOfStream())
+        return -1;
+    if (FBufferedStartIndex >= FBufferedData->Length())
+        FillBuffer(true);
+    if (FBufferedStartIndex >= FBufferedData->Length())
+        return -1;
+    return FBufferedData->Data()[FBufferedStartIndex++].unicode();
+}
+
+int TStreamReaderEx::Read(QList<QChar>& Buffer, int Index, int Count) {
+    if (Index < 0 || Count < 0 || qsizetype(Index) + Count > Buffer.size())
+        throw EArgumentOutOfRangeException(
+            QStringLiteral("Argument out of range: index %1, count %2, buffer of %3").arg(Index).arg(Count).arg(
+                Buffer.size()));
+    if (!FBufferedData || EndOfStream())
+        return -1;
+    bool First = true;
+    while (AvailableChars() < Count && !EndOfStream() && !FNoDataInStream) {
+        FillBuffer(First);
+        First = false;
+    }
+    const int Copied = std::min(Count, AvailableChars());
+    std::copy_n(FBufferedData->Data() + FBufferedStartIndex, Copied, Buffer.begin() + Index);
+    FBufferedStartIndex += Copied;
+    return Copied;
+}
+
+int TStreamReaderEx::ReadBlock(QList<QChar>& Buffer, int Index, int Count) {
+    return Read(Buffer, Index, Count);
+}
+
+QString TStreamReaderEx::ReadToEnd() {
+    if (!FBufferedData || EndOfStream())
+        return QString();
+    bool First = true;
+    while (!FNoDataInStream) {
+        FillBuffer(First);
+        First = false;
+    }
+    const QString Rest = FBufferedData->ToString(FBufferedStartIndex, AvailableChars());
+    FBufferedStartIndex = FBufferedData->Length();
+    return Rest;
+}

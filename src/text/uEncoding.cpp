@@ -1,0 +1,151 @@
+#include "text/uEncoding.h"
+
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+namespace {
+
+// Stateless: every call stands alone. ConvertInitialBom: a U+FEFF at the
+// start is text like any other; preambles are handled by the callers.
+constexpr QStringConverter::Flags ConverterFlags =
+    QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom;
+
+int Utf8SequenceLength(uchar Lead) {
+    if (Lead < 0x80)
+        return 1;
+    if (Lead >= 0xC2 && Lead <= 0xDF)
+        return 2;
+    if (Lead >= 0xE0 && Lead <= 0xEF)
+        return 3;
+    if (Lead >= 0xF0 && Lead <= 0xF4)
+        return 4;
+    return 0;  // continuation byte or a byte that never starts a sequence
+}
+
+}  // namespace
+
+qsizetype Utf8CutTailLength(const char* Bytes, qsizetype Count) {
+    // Walk back over at most three continuation bytes to the byte that should lead them.
+    qsizetype Conts = 0;
+    while (Conts < 3 && Conts < Count && (uchar(Bytes[Count - 1 - Conts]) & 0xC0) == 0x80)
+        ++Conts;
+    if (Conts == Count)
+        return 0;
+    const int Need = Utf8SequenceLength(uchar(Bytes[Count - 1 - Conts]));
+    if (Need > Conts + 1)
+        return Conts + 1;
+    return 0;
+}
+
+qsizetype TEncoding::CutTailLength(const char* Bytes, qsizetype Count) const {
+    // Generic rule: a complete text re-encodes to exactly the bytes it came from.
+    if (Count == 0)
+        return 0;
+    return GetBytes(GetString(Bytes, Count)).size() != Count ? 1 : 0;
+}
+
+TEncoding* TEncoding::UTF8() {
+    static TUTF8Encoding Instance;
+    return &Instance;
+}
+
+TEncoding* TEncoding::Unicode() {
+    static TUnicodeEncoding Instance;
+    return &Instance;
+}
+
+TEncoding* TEncoding::BigEndianUnicode() {
+    static TBigEndianUnicodeEncoding Instance;
+    return &Instance;
+}
+
+TEncoding* TEncoding::Default() {
+    static TANSIEncoding Instance;
+    return &Instance;
+}
+
+bool TEncoding::IsStandardEncoding(const TEncoding* AEncoding) {
+    return AEncoding != nullptr && (AEncoding == UTF8() || AEncoding == Unicode() ||
+                                    AEncoding == BigEndianUnicode() || AEncoding == Default());
+}
+
+// ---------------------------------------------------------------------------
+
+TQtEncoding::TQtEncoding(QStringConverter::Encoding AEncoding, bool AStrict)
+    : FConverterEncoding(AEncoding), FStrict(AStrict) {}
+
+QString TQtEncoding::GetString(const char* Bytes, qsizetype Count) const {
+    if (Count <= 0)
+        return QString();
+    QStringDecoder Decoder(FConverterEncoding, ConverterFlags);
+    QString Result = Decoder.decode(QByteArrayView(Bytes, Count));
+    if (FStrict && Decoder.hasError())
+        return QString();
+    return Result;
+}
+
+QByteArray TQtEncoding::GetBytes(const QChar* Chars, qsizetype Count) const {
+    if (Count <= 0)
+        return QByteArray();
+    QStringEncoder Encoder(FConverterEncoding, ConverterFlags);
+    return Encoder.encode(QStringView(Chars, Count));
+}
+
+// ---------------------------------------------------------------------------
+
+QByteArray TUTF8Encoding::GetPreamble() const {
+    return QByteArray("\xEF\xBB\xBF", 3);
+}
+
+qsizetype TUTF8Encoding::GetMaxByteCount(qsizetype CharCount) const {
+    return (CharCount + 1) * 3;
+}
+
+qsizetype TUTF8Encoding::GetMaxCharCount(qsizetype ByteCount) const {
+    return ByteCount + 1;
+}
+
+qsizetype TUTF8Encoding::CutTailLength(const char* Bytes, qsizetype Count) const {
+    return Utf8CutTailLength(Bytes, Count);
+}
+
+QByteArray TUnicodeEncoding::GetPreamble() const {
+    return QByteArray("\xFF\xFE", 2);
+}
+
+QByteArray TBigEndianUnicodeEncoding::GetPreamble() const {
+    return QByteArray("\xFE\xFF", 2);
+}
+
+qsizetype TUnicodeEncoding::GetMaxByteCount(qsizetype CharCount) const {
+    return (CharCount + 1) * 2;
+}
+
+qsizetype TUnicodeEncoding::GetMaxCharCount(qsizetype ByteCount) const {
+    return ByteCount / 2 + ByteCount % 2 + 1;
+}
+
+qsizetype TUnicodeEncoding::CutTailLength(const char* Bytes, qsizetype Count) const {
+    // An odd byte, or a high surrogate waiting for its low half.
+    const qsizetype Odd = Count % 2;
+    if (Odd != 0)
+        return Count < 3 ? Odd : Odd + (CutTailLength(Bytes, Count - Odd) ? 2 : 0);
+    if (Count < 2)
+        return 0;
+    const uchar B0 = uchar(Bytes[Count - 2]), B1 = uchar(Bytes[Count - 1]);
+    const char16_t Unit = IsBigEndian() ? char16_t(B0 << 8 | B1) : char16_t(B1 << 8 | B0);
+    return QChar::isHighSurrogate(Unit) ? 2 : 0;
+}
+
+qsizetype TANSIEncoding::GetMaxByteCount(qsizetype CharCount) const {
+    return (CharCount + 1) * 3;
+}
+
+qsizetype TANSIEncoding::GetMaxCharCount(qsizetype ByteCount) const {
+    return ByteCount + 1;
+}
+
+qsizetype TANSIEncoding::CutTailLength(const char* Bytes, qsizetype Count) const {
+    // Qt treats the system code page as UTF-8 on Unix.
+    return Utf8CutTailLength(Bytes, Count);
+}
