@@ -78,6 +78,11 @@ protected:
     virtual void ReloadThreadProc(TUtilsThread* AThread);
     virtual void DoReload();
 
+private:
+    void InitHTTPDefaults();
+
+protected:
+
     std::unique_ptr<THTTPProxies> FHTTPProxies;
     std::unique_ptr<TStringList> FHostValues;
     std::mutex FHostValuesCS;

@@ -108,10 +108,10 @@ protected:
     bool FInitFailed = false;
     std::atomic<bool> FCompleted{false};
     std::atomic<int> FServiceThreads{0};
-    bool FDetailedLog = false;
+    std::atomic<bool> FDetailedLog{false};
     QString FLogFileName;
     bool FLogFileAppend = false;
-    bool FLogDateTime = true;
+    std::atomic<bool> FLogDateTime{true};
 
 private:
     std::atomic<int> FLiveThreads{0};

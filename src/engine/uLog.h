@@ -109,6 +109,10 @@ protected:
     void ThreadsViewSelectItem(const TListItem& Item, bool Selected);
 
 private:
+    // Both with FLogCS held.
+    void WriteLogFileLine(const QString& text);
+    void ClearLogFile();
+
     std::unique_ptr<QTimer> FTimer;
     TMemoControl* FLogMemo = nullptr;
     TListViewControl* FThreadsView = nullptr;

@@ -1,0 +1,301 @@
+#include "engine/UtilsUnit.h"
+
+#include "engine/uLog.h"
+#include "engine/uMainThread.h"
+#include "engine/uProgress.h"
+
+#include <cerrno>
+#include <chrono>
+#include <system_error>
+#include <thread>
+
+TUtils::TUtils(TProgress* AProgress, TLog* ALog) : FProgress(AProgress), FLog(ALog) {
+    // A derived job's own defaults are its constructor's business: virtual
+    // calls made here reach this class only.
+    TUtils::InitDefaults();
+}
+
+TUtils::~TUtils() {
+    // Threads still working for this job would outlive it.
+    if (FLiveThreads > 0 && IsMainThread())
+        BreakAndWait();
+    try {
+        TUtils::CloseRun();
+    } catch (...) {
+    }
+}
+
+void TUtils::InitDefaults() {
+    FThreads = 0;
+    FDetailedLog = false;
+    FLogFileName.clear();
+    FLogFileAppend = false;
+    FLogDateTime = true;
+    ResetRun();
+}
+
+void TUtils::ResetRun() {}
+void TUtils::CloseRun() {}
+void TUtils::OpenRun() {}
+
+bool TUtils::Terminated() const {
+    return FProgress->Terminated();
+}
+
+void TUtils::SetTerminated(bool Value) {
+    FProgress->SetTerminated(Value);
+}
+
+// ---------------------------------------------------------------------------
+// Runs
+
+void TUtils::BeforeStart() {
+    {
+        std::lock_guard<std::mutex> L(FInitCS);
+        FInitialized = false;
+        FInitFailed = false;
+    }
+    FCompleted = false;
+    FServiceThreads = 0;
+    FAbandonWaits = false;
+    FAwaitedRun = FProgress->RunNumber() + 1;
+    FProgress->SetStatus(QStringLiteral("Starting..."));
+    FProgress->SetPosition(0);
+    FProgress->SetMax(100);
+    FProgress->SetProcessed(0);
+}
+
+void TUtils::AfterStop() {
+    CloseRun();
+    FProgress->SetStatus(QStringLiteral("Completed."));
+}
+
+void TUtils::StartThreads(const TUtilsThreadMethod& AMethod, const QString& AMethodName) {
+    if (FThreads <= 0) {
+        FProgress->EndProgress();
+        return;
+    }
+    for (int i = 1; i <= FThreads; ++i) {
+        if (Terminated())
+            break;
+        TUtilsThread::Run<TUtilsThread>(this, AMethod, AMethodName, i, false);
+    }
+}
+
+bool TUtils::CheckInitialized() {
+    std::lock_guard<std::mutex> L(FInitCS);
+    if (FInitFailed)
+        return false;
+    if (!FInitialized) {
+        FInitFailed = true;
+        if (!InitializeRun()) {
+            SetTerminated(true);
+            return false;
+        }
+        FInitFailed = false;
+        FInitialized = true;
+    }
+    return true;
+}
+
+bool TUtils::InitializeRun() {
+    ResetRun();
+    Randomize();
+    try {
+        CloseRun();
+    } catch (...) {
+        LogException(std::current_exception());
+        return false;
+    }
+    try {
+        OpenRun();
+    } catch (...) {
+        LogException(std::current_exception());
+        try {
+            CloseRun();
+        } catch (...) {
+            LogException(std::current_exception());
+        }
+        return false;
+    }
+    return true;
+}
+
+void TUtils::WaitForRunStart() {
+    while (FProgress->RunNumber() < FAwaitedRun && !FAbandonWaits)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+bool TUtils::WaitMSec(qint64 AMSec, TDateTime AStart) {
+    if (AMSec == 0)
+        return true;
+    for (;;) {
+        if (MilliSecondsBetween(AStart, NowDateTime()) >= AMSec)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(qMin<qint64>(AMSec, 200)));
+        if (Terminated())
+            break;
+    }
+    return !Terminated();
+}
+
+bool TUtils::WaitSec(qint64 ASec, TDateTime AStart) {
+    return WaitMSec(ASec * 1000, AStart);
+}
+
+bool TUtils::BreakAndWait(int ATimeoutMSec) {
+    if (FLiveThreads > 0) {
+        FAbandonWaits = true;
+        if (IsMainThread())
+            FProgress->BreakClick();
+        else
+            FProgress->SetTerminated(true);
+    }
+    return WaitForThreads(ATimeoutMSec);
+}
+
+bool TUtils::WaitForThreads(int ATimeoutMSec) {
+    return WaitServing([this] { return FLiveThreads == 0; }, ATimeoutMSec);
+}
+
+// ---------------------------------------------------------------------------
+// Thread bookkeeping
+
+void TUtils::DoThreadCreate(TUtilsThread* AThread, bool AServiceThread) {
+    FLog->OnThreadCreate(AThread, AThread->ThreadName(), AThread->ThreadNumber());
+    if (AServiceThread)
+        ++FServiceThreads;
+}
+
+void TUtils::DoThreadExecute(TUtilsThread* AThread) {
+    FLog->OnThreadExecute(AThread);
+}
+
+void TUtils::DoThreadDestroy(TUtilsThread* AThread) {
+    // The count this very unregistration left: of threads ending together
+    // exactly one sees 0 and ends the run.
+    const int Active = FLog->OnThreadDestroy(AThread);
+    if (Active == FServiceThreads)
+        FCompleted = true;
+    if (Active == 0)
+        FProgress->EndProgress();
+}
+
+// ---------------------------------------------------------------------------
+// Logging
+
+void TUtils::Log(const QString& AMsg) {
+    if (FLogDateTime)
+        FLog->LogDT(AMsg);
+    else
+        FLog->Log(AMsg);
+}
+
+void TUtils::Log(const QString& AFormat, const QVariantList& AArgs) {
+    Log(FormatText(AFormat, AArgs));
+}
+
+void TUtils::Log2(const QString& AMsg1, const QString& AMsg2) {
+    if (AMsg2.isEmpty())
+        Log(AMsg1);
+    else if (AMsg1.isEmpty())
+        Log(AMsg2);
+    else
+        Log(AMsg1 + QLatin1Char(' ') + AMsg2);
+}
+
+void TUtils::LogException(std::exception_ptr AExceptObject, const void* AExceptAddr) {
+    FLog->LogException(AExceptObject, AExceptAddr);
+}
+
+QString TUtils::FormatOSError(int Error) {
+    return FormatText(QStringLiteral("System Error.  Code: %d.\r\n%s"),
+                      {Error, QString::fromStdString(std::system_category().message(Error))});
+}
+
+QString TUtils::FormatLastOSError() {
+    return FormatOSError(errno);
+}
+
+void TUtils::LogOSError(int Error) {
+    FLog->Log(QStringLiteral("System Error.  Code: %d.\r\n%s"),
+              {Error, QString::fromStdString(std::system_category().message(Error))});
+}
+
+void TUtils::LogLastOSError() {
+    LogOSError(errno);
+}
+
+QString TUtils::FormatException(std::exception_ptr AExceptObject, const void* AExceptAddr) {
+    QString R = TLog::ExceptionMessage(AExceptObject);
+    if (!R.isEmpty()) {
+        if (!R.endsWith(QLatin1Char('.')) && !R.endsWith(QLatin1Char('\n')))
+            R += QLatin1Char('.');
+    } else {
+        R = TLog::ExceptionDescription(AExceptObject, AExceptAddr);
+    }
+    R.truncate(1023);
+    return R;
+}
+
+void TUtils::SetDetailedLog(bool Value) {
+    if (Value) {
+        if (!FLogFileName.isEmpty())
+            FLog->OpenLogFile(FLogFileName, FLogFileAppend);
+    } else {
+        FLog->CloseLogFile();
+    }
+    FDetailedLog = Value;
+}
+
+// ---------------------------------------------------------------------------
+// TUtilsThread
+
+TUtilsThread::TUtilsThread(TUtils* AUtils, TUtilsThreadMethod AMethod, const QString& AThreadName,
+                           int AThreadNumber, TThreadNotifyEvent AOnTerminate, bool AServiceThread)
+    : FUtils(AUtils), FMethod(std::move(AMethod)), FThreadName(AThreadName), FThreadNumber(AThreadNumber) {
+    Init(std::move(AOnTerminate), AServiceThread);
+}
+
+TUtilsThread::TUtilsThread(TUtils* AUtils, TUtilsThreadMethod AMethod, const QString& AThreadName,
+                           int AThreadNumber, bool AServiceThread)
+    : FUtils(AUtils), FMethod(std::move(AMethod)), FThreadName(AThreadName), FThreadNumber(AThreadNumber) {
+    Init(nullptr, AServiceThread);
+}
+
+void TUtilsThread::Init(TThreadNotifyEvent AOnTerminate, bool AServiceThread) {
+    OnTerminate = std::move(AOnTerminate);
+    FServiceThread = AServiceThread;
+    ++FUtils->FLiveThreads;
+    try {
+        FUtils->DoThreadCreate(this, AServiceThread);
+    } catch (...) {
+        --FUtils->FLiveThreads;
+        throw;
+    }
+}
+
+TUtilsThread::~TUtilsThread() {
+    try {
+        FUtils->DoThreadDestroy(this);
+    } catch (...) {
+        try {
+            FUtils->LogException(std::current_exception());
+        } catch (...) {
+        }
+    }
+    // The last touch of the job: once this is 0 the job may go.
+    --FUtils->FLiveThreads;
+}
+
+void TUtilsThread::Execute() {
+    FUtils->DoThreadExecute(this);
+    if (FServiceThread)
+        FUtils->WaitForRunStart();
+    // The per-thread component runtime the body may need exists only on Windows.
+    FMethod(this);
+}
+
+void TUtilsThread::HandleFatalException(std::exception_ptr AError) {
+    FUtils->LogException(AError);
+}
