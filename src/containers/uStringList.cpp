@@ -340,7 +340,7 @@ void TStringList::Assign(const TStringList& Source) {
     BeginUpdate();
     try {
         Clear();
-        FNameValueSeparator = Source.FNameValueSeparator;
+        SetNameValueSeparator(Source.FNameValueSeparator);
         AddStrings(Source);
     } catch (...) {
         EndUpdate();

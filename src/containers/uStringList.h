@@ -73,11 +73,13 @@ public:
     // name); an empty value deletes the line.
     void SetValueFromIndex(int Index, const QString& Value);
 
+    // Both settings change what a name or an equal line is: virtual so a
+    // list with look-up tables can drop them.
     QChar NameValueSeparator() const { return FNameValueSeparator; }
-    void SetNameValueSeparator(QChar C) { FNameValueSeparator = C; }
+    virtual void SetNameValueSeparator(QChar C) { FNameValueSeparator = C; }
 
     bool CaseSensitive() const { return FCaseSensitive; }
-    void SetCaseSensitive(bool Value);
+    virtual void SetCaseSensitive(bool Value);
     bool Sorted() const { return FSorted; }
     void SetSorted(bool Value);
     TDuplicates Duplicates() const { return FDuplicates; }

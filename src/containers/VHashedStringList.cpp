@@ -1,0 +1,335 @@
+#include "containers/VHashedStringList.h"
+
+// ---------------------------------------------------------------------------
+// TVStringHash
+
+TVStringHash::TVStringHash(quint32 Size) {
+    // A table without buckets would divide by zero at the first key.
+    if (Size == 0)
+        throw EListError(QStringLiteral("Hash table size out of bounds (%1)").arg(Size));
+    FBuckets.assign(Size, nullptr);
+}
+
+TVStringHash::~TVStringHash() {
+    Clear();
+}
+
+quint32 TVStringHash::HashOf(const QString& Key) const {
+    quint32 Result = 0;
+    for (const QChar C : Key)
+        Result = ((Result << 2) | (Result >> 30)) ^ C.unicode();
+    return Result;
+}
+
+quint32 TVStringHash::BucketOf(const QString& Key) const {
+    return HashOf(Key) % static_cast<quint32>(FBuckets.size());
+}
+
+PVHashItem* TVStringHash::FindLink(const QString& Key) {
+    PVHashItem* Link = &FBuckets[BucketOf(Key)];
+    while (*Link && (*Link)->Key != Key)
+        Link = &(*Link)->Next;
+    return Link;
+}
+
+void TVStringHash::Add(const QString& Key, qint32 Value) {
+    PVHashItem& Head = FBuckets[BucketOf(Key)];
+    Head = new TVHashItem{Head, Key, Value};
+}
+
+void TVStringHash::Clear() {
+    for (PVHashItem& Head : FBuckets) {
+        PVHashItem Item = Head;
+        Head = nullptr;
+        while (Item) {
+            const PVHashItem Next = Item->Next;
+            delete Item;
+            Item = Next;
+        }
+    }
+}
+
+bool TVStringHash::Delete(const QString& Key, qint32 Value) {
+    for (PVHashItem* Link = FindLink(Key); *Link; Link = &(*Link)->Next) {
+        const PVHashItem Item = *Link;
+        if (Item->Value == Value && Item->Key == Key) {
+            *Link = Item->Next;
+            delete Item;
+            return true;
+        }
+    }
+    return false;
+}
+
+void TVStringHash::DecValues(qint32 Value) {
+    for (PVHashItem Head : FBuckets)
+        for (PVHashItem Item = Head; Item; Item = Item->Next)
+            if (Item->Value > Value)
+                --Item->Value;
+}
+
+void TVStringHash::IncValues(qint32 Value) {
+    for (PVHashItem Head : FBuckets)
+        for (PVHashItem Item = Head; Item; Item = Item->Next)
+            if (Item->Value > Value)
+                ++Item->Value;
+}
+
+qint32 TVStringHash::ValueOf(const QString& Key) const {
+    for (PVHashItem Item = FBuckets[BucketOf(Key)]; Item; Item = Item->Next)
+        if (Item->Key == Key)
+            return Item->Value;
+    return -1;
+}
+
+// ---------------------------------------------------------------------------
+// TVHashedStringList
+
+TVHashedStringList::TVHashedStringList(quint32 BucketsSize) : FBucketsSize(BucketsSize) {
+    // Checked here already: the tables are made only at the first look-up.
+    if (BucketsSize == 0)
+        throw EListError(QStringLiteral("Hash table size out of bounds (%1)").arg(BucketsSize));
+}
+
+TVHashedStringList::~TVHashedStringList() {
+    OnChanging = nullptr;
+    OnChange = nullptr;
+    if (FOwnsObjects)
+        FreeObjects();
+}
+
+QString TVHashedStringList::HashKey(const QString& S) const {
+    return CaseSensitive() ? S : S.toUpper();
+}
+
+bool TVHashedStringList::NameOf(const QString& S, QString& Name) const {
+    const int P = S.indexOf(NameValueSeparator());
+    if (P < 0)
+        return false;
+    Name = S.left(P);
+    return true;
+}
+
+void TVHashedStringList::FreeObjects() {
+    // Detached before they are freed, so nothing can reach a freed object
+    // through the list, even if a destructor throws.
+    std::vector<TObject*> Objects;
+    for (TStringItem& Item : FItems) {
+        if (Item.FObject) {
+            Objects.push_back(Item.FObject);
+            Item.FObject = nullptr;
+        }
+    }
+    for (TObject* O : Objects)
+        delete O;
+}
+
+void TVHashedStringList::InvalidateHashes() {
+    FValueHashValid = false;
+    FNameHashValid = false;
+    ++FHashEpoch;
+}
+
+void TVHashedStringList::UpdateValueHash() {
+    if (FValueHashValid)
+        return;
+    if (FValueHash)
+        FValueHash->Clear();
+    else
+        FValueHash = std::make_unique<TVStringHash>(FBucketsSize);
+    for (int I = 0; I < FItems.size(); ++I)
+        FValueHash->Add(HashKey(FItems.at(I).FString), I);
+    FValueHashValid = true;
+    ++FHashEpoch;
+}
+
+void TVHashedStringList::UpdateNameHash() {
+    if (FNameHashValid)
+        return;
+    if (FNameHash)
+        FNameHash->Clear();
+    else
+        FNameHash = std::make_unique<TVStringHash>(FBucketsSize);
+    QString Name;
+    for (int I = 0; I < FItems.size(); ++I)
+        if (NameOf(FItems.at(I).FString, Name))
+            FNameHash->Add(HashKey(Name), I);
+    FNameHashValid = true;
+    ++FHashEpoch;
+}
+
+int TVHashedStringList::IndexOf(const QString& S) {
+    UpdateValueHash();
+    return FValueHash->ValueOf(HashKey(S));
+}
+
+int TVHashedStringList::IndexOfName(const QString& Name) {
+    UpdateNameHash();
+    return FNameHash->ValueOf(HashKey(Name));
+}
+
+QString TVHashedStringList::GetValue(const QString& Name) {
+    const int I = IndexOfName(Name);
+    if (I < 0)
+        return QString();
+    // Cut at the line's own separator rather than at Name's length: case
+    // folding may match a name of another length ("ß" and "SS").
+    const QString& S = FItems.at(I).FString;
+    return S.mid(S.indexOf(NameValueSeparator()) + 1);
+}
+
+void TVHashedStringList::SetValue(const QString& Name, const QString& Value) {
+    const int I = IndexOfName(Name);
+    if (!Value.isEmpty() || FKeepEmptyValues) {
+        const QString Line = Name + NameValueSeparator() + Value;
+        if (I < 0)
+            Add(Line);
+        else
+            Put(I, Line);
+    } else if (I >= 0) {
+        Delete(I);
+    }
+}
+
+TObject* TVHashedStringList::GetValueObject(const QString& Name) {
+    const int I = IndexOf(Name);
+    return I >= 0 ? FItems.at(I).FObject : nullptr;
+}
+
+void TVHashedStringList::SetValueObject(const QString& Name, TObject* AValue) {
+    const int I = IndexOf(Name);
+    if (AValue) {
+        if (I < 0)
+            AddObject(Name, AValue);
+        else
+            PutObject(I, AValue);
+    } else if (I >= 0) {
+        Delete(I);
+    }
+}
+
+void TVHashedStringList::Clear() {
+    if (FOwnsObjects)
+        FreeObjects();
+    TStringList::Clear();
+}
+
+void TVHashedStringList::InsertItem(int Index, const QString& S, TObject* AObject) {
+    if (!FAutoUpdateHash || Index != FItems.size()) {
+        TStringList::InsertItem(Index, S, AObject);
+        return;
+    }
+    const bool ValueValid = FValueHashValid;
+    const bool NameValid = FNameHashValid;
+    const quint64 Epoch = FHashEpoch;
+    TStringList::InsertItem(Index, S, AObject);
+    if (FHashEpoch != Epoch + 1)
+        return;
+    if (ValueValid) {
+        FValueHash->Add(HashKey(S), Index);
+        FValueHashValid = true;
+    }
+    if (NameValid) {
+        QString Name;
+        if (NameOf(S, Name))
+            FNameHash->Add(HashKey(Name), Index);
+        FNameHashValid = true;
+    }
+}
+
+void TVHashedStringList::Put(int Index, const QString& S) {
+    CheckIndex(Index);
+    const QString Old = FItems.at(Index).FString;
+    if (S == Old)
+        return;
+    if (!FAutoUpdateHash) {
+        TStringList::Put(Index, S);
+        return;
+    }
+    const bool ValueValid = FValueHashValid;
+    const bool NameValid = FNameHashValid;
+    const quint64 Epoch = FHashEpoch;
+    TStringList::Put(Index, S);
+    if (FHashEpoch != Epoch + 1)
+        return;
+    if (ValueValid) {
+        FValueHash->Delete(HashKey(Old), Index);
+        FValueHash->Add(HashKey(S), Index);
+        FValueHashValid = true;
+    }
+    if (NameValid) {
+        QString Name;
+        if (NameOf(Old, Name))
+            FNameHash->Delete(HashKey(Name), Index);
+        if (NameOf(S, Name))
+            FNameHash->Add(HashKey(Name), Index);
+        FNameHashValid = true;
+    }
+}
+
+void TVHashedStringList::Delete(int Index) {
+    CheckIndex(Index);
+    if (FOwnsObjects) {
+        // Freed here rather than through PutObject: the deletion that follows
+        // announces the change, and the tables stay eligible for an update in place.
+        TObject* O = FItems.at(Index).FObject;
+        FItems[Index].FObject = nullptr;
+        delete O;
+    }
+    if (!FAutoUpdateHash) {
+        TStringList::Delete(Index);
+        return;
+    }
+    const QString Old = FItems.at(Index).FString;
+    const bool ValueValid = FValueHashValid;
+    const bool NameValid = FNameHashValid;
+    const quint64 Epoch = FHashEpoch;
+    TStringList::Delete(Index);
+    if (FHashEpoch != Epoch + 1)
+        return;
+    if (ValueValid) {
+        FValueHash->Delete(HashKey(Old), Index);
+        FValueHash->DecValues(Index);
+        FValueHashValid = true;
+    }
+    if (NameValid) {
+        QString Name;
+        if (NameOf(Old, Name))
+            FNameHash->Delete(HashKey(Name), Index);
+        // Every later line moves down, named or not.
+        FNameHash->DecValues(Index);
+        FNameHashValid = true;
+    }
+}
+
+void TVHashedStringList::PutObject(int Index, TObject* AObject) {
+    CheckIndex(Index);
+    TObject* Old = FItems.at(Index).FObject;
+    TStringList::PutObject(Index, AObject);
+    // Storing the object a line already holds must not free it: the line
+    // would be left pointing at freed memory.
+    if (FOwnsObjects && Old != AObject)
+        delete Old;
+}
+
+void TVHashedStringList::SetNameValueSeparator(QChar C) {
+    if (C == NameValueSeparator())
+        return;
+    TStringList::SetNameValueSeparator(C);
+    InvalidateHashes();
+}
+
+void TVHashedStringList::SetCaseSensitive(bool Value) {
+    if (Value == CaseSensitive())
+        return;
+    TStringList::SetCaseSensitive(Value);
+    // Keys were filed folded or unfolded; they must be filed again.
+    InvalidateHashes();
+}
+
+void TVHashedStringList::Changed() {
+    // Dropped before the handlers run, so a handler that looks something up
+    // gets an answer for the list as it is now, not as it was.
+    InvalidateHashes();
+    TStringList::Changed();
+}
