@@ -1,0 +1,870 @@
+#include "app/QXMainUnit.h"
+
+#include "app/ButtonExUnit.h"
+#include "app/ListViewExUnit.h"
+#include "app/uControlAdapters.h"
+#include "app/uStoredSettings.h"
+#include "containers/VHashedStringList.h"
+#include "containers/uIntList.h"
+#include "engine/uLog.h"
+#include "engine/uProgress.h"
+#include "resolve/QXUtilsUnit.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSaveFile>
+#include <QScreen>
+#include <QSplitter>
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+const char* const AppTitle = "Veltrask";
+const char* const AppVersion = "1.3";
+const int ClientWidth = 1022;
+const int ClientHeight = 610;
+const int LeftColumnWidth = 313;
+const int BorderWidth = 8;
+
+// The zones a new installation starts with: one domain list, one address list.
+const char* const DefaultDBLZone = "dbl.spamhaus.org";
+const char* const DefaultRBLZone = "zen.spamhaus.org";
+
+const char* const ListFileFilter = "Text files (*.txt)|*.txt|CSV files (*.csv)|*.csv|All files (*.*)|*.*";
+const char* const LogFileFilter = "Text files (*.txt)|*.txt|All files (*.*)|*.*";
+
+const char* const SourceListFileName = "srclist.txt";
+const char* const ResultListFileName = "outlist.txt";
+const char* const AddedListFileName = "newlist.txt";
+
+// "Desc|mask|Desc|mask" to Qt's "Desc (mask);;Desc (mask)"; "*.*" means every file here.
+QStringList DialogFilters(const QString& Filter) {
+    const QStringList Parts = Filter.split(QLatin1Char('|'));
+    QStringList Result;
+    for (int i = 0; i + 1 < Parts.size(); i += 2) {
+        QString Desc = Parts[i];
+        const int Paren = Desc.indexOf(QLatin1String(" ("));
+        if (Paren >= 0)
+            Desc.truncate(Paren);
+        QString Mask = Parts[i + 1];
+        Mask.replace(QLatin1String("*.*"), QLatin1String("*"));
+        Mask.replace(QLatin1Char(';'), QLatin1Char(' '));
+        Result << QStringLiteral("%1 (%2)").arg(Desc, Mask);
+    }
+    return Result;
+}
+
+QFileDialog* MakeDialog(QWidget* Owner, const char* Name, const char* Filter, bool Save) {
+    auto* D = new QFileDialog(Owner);
+    D->setObjectName(QLatin1String(Name));
+    D->setNameFilters(DialogFilters(QLatin1String(Filter)));
+    D->setOption(QFileDialog::ReadOnly, false);
+    D->setSizeGripEnabled(true);
+    if (Save) {
+        D->setAcceptMode(QFileDialog::AcceptSave);
+        D->setFileMode(QFileDialog::AnyFile);
+        D->setDefaultSuffix(QStringLiteral("txt"));
+    } else {
+        D->setAcceptMode(QFileDialog::AcceptOpen);
+        D->setFileMode(QFileDialog::ExistingFile);
+    }
+    return D;
+}
+
+template <class T> T* Named(T* W, const char* Name) {
+    W->setObjectName(QLatin1String(Name));
+    return W;
+}
+
+QPlainTextEdit* MakeMemo(const char* Name) {
+    auto* M = Named(new QPlainTextEdit, Name);
+    M->setLineWrapMode(QPlainTextEdit::NoWrap);
+    M->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    return M;
+}
+
+QComboBox* MakeCombo(const char* Name, const QStringList& Items) {
+    auto* C = Named(new QComboBox, Name);
+    C->setEditable(false);
+    C->addItems(Items);
+    C->setCurrentIndex(0);
+    return C;
+}
+
+QWidget* Row(std::initializer_list<QWidget*> Widgets, bool StretchAtEnd = true) {
+    auto* W = new QWidget;
+    auto* L = new QHBoxLayout(W);
+    L->setContentsMargins(0, 0, 0, 0);
+    for (QWidget* Child : Widgets)
+        L->addWidget(Child);
+    if (StretchAtEnd)
+        L->addStretch(1);
+    return W;
+}
+
+TButton* MakeButton(const QString& Caption, QWidget* Parent = nullptr) {
+    auto* B = new TButton(Parent);
+    B->setText(Caption);
+    return B;
+}
+
+QStringList BlModeItems() { return {QStringLiteral("Suppress blacklisted"), QStringLiteral("Out blacklisted")}; }
+QStringList DelimiterItems() {
+    return {QStringLiteral("End-Of-Line"), QStringLiteral("Comma"), QStringLiteral("Semicolon")};
+}
+
+} // namespace
+
+// --- Construction ----------------------------------------------------------
+
+TQXMainForm::TQXMainForm(QWidget* AParent) : TVForm(AParent) {
+    setObjectName(QStringLiteral("QXMainForm"));
+    setWindowTitle(QLatin1String(AppTitle));
+    CreateControls();
+    FormCreate();
+}
+
+TQXMainForm::~TQXMainForm() { FormDestroy(); }
+
+void TQXMainForm::CreateControls() {
+    auto* Central = new QWidget(this);
+    setCentralWidget(Central);
+    auto* Main = new QHBoxLayout(Central);
+    Main->setContentsMargins(BorderWidth, BorderWidth, BorderWidth, BorderWidth);
+    Main->setSpacing(BorderWidth);
+
+    // Left column: sources, template, servers and zones, threads, buttons.
+    auto* Left = new QWidget;
+    Left->setObjectName(QStringLiteral("LeftPanel"));
+    Left->setFixedWidth(LeftColumnWidth);
+    auto* LeftL = new QVBoxLayout(Left);
+    LeftL->setContentsMargins(0, 0, 0, 0);
+
+    SourcePageControl = Named(new QTabWidget, "SourcePageControl");
+    SrcListTabSheet = Named(new QWidget, "SrcListTabSheet");
+    SrcFileTabSheet = Named(new QWidget, "SrcFileTabSheet");
+    {
+        auto* L = new QVBoxLayout(SrcListTabSheet);
+        SourceListLabel = Named(new QLabel(QStringLiteral("List of domains (0):")), "SourceListLabel");
+        SourceMemo = MakeMemo("SourceMemo");
+        SourceLoadButton = Named(MakeButton(QStringLiteral("Load from file...")), "SourceLoadButton");
+        SourceClearButton = Named(MakeButton(QStringLiteral("Clear")), "SourceClearButton");
+        L->addWidget(SourceListLabel);
+        L->addWidget(SourceMemo, 1);
+        L->addWidget(Row({SourceLoadButton, SourceClearButton}));
+    }
+    {
+        auto* L = new QVBoxLayout(SrcFileTabSheet);
+        Label7 = Named(new QLabel(QStringLiteral("Domain list file:")), "Label7");
+        SourceFileEdit = Named(new QLineEdit, "SourceFileEdit");
+        SourceBrowseButton = Named(MakeButton(QStringLiteral("Browse...")), "SourceBrowseButton");
+        SourceExploreButton = Named(MakeButton(QStringLiteral("Explore to file")), "SourceExploreButton");
+        L->addWidget(Label7);
+        L->addWidget(SourceFileEdit);
+        L->addWidget(Row({SourceBrowseButton, SourceExploreButton}));
+        L->addStretch(1);
+    }
+    SourcePageControl->addTab(SrcListTabSheet, QStringLiteral("Domain List"));
+    SourcePageControl->addTab(SrcFileTabSheet, QStringLiteral("Domain File"));
+    LeftL->addWidget(SourcePageControl, 3);
+
+    OutFormatCheckBox = Named(new QCheckBox(QStringLiteral("Out Format:")), "OutFormatCheckBox");
+    OutFormatEdit = Named(new QLineEdit(QStringLiteral("-A OUTPUT -d %ip% -j REJECT")), "OutFormatEdit");
+    Label4 = Named(new QLabel(QStringLiteral("%ip% - resolved IP, %domain% - domain.")), "Label4");
+    LeftL->addWidget(OutFormatCheckBox);
+    LeftL->addWidget(OutFormatEdit);
+    LeftL->addWidget(Label4);
+
+    PageControl1 = Named(new QTabWidget, "PageControl1");
+    DNSTabSheet = Named(new QWidget, "DNSTabSheet");
+    DBLTabSheet = Named(new QWidget, "DBLTabSheet");
+    RBLTabSheet = Named(new QWidget, "RBLTabSheet");
+    {
+        auto* L = new QVBoxLayout(DNSTabSheet);
+        Label5 = Named(new QLabel(QStringLiteral("DNS Servers:")), "Label5");
+        DNSMemo = MakeMemo("DNSMemo");
+        DNSMemo->setPlainText(QStringLiteral("8.8.8.8\n8.8.4.4"));
+        L->addWidget(Label5);
+        L->addWidget(DNSMemo, 1);
+    }
+    {
+        auto* L = new QVBoxLayout(DBLTabSheet);
+        DBLCheckBox = Named(new QCheckBox(QStringLiteral("DBL Services:")), "DBLCheckBox");
+        DBLComboBox = MakeCombo("DBLComboBox", BlModeItems());
+        DBLMemo = MakeMemo("DBLMemo");
+        DBLMemo->setPlainText(QLatin1String(DefaultDBLZone));
+        L->addWidget(Row({DBLCheckBox, DBLComboBox}));
+        L->addWidget(DBLMemo, 1);
+    }
+    {
+        auto* L = new QVBoxLayout(RBLTabSheet);
+        RBLCheckBox = Named(new QCheckBox(QStringLiteral("RBL Services:")), "RBLCheckBox");
+        RBLComboBox = MakeCombo("RBLComboBox", BlModeItems());
+        RBLMemo = MakeMemo("RBLMemo");
+        RBLMemo->setPlainText(QLatin1String(DefaultRBLZone));
+        L->addWidget(Row({RBLCheckBox, RBLComboBox}));
+        L->addWidget(RBLMemo, 1);
+    }
+    PageControl1->addTab(DNSTabSheet, QStringLiteral("DNS"));
+    PageControl1->addTab(DBLTabSheet, QStringLiteral("DBL"));
+    PageControl1->addTab(RBLTabSheet, QStringLiteral("RBL"));
+    LeftL->addWidget(PageControl1, 2);
+
+    EditionLabel = Named(new QLabel(QStringLiteral("Edition")), "EditionLabel");
+    ThreadsLabel = Named(new QLabel(QStringLiteral("Threads:")), "ThreadsLabel");
+    ThreadsEdit = Named(new QLineEdit(QStringLiteral("1")), "ThreadsEdit");
+    ThreadsEdit->setMaximumWidth(60);
+    LeftL->addWidget(Row({ThreadsLabel, ThreadsEdit, EditionLabel}));
+    StartButton = Named(MakeButton(QStringLiteral("Resolve")), "StartButton");
+    BreakButton = Named(MakeButton(QStringLiteral("Break")), "BreakButton");
+    BreakButton->setEnabled(false);
+    CloseButton = Named(MakeButton(QStringLiteral("Close")), "CloseButton");
+    LeftL->addWidget(Row({StartButton, BreakButton, CloseButton}));
+    Main->addWidget(Left);
+
+    // Right: results above, log below.
+    auto* Split = new QSplitter(Qt::Vertical);
+    Split->setObjectName(QStringLiteral("RightSplitter"));
+    ResultPageControl = Named(new QTabWidget, "ResultPageControl");
+    OutListTabSheet = Named(new QWidget, "OutListTabSheet");
+    OutFileTabSheet = Named(new QWidget, "OutFileTabSheet");
+    {
+        auto* L = new QGridLayout(OutListTabSheet);
+        ResultListLabel = Named(new QLabel(QStringLiteral("Resolved list (0):")), "ResultListLabel");
+        ResultMemo = MakeMemo("ResultMemo");
+        ResultSaveButton = Named(MakeButton(QStringLiteral("Save to file...")), "ResultSaveButton");
+        ResultDelimiterLabel = Named(new QLabel(QStringLiteral("Delimiter:")), "ResultDelimiterLabel");
+        ResultDelimiterComboBox = MakeCombo("ResultDelimiterComboBox", DelimiterItems());
+        ResultClearButton = Named(MakeButton(QStringLiteral("Clear")), "ResultClearButton");
+        AddedCheckBox = Named(new QCheckBox(QStringLiteral("New records (0):")), "AddedCheckBox");
+        AddedMemo = MakeMemo("AddedMemo");
+        AddedSaveButton = Named(MakeButton(QStringLiteral("Save to file...")), "AddedSaveButton");
+        AddedDelimiterLabel = Named(new QLabel(QStringLiteral("Delimiter:")), "AddedDelimiterLabel");
+        AddedDelimiterComboBox = MakeCombo("AddedDelimiterComboBox", DelimiterItems());
+        AddedClearButton = Named(MakeButton(QStringLiteral("Clear")), "AddedClearButton");
+        L->addWidget(ResultListLabel, 0, 0);
+        L->addWidget(ResultMemo, 1, 0);
+        L->addWidget(Row({ResultSaveButton, ResultDelimiterLabel, ResultDelimiterComboBox, ResultClearButton}), 2, 0);
+        L->addWidget(AddedCheckBox, 0, 1);
+        L->addWidget(AddedMemo, 1, 1);
+        L->addWidget(Row({AddedSaveButton, AddedDelimiterLabel, AddedDelimiterComboBox, AddedClearButton}), 2, 1);
+        L->setRowStretch(1, 1);
+    }
+    {
+        auto* L = new QGridLayout(OutFileTabSheet);
+        Label1 = Named(new QLabel(QStringLiteral("Resolved list file:")), "Label1");
+        ResultFileEdit = Named(new QLineEdit, "ResultFileEdit");
+        ResultBrowseButton = Named(MakeButton(QStringLiteral("Browse...")), "ResultBrowseButton");
+        ResultExploreButton = Named(MakeButton(QStringLiteral("Explore to file")), "ResultExploreButton");
+        Label2 = Named(new QLabel(QStringLiteral("Format:")), "Label2");
+        OutFileFormatComboBox = MakeCombo("OutFileFormatComboBox", {QStringLiteral("UTF-8 without BOM"),
+                                                                    QStringLiteral("UTF-8")});
+        Label3 = Named(new QLabel(QStringLiteral("Line Endings:")), "Label3");
+        OutFileEndingsComboBox =
+            MakeCombo("OutFileEndingsComboBox", {QStringLiteral("Windows"), QStringLiteral("Unix")});
+        L->addWidget(Label1, 0, 0, 1, 4);
+        L->addWidget(ResultFileEdit, 1, 0, 1, 4);
+        L->addWidget(Row({ResultBrowseButton, ResultExploreButton}), 2, 0, 1, 4);
+        L->addWidget(Label2, 3, 0);
+        L->addWidget(OutFileFormatComboBox, 3, 1);
+        L->addWidget(Label3, 3, 2);
+        L->addWidget(OutFileEndingsComboBox, 3, 3);
+        L->setRowStretch(4, 1);
+        L->setColumnStretch(4, 1);
+    }
+    ResultPageControl->addTab(OutListTabSheet, QStringLiteral("Resolved List"));
+    ResultPageControl->addTab(OutFileTabSheet, QStringLiteral("Resolved File"));
+    Split->addWidget(ResultPageControl);
+
+    LogPageControl = Named(new QTabWidget, "LogPageControl");
+    LogTabSheet = Named(new QWidget, "LogTabSheet");
+    ThreadsTabSheet = Named(new QWidget, "ThreadsTabSheet");
+    {
+        auto* L = new QVBoxLayout(LogTabSheet);
+        LogTopPanel = Named(new QWidget, "LogTopPanel");
+        LogTopPanel->setFixedHeight(29);
+        DetailedLogCheckBox = Named(new QCheckBox(QStringLiteral("Detailed Log"), LogTopPanel), "DetailedLogCheckBox");
+        LogFileCheckBox = Named(new QCheckBox(QStringLiteral("Log File:"), LogTopPanel), "LogFileCheckBox");
+        LogFileEdit = Named(new QLineEdit(LogTopPanel), "LogFileEdit");
+        LogFileBrowseButton = Named(MakeButton(QStringLiteral("..."), LogTopPanel), "LogFileBrowseButton");
+        LogFileBrowseButton->setFixedSize(26, 25);
+        DetailedLogCheckBox->setGeometry(0, 4, 110, 21);
+        LogFileCheckBox->setGeometry(118, 4, 80, 21);
+        LogFileEdit->setGeometry(204, 2, 200, 25);
+        LogFileBrowseButton->move(410, 2);
+        LogTopPanel->installEventFilter(this);
+        LogMemo = MakeMemo("LogMemo");
+        LogMemo->setReadOnly(true);
+        LogMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        L->addWidget(LogTopPanel);
+        L->addWidget(LogMemo, 1);
+    }
+    {
+        auto* L = new QVBoxLayout(ThreadsTabSheet);
+        ThreadsListView = Named(new TListView, "ThreadsListView");
+        L->addWidget(ThreadsListView);
+    }
+    LogPageControl->addTab(LogTabSheet, QStringLiteral("Log"));
+    LogPageControl->addTab(ThreadsTabSheet, QStringLiteral("Threads"));
+    Split->addWidget(LogPageControl);
+    Main->addWidget(Split, 1);
+
+    TIntList Widths;
+    Widths.Add(80);
+    Widths.Add(120);
+    Widths.Add(120);
+    ThreadsListView->AddColumns({QStringLiteral("Id"), QStringLiteral("Name"), QStringLiteral("Time"),
+                                 QStringLiteral("Status")},
+                                &Widths);
+    ThreadsListView->header()->setStretchLastSection(true);
+    ThreadsListView->SetReadOnly(true);
+    ThreadsListView->SetColumnClick(false);
+    ThreadsListView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ThreadsListView->SetOwnerData(true);
+
+    SourceOpenDialog = MakeDialog(this, "SourceOpenDialog", ListFileFilter, false);
+    ResultSaveDialog = MakeDialog(this, "ResultSaveDialog", ListFileFilter, true);
+    AddedSaveDialog = MakeDialog(this, "AddedSaveDialog", ListFileFilter, true);
+    LogSaveDialog = MakeDialog(this, "LogSaveDialog", LogFileFilter, true);
+
+    resize(ClientWidth, ClientHeight);
+    if (const QScreen* S = screen())
+        move(S->availableGeometry().center() - rect().center());
+
+    connect(SourceMemo, &QPlainTextEdit::textChanged, this, &TQXMainForm::SourceMemoChange);
+    connect(ResultMemo, &QPlainTextEdit::textChanged, this, &TQXMainForm::ResultMemoChange);
+    connect(AddedMemo, &QPlainTextEdit::textChanged, this, &TQXMainForm::AddedMemoChange);
+    connect(SourceLoadButton, &QPushButton::clicked, this, &TQXMainForm::SourceLoadButtonClick);
+    connect(SourceClearButton, &QPushButton::clicked, this, &TQXMainForm::SourceClearButtonClick);
+    connect(ResultClearButton, &QPushButton::clicked, this, &TQXMainForm::ResultClearButtonClick);
+    connect(AddedClearButton, &QPushButton::clicked, this, &TQXMainForm::AddedClearButtonClick);
+    connect(SourceExploreButton, &QPushButton::clicked, this, &TQXMainForm::SourceExploreButtonClick);
+    connect(ResultExploreButton, &QPushButton::clicked, this, &TQXMainForm::ResultExploreButtonClick);
+    connect(ResultSaveButton, &QPushButton::clicked, this, &TQXMainForm::ResultSaveButtonClick);
+    connect(AddedSaveButton, &QPushButton::clicked, this, &TQXMainForm::AddedSaveButtonClick);
+    // Toggled, not clicked: restoring the box from the settings must act like a click.
+    connect(DetailedLogCheckBox, &QCheckBox::toggled, this, &TQXMainForm::DetailedLogCheckBoxClick);
+    connect(CloseButton, &QPushButton::clicked, this, &TQXMainForm::CloseButtonClick);
+}
+
+void TQXMainForm::FormCreate() {
+    setWindowTitle(FormatAppTitleVersion(QLatin1String(AppTitle), QLatin1String(AppVersion), false));
+    EditionLabel->setText(QStringLiteral("%1-Bit Edition").arg(QT_POINTER_SIZE * 8));
+
+    FProgress = new TProgress;
+    FProgress->SetUpdatePeriod(1000);
+    FBreakButtonAdapter = std::make_unique<TButtonAdapter>(BreakButton);
+    FStartButtonAdapter = std::make_unique<TButtonAdapter>(StartButton);
+    FProgress->SetBreakButton(FBreakButtonAdapter.get());
+    FProgress->SetStartButton(FStartButtonAdapter.get());
+    FProgress->BeforeStart = [this](TProgress* Sender, bool& Allow) { ProgressBeforeStart(Sender, Allow); };
+    FProgress->AfterStop = [this](TProgress* Sender) { ProgressAfterStop(Sender); };
+    FProgress->OnStart = [this](TProgress* Sender) { ProgressStart(Sender); };
+    FProgress->OnTerminate = [this](TProgress* Sender) { ProgressTerminate(Sender); };
+    FProgress->OnDisplay = [this](TProgress* Sender) { ProgressDisplay(Sender); };
+
+    FLog = new TLog;
+    FLog->SetUpdatePeriod(1000);
+    FLog->SetUpdateCount(1000);
+    FLog->SetMaxLogLines(500);
+    FLogMemoAdapter = std::make_unique<TMemoAdapter>(LogMemo);
+    FThreadsViewAdapter = std::make_unique<TListViewAdapter>(ThreadsListView);
+    FLog->SetLogMemo(FLogMemoAdapter.get());
+    FLog->SetThreadsView(FThreadsViewAdapter.get());
+
+    FUtils = new TQXUtils(FProgress, FLog);
+
+    PageControl1->setCurrentIndex(0);
+    LogPageControl->setCurrentIndex(0);
+
+    SourceBrowseButton->SetBrowse(SourceFileEdit, SourceOpenDialog);
+    ResultBrowseButton->SetBrowse(ResultFileEdit, ResultSaveDialog);
+    LogFileBrowseButton->SetBrowse(LogFileEdit, LogSaveDialog);
+
+    // A settings or list file that cannot be read still leaves a usable window.
+    try {
+        LoadSettings();
+    } catch (const Exception& E) {
+        ErrorMessage(E.Message());
+    } catch (const std::exception& E) {
+        ErrorMessage(QString::fromLocal8Bit(E.what()));
+    }
+    SetControlsRunning(false);
+}
+
+void TQXMainForm::FormDestroy() {
+    if (FDestroyed)
+        return;
+    FDestroyed = true;
+    if (FUtils)
+        FUtils->BreakAndWait();
+    // The program still ends when the settings cannot be written.
+    try {
+        SaveSettings();
+    } catch (const Exception& E) {
+        ErrorMessage(E.Message());
+    } catch (const std::exception& E) {
+        ErrorMessage(QString::fromLocal8Bit(E.what()));
+    }
+    delete FUtils;
+    FUtils = nullptr;
+    if (FLog) {
+        FLog->SetLogMemo(nullptr);
+        FLog->SetThreadsView(nullptr);
+    }
+    delete FLog;
+    FLog = nullptr;
+    if (FProgress) {
+        FProgress->SetStartButton(nullptr);
+        FProgress->SetBreakButton(nullptr);
+    }
+    delete FProgress;
+    FProgress = nullptr;
+}
+
+void TQXMainForm::closeEvent(QCloseEvent* Event) {
+    // Closing during a run breaks it and waits for the workers, serving their
+    // hand-offs meanwhile, so the job is never freed under a running thread.
+    if (FUtils && (FRunning || FUtils->LiveThreads() > 0))
+        FUtils->BreakAndWait();
+    Event->accept();
+}
+
+bool TQXMainForm::eventFilter(QObject* Watched, QEvent* Event) {
+    if (Watched == LogTopPanel && Event->type() == QEvent::Resize)
+        LogTopPanelResize();
+    return TVForm::eventFilter(Watched, Event);
+}
+
+QString TQXMainForm::ExecFileDialog(QFileDialog* Dialog) {
+    if (Dialog->exec() != QDialog::Accepted)
+        return QString();
+    return Dialog->selectedFiles().value(0);
+}
+
+// --- Memo helpers ----------------------------------------------------------
+
+QStringList TQXMainForm::MemoLines(const QPlainTextEdit* Memo) {
+    QString Text = Memo->toPlainText();
+    if (Text.isEmpty())
+        return {};
+    QStringList Lines = Text.split(QLatin1Char('\n'));
+    if (Lines.last().isEmpty())
+        Lines.removeLast();
+    return Lines;
+}
+
+void TQXMainForm::SetMemoLines(QPlainTextEdit* Memo, const QStringList& Lines) {
+    Memo->setPlainText(Lines.isEmpty() ? QString() : Lines.join(QLatin1Char('\n')));
+}
+
+void TQXMainForm::MemoToList(const QPlainTextEdit* Memo, TStringList& List) {
+    List.Clear();
+    List.AddStrings(MemoLines(Memo));
+}
+
+void TQXMainForm::FillMemo(QPlainTextEdit* Memo, const TStringList* List) {
+    SetMemoLines(Memo, List->ToQStringList());
+}
+
+void TQXMainForm::SourceMemoChange() {
+    SourceListLabel->setText(QStringLiteral("List of domains (%1):").arg(MemoLines(SourceMemo).size()));
+}
+
+void TQXMainForm::ResultMemoChange() {
+    ResultListLabel->setText(QStringLiteral("Resolved list (%1):").arg(MemoLines(ResultMemo).size()));
+}
+
+void TQXMainForm::AddedMemoChange() {
+    AddedCheckBox->setText(QStringLiteral("New records (%1):").arg(MemoLines(AddedMemo).size()));
+}
+
+// --- List files ------------------------------------------------------------
+
+QStringList TQXMainForm::ReadListFile(const QString& FileName, std::optional<TMemoEncoding>& Encoding) {
+    QFile F(FileName);
+    if (!F.open(QIODevice::ReadOnly))
+        throw EFileError(QStringLiteral("Cannot open file \"%1\". %2").arg(FileName, F.errorString()));
+    const QByteArray Data = F.readAll();
+    if (F.error() != QFileDevice::NoError)
+        throw EFileError(QStringLiteral("Cannot read file \"%1\". %2").arg(FileName, F.errorString()));
+    TMemoEncoding E;
+    qsizetype Skip = 0;
+    if (Data.startsWith("\xEF\xBB\xBF")) {
+        E = {QStringConverter::Utf8, true};
+        Skip = 3;
+    } else if (Data.startsWith("\xFF\xFE")) {
+        E = {QStringConverter::Utf16LE, true};
+        Skip = 2;
+    } else if (Data.startsWith("\xFE\xFF")) {
+        E = {QStringConverter::Utf16BE, true};
+        Skip = 2;
+    }
+    QStringDecoder Decoder(E.Encoding, QStringConverter::Flag::Stateless);
+    const QString Text = Decoder.decode(Data.mid(Skip));
+    Encoding = E;
+    TStringList L;
+    L.SetText(Text);
+    return L.ToQStringList();
+}
+
+void TQXMainForm::WriteListFile(const QString& FileName, const QStringList& Lines,
+                                const std::optional<TMemoEncoding>& Encoding) {
+    const TMemoEncoding E = Encoding.value_or(TMemoEncoding{});
+    QString Text;
+    for (const QString& S : Lines)
+        Text += S + QLatin1String("\r\n");
+    QByteArray Data;
+    if (E.BOM) {
+        switch (E.Encoding) {
+        case QStringConverter::Utf16LE:
+            Data = QByteArray("\xFF\xFE", 2);
+            break;
+        case QStringConverter::Utf16BE:
+            Data = QByteArray("\xFE\xFF", 2);
+            break;
+        default:
+            Data = QByteArray("\xEF\xBB\xBF", 3);
+            break;
+        }
+    }
+    QStringEncoder Encoder(E.Encoding, QStringConverter::Flag::Stateless);
+    Data += Encoder.encode(Text);
+    QSaveFile F(FileName);
+    if (!F.open(QIODevice::WriteOnly) || F.write(Data) != Data.size() || !F.commit())
+        throw EFileError(QStringLiteral("Cannot write file \"%1\". %2").arg(FileName, F.errorString()));
+}
+
+void TQXMainForm::SaveLinesToFile(const QStringList& Lines, const QString& FileName, const QString& Delimiter) {
+    QStringEncoder Encoder(QStringConverter::System);
+    const QByteArray Data = Encoder.encode(Lines.join(Delimiter));
+    QFile F(FileName);
+    if (!F.open(QIODevice::WriteOnly | QIODevice::Truncate) || F.write(Data) != Data.size() || !F.flush())
+        throw EFileError(QStringLiteral("Cannot write file \"%1\". %2").arg(FileName, F.errorString()));
+    F.close();
+}
+
+QString TQXMainForm::GetDelimiter(QComboBox* Combo) {
+    switch (Combo->currentIndex()) {
+    case 0:
+        return QStringLiteral("\r\n");
+    case 1:
+        return QStringLiteral(",");
+    case 2:
+        return QStringLiteral(";");
+    default:
+        return QString();
+    }
+}
+
+// --- Buttons ---------------------------------------------------------------
+
+void TQXMainForm::SourceClearButtonClick() {
+    SourceMemo->clear();
+    SourceMemoChange();
+}
+
+void TQXMainForm::ResultClearButtonClick() {
+    ResultMemo->clear();
+    ResultMemoChange();
+}
+
+void TQXMainForm::AddedClearButtonClick() {
+    AddedMemo->clear();
+    AddedMemoChange();
+}
+
+void TQXMainForm::SourceLoadButtonClick() {
+    SourceOpenDialog->selectFile(QString());
+    const QString FileName = ExecFileDialog(SourceOpenDialog);
+    if (FileName.isEmpty())
+        return;
+    try {
+        std::optional<TMemoEncoding> Encoding;
+        const QStringList Lines = ReadListFile(FileName, Encoding);
+        SetMemoLines(SourceMemo, Lines);
+        FSourceMemoEncoding = Encoding;
+    } catch (const Exception& E) {
+        ErrorMessage(E.Message());
+    }
+    SourceMemoChange();
+}
+
+void TQXMainForm::SaveMemoToFile(QPlainTextEdit* Memo, QComboBox* DelimiterCombo, QFileDialog* Dialog) {
+    Dialog->selectFile(QString());
+    const QString FileName = ExecFileDialog(Dialog);
+    if (FileName.isEmpty())
+        return;
+    try {
+        SaveLinesToFile(MemoLines(Memo), FileName, GetDelimiter(DelimiterCombo));
+    } catch (const Exception& E) {
+        ErrorMessage(E.Message());
+    }
+}
+
+void TQXMainForm::ResultSaveButtonClick() { SaveMemoToFile(ResultMemo, ResultDelimiterComboBox, ResultSaveDialog); }
+
+void TQXMainForm::AddedSaveButtonClick() { SaveMemoToFile(AddedMemo, AddedDelimiterComboBox, AddedSaveDialog); }
+
+void TQXMainForm::SourceExploreButtonClick() { ExploreToFile(SourceFileEdit->text()); }
+
+void TQXMainForm::ResultExploreButtonClick() { ExploreToFile(ResultFileEdit->text()); }
+
+void TQXMainForm::CloseButtonClick() { close(); }
+
+void TQXMainForm::DetailedLogCheckBoxClick() {
+    if (!FUtils)
+        return;
+    if (DetailedLogCheckBox->isChecked()) {
+        if (LogFileCheckBox->isChecked() && LogFileEdit->text().isEmpty()) {
+            WarnPleaseEnter(QStringLiteral("Log File Name"));
+            DetailedLogCheckBox->setChecked(false); // runs this handler for the unchecked state
+            return;
+        }
+        FUtils->SetLogFileName(LogFileCheckBox->isChecked() ? LogFileEdit->text() : QString());
+        try {
+            FUtils->SetDetailedLog(true);
+        } catch (const Exception& E) {
+            ErrorMessage(E.Message());
+            const QSignalBlocker Block(DetailedLogCheckBox);
+            DetailedLogCheckBox->setChecked(FUtils->DetailedLog());
+        }
+    } else {
+        FUtils->SetDetailedLog(false);
+    }
+    EnableControls(!FUtils->DetailedLog(), {LogFileCheckBox, LogFileEdit, LogFileBrowseButton});
+}
+
+void TQXMainForm::LogTopPanelResize() {
+    const int W = LogTopPanel->contentsRect().width();
+    LogFileEdit->resize(qMax(0, W - LogFileBrowseButton->width() - LogFileEdit->x() - 8), LogFileEdit->height());
+    LogFileBrowseButton->move(W - LogFileBrowseButton->width(), LogFileBrowseButton->y());
+}
+
+// --- The run ---------------------------------------------------------------
+
+void TQXMainForm::SetControlsRunning(bool Running) {
+    EnableControls(!Running,
+                   {SourceMemo, SourceLoadButton, SourceClearButton, SourceFileEdit, SourceBrowseButton,
+                    SourceExploreButton, DBLCheckBox, DBLComboBox, DBLMemo, RBLCheckBox, RBLComboBox, RBLMemo,
+                    DNSMemo, OutFormatCheckBox, OutFormatEdit, ResultMemo, ResultSaveButton,
+                    ResultDelimiterComboBox, ResultClearButton, AddedCheckBox, AddedMemo, AddedSaveButton,
+                    AddedDelimiterComboBox, AddedClearButton, ResultFileEdit, ResultBrowseButton,
+                    ResultExploreButton, OutFileFormatComboBox, OutFileEndingsComboBox, SourcePageControl,
+                    ResultPageControl, ThreadsEdit});
+    CloseButton->setEnabled(!Running);
+}
+
+bool TQXMainForm::CheckParams() {
+    TStringList L;
+    // 1. Source
+    if (SourcePageControl->currentIndex() == 0) {
+        FUtils->SetSourceMode(srcList);
+        MemoToList(SourceMemo, L);
+        FUtils->AssignDomainList(&L);
+        if (!CheckIf(FUtils->DomainList()->Count() > 0, QStringLiteral("List of domains")))
+            return false;
+    } else {
+        FUtils->SetSourceMode(srcFile);
+        if (!CheckNotEmpty(SourceFileEdit->text(), QStringLiteral("Domain list file")))
+            return false;
+        FUtils->SetDomainListFile(SourceFileEdit->text());
+    }
+    // 2. DNS
+    MemoToList(DNSMemo, L);
+    FUtils->AssignDNSList(&L);
+    if (!CheckIf(FUtils->DNSList()->Count() > 0, QStringLiteral("DNS Servers")))
+        return false;
+    // 3. DBL
+    if (DBLCheckBox->isChecked()) {
+        MemoToList(DBLMemo, L);
+        FUtils->AssignDBLServices(&L);
+        if (!CheckIf(FUtils->DBLServices()->Count() > 0, QStringLiteral("DBL Services")))
+            return false;
+        FUtils->SetDBLMode(DBLComboBox->currentIndex() == 1 ? blSave : blSuppress);
+    } else {
+        FUtils->SetDBLMode(blNone);
+    }
+    // 4. RBL
+    if (RBLCheckBox->isChecked()) {
+        MemoToList(RBLMemo, L);
+        FUtils->AssignRBLServices(&L);
+        if (!CheckIf(FUtils->RBLServices()->Count() > 0, QStringLiteral("RBL Services")))
+            return false;
+        FUtils->SetRBLMode(RBLComboBox->currentIndex() == 1 ? blSave : blSuppress);
+    } else {
+        FUtils->SetRBLMode(blNone);
+    }
+    // 5. Template
+    if (OutFormatCheckBox->isChecked() && !CheckNotEmpty(OutFormatEdit->text(), QStringLiteral("Out Format")))
+        return false;
+    FUtils->SetOutFormat(OutFormatEdit->text());
+    FUtils->SetCustomOutFormat(OutFormatCheckBox->isChecked());
+    // 6. Output
+    if (ResultPageControl->currentIndex() == 0) {
+        if (AddedCheckBox->isChecked()) {
+            FUtils->SetResultMode(outListNew);
+            MemoToList(ResultMemo, *FUtils->ResultList());
+        } else {
+            FUtils->SetResultMode(outList);
+        }
+    } else {
+        FUtils->SetResultMode(outFile);
+        if (!CheckNotEmpty(ResultFileEdit->text(), QStringLiteral("Resolved list file")))
+            return false;
+        FUtils->SetResolvedListFile(ResultFileEdit->text());
+        FUtils->SetOutFileBOM(OutFileFormatComboBox->currentIndex() == 1);
+        FUtils->SetOutFileLineBreak(OutFileEndingsComboBox->currentIndex() == 1 ? QStringLiteral("\n")
+                                                                                 : QStringLiteral("\r\n"));
+    }
+    // 7. Threads
+    if (!CheckStrToInt(ThreadsEdit->text(), QStringLiteral("Threads"), 1, 500))
+        return false;
+    int Threads = 0;
+    TryStrToInt(ThreadsEdit->text(), Threads);
+    FUtils->SetThreads(Threads);
+    return true;
+}
+
+void TQXMainForm::ProgressBeforeStart(TProgress*, bool& Allow) {
+    Allow = CheckParams();
+    if (!Allow)
+        return;
+    // Settings that cannot be saved keep the run from starting, with the reason shown.
+    try {
+        SaveSettings();
+    } catch (const Exception& E) {
+        ErrorMessage(E.Message());
+        Allow = false;
+        return;
+    }
+    FRunning = true;
+    SetControlsRunning(true);
+    FLog->ClearLog();
+    FUtils->BeforeStart();
+}
+
+void TQXMainForm::ProgressStart(TProgress*) { FUtils->StartResolveThreads(); }
+
+void TQXMainForm::ProgressTerminate(TProgress* Sender) {
+    if (FLog->ActiveThreads() == 0)
+        Sender->EndProgress();
+}
+
+void TQXMainForm::ProgressAfterStop(TProgress*) {
+    FUtils->AfterStop();
+    switch (FUtils->ResultMode()) {
+    case outList:
+        FillMemo(ResultMemo, FUtils->ResultList());
+        FResultMemoEncoding.reset();
+        ResultMemoChange();
+        break;
+    case outListNew:
+        FillMemo(ResultMemo, FUtils->ResultList());
+        FillMemo(AddedMemo, FUtils->AddedList());
+        FAddedMemoEncoding.reset();
+        ResultMemoChange();
+        AddedMemoChange();
+        break;
+    case outFile:
+        break;
+    }
+    SetControlsRunning(false);
+    FRunning = false;
+}
+
+void TQXMainForm::ProgressDisplay(TProgress*) {}
+
+// --- Settings --------------------------------------------------------------
+
+QString TQXMainForm::GetSettingsFileName(bool FirstUse) const {
+    const QString Dir =
+        GetAppSettingsDir(QStringLiteral("Veltrask"), FirstUse ? QStringLiteral("qx.ini") : QString());
+    return GetAppConfigFile(QStringLiteral("qx.ini"), Dir);
+}
+
+namespace {
+
+TCtrlRecs MainTable(TQXMainForm* F) {
+    return {MakeCtrlRec(F->DNSMemo, QStringLiteral("DNSList")),
+            MakeCtrlRec(F->DBLCheckBox, QStringLiteral("DBLCheck")),
+            MakeCtrlRec(F->DBLComboBox, QStringLiteral("DBLMode")),
+            MakeCtrlRec(F->DBLMemo, QStringLiteral("DBLServices")),
+            MakeCtrlRec(F->RBLCheckBox, QStringLiteral("RBLCheck")),
+            MakeCtrlRec(F->RBLComboBox, QStringLiteral("RBLMode")),
+            MakeCtrlRec(F->RBLMemo, QStringLiteral("RBLServices")),
+            MakeCtrlRec(F->AddedCheckBox, QStringLiteral("OutListNew")),
+            MakeCtrlRec(F->OutFormatCheckBox, QStringLiteral("OutFormat")),
+            MakeCtrlRec(F->OutFormatEdit, QStringLiteral("OutFormatText")),
+            MakeCtrlRec(F->SourceFileEdit, QStringLiteral("SrcFileName")),
+            MakeCtrlRec(F->ResultFileEdit, QStringLiteral("OutFileName")),
+            MakeCtrlRec(F->SourcePageControl, QStringLiteral("SrcType")),
+            MakeCtrlRec(F->ResultPageControl, QStringLiteral("OutType")),
+            MakeCtrlRec(F->OutFileFormatComboBox, QStringLiteral("OutFileFormat")),
+            MakeCtrlRec(F->OutFileEndingsComboBox, QStringLiteral("OutFileEndings")),
+            MakeCtrlRec(F->ThreadsEdit, QStringLiteral("Threads"))};
+}
+
+TCtrlRecs LogTable(TQXMainForm* F) {
+    return {MakeCtrlRec(F->LogFileEdit, QStringLiteral("LogFileName")),
+            MakeCtrlRec(F->LogFileCheckBox, QStringLiteral("LogFile")),
+            MakeCtrlRec(F->DetailedLogCheckBox, QStringLiteral("DetailedLog"))};
+}
+
+} // namespace
+
+void TQXMainForm::LoadSettings() {
+    const QString FileName = GetSettingsFileName(true);
+    if (!QFileInfo::exists(FileName))
+        return;
+    TVHashedStringList Values(SettingsHashBuckets);
+    LoadSettingsFile(Values, FileName);
+    const QByteArray Passphrase = StoredSettingsPassphrase();
+    LoadCtrls(Values, Passphrase, MainTable(this));
+    LoadCtrls(Values, Passphrase, LogTable(this));
+
+    const QString Dir = QFileInfo(FileName).absolutePath();
+    const struct {
+        const char* Name;
+        QPlainTextEdit* Memo;
+        std::optional<TMemoEncoding>* Encoding;
+    } Files[] = {{SourceListFileName, SourceMemo, &FSourceMemoEncoding},
+                 {ResultListFileName, ResultMemo, &FResultMemoEncoding},
+                 {AddedListFileName, AddedMemo, &FAddedMemoEncoding}};
+    for (const auto& F : Files) {
+        const QString Path = BuildFilePath(Dir, QLatin1String(F.Name));
+        if (!QFileInfo::exists(Path))
+            continue;
+        std::optional<TMemoEncoding> Encoding;
+        SetMemoLines(F.Memo, ReadListFile(Path, Encoding));
+        *F.Encoding = Encoding;
+    }
+}
+
+void TQXMainForm::SaveSettings() {
+    const QString FileName = GetSettingsFileName(false);
+    TVHashedStringList Values(SettingsHashBuckets);
+    const QByteArray Passphrase = StoredSettingsPassphrase();
+    SaveCtrls(Values, Passphrase, MainTable(this));
+    SaveCtrls(Values, Passphrase, LogTable(this));
+    SaveSettingsFile(Values, FileName);
+
+    const QString Dir = QFileInfo(FileName).absolutePath();
+    WriteListFile(BuildFilePath(Dir, QLatin1String(SourceListFileName)), MemoLines(SourceMemo), FSourceMemoEncoding);
+    WriteListFile(BuildFilePath(Dir, QLatin1String(ResultListFileName)), MemoLines(ResultMemo), FResultMemoEncoding);
+    WriteListFile(BuildFilePath(Dir, QLatin1String(AddedListFileName)), MemoLines(AddedMemo), FAddedMemoEncoding);
+}
