@@ -1,5 +1,6 @@
 #include "text/StreamReaderExUnit.h"
 #include "text/uLineReaderWriter.h"
+#include "TextPrinters.h"
 
 #include <QBuffer>
 #include <QRandomGenerator>
@@ -54,6 +55,16 @@ TEST(StreamReaderEx, CharacterCutByTheBlockEndIsCompleted) {
                     delete Encoding;
             }
         }
+}
+
+TEST(StreamReaderEx, CutCharacterIsFetchedFromTheStreamAtOnce) {
+    QBuffer Buffer;
+    Buffer.setData(QByteArray(127, 'a') + "\xE2\x82\xAC" + QByteArray(500, 'b'));
+    Buffer.open(QIODevice::ReadOnly);
+    TFixedUTF8Encoding Encoding;
+    TStreamReaderEx Reader(&Buffer, &Encoding, false, 128);
+    EXPECT_EQ(Reader.Peek(), 'a');
+    EXPECT_EQ(Buffer.pos(), 130);  // the block plus the two missing bytes
 }
 
 TEST(StreamReaderEx, InvalidUtf8KeepsTheTextAroundIt) {
