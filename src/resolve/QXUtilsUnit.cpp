@@ -1,0 +1,472 @@
+#include "resolve/QXUtilsUnit.h"
+
+#include "engine/uFormat.h"
+#include "engine/uProgress.h"
+#include "resolve/dns/IdDNSResolver.h"
+#include "text/uLineReaderWriter.h"
+
+#include <QStringList>
+#include <limits>
+#include <memory>
+
+namespace {
+
+bool IsHexDigit(QChar C) {
+    const char16_t U = C.unicode();
+    return (U >= '0' && U <= '9') || (U >= 'a' && U <= 'f') || (U >= 'A' && U <= 'F');
+}
+
+int HexValue(QChar C) {
+    const char16_t U = C.unicode();
+    if (U >= '0' && U <= '9')
+        return U - '0';
+    if (U >= 'a' && U <= 'f')
+        return U - 'a' + 10;
+    return U - 'A' + 10;
+}
+
+// Accumulates digits of one base into AValue; false on a foreign character, on
+// no digits at all, or when the magnitude no longer fits 64 bits.
+bool AccumulateDigits(const QString& S, qsizetype AFrom, int ABase, quint64& AValue) {
+    if (AFrom >= S.size())
+        return false;
+    quint64 V = 0;
+    for (qsizetype I = AFrom; I < S.size(); ++I) {
+        const QChar C = S.at(I);
+        int D;
+        if (ABase == 16) {
+            if (!IsHexDigit(C))
+                return false;
+            D = HexValue(C);
+        } else {
+            const char16_t U = C.unicode();
+            if (U < '0' || U >= '0' + ABase)
+                return false;
+            D = U - '0';
+        }
+        if (V > (std::numeric_limits<quint64>::max() - quint64(D)) / quint64(ABase))
+            return false;
+        V = V * quint64(ABase) + quint64(D);
+    }
+    AValue = V;
+    return true;
+}
+
+} // namespace
+
+// One part of an address (or a prefix length): "0x" hexadecimal, a leading-zero
+// octal number, or an integer in the common textual forms (leading blanks, a
+// sign, decimal digits, or hexadecimal after "$", "x" or "0x"). Negative values
+// come back in two's complement, so masking keeps their low bytes.
+bool ConvertIPPart(const QString& APart, quint64& AValue) {
+    if (APart.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+        return AccumulateDigits(APart, 2, 16, AValue);
+    if (APart.startsWith(QLatin1Char('0'))) {
+        bool Octal = true;
+        for (QChar C : APart)
+            if (C < QLatin1Char('0') || C > QLatin1Char('7')) {
+                Octal = false;
+                break;
+            }
+        if (Octal)
+            return AccumulateDigits(APart, 0, 8, AValue);
+    }
+    qsizetype I = 0;
+    while (I < APart.size() && APart.at(I) == QLatin1Char(' '))
+        ++I;
+    bool Negative = false;
+    if (I < APart.size() && (APart.at(I) == QLatin1Char('+') || APart.at(I) == QLatin1Char('-'))) {
+        Negative = APart.at(I) == QLatin1Char('-');
+        ++I;
+    }
+    quint64 V = 0;
+    bool Ok;
+    if (I < APart.size() && (APart.at(I) == QLatin1Char('$') || APart.at(I) == QLatin1Char('x') ||
+                             APart.at(I) == QLatin1Char('X')))
+        Ok = AccumulateDigits(APart, I + 1, 16, V);
+    else if (I + 1 < APart.size() && APart.at(I) == QLatin1Char('0') &&
+             (APart.at(I + 1) == QLatin1Char('x') || APart.at(I + 1) == QLatin1Char('X')))
+        Ok = AccumulateDigits(APart, I + 2, 16, V);
+    else
+        Ok = AccumulateDigits(APart, I, 10, V);
+    if (!Ok)
+        return false;
+    AValue = Negative ? quint64(0) - V : V;
+    return true;
+}
+
+quint32 ParseIPv4(const QString& S, bool& Error) {
+    Error = true;
+    quint32 Value = 0;
+    int Remaining = 4;
+    QString Rest = S;
+    for (;;) {
+        const qsizetype Dot = Rest.indexOf(QLatin1Char('.'));
+        const QString Part = Dot < 0 ? Rest : Rest.left(Dot);
+        Rest = Dot < 0 ? QString() : Rest.mid(Dot + 1);
+        // An empty part is the normal end, and also cuts the parse short at a
+        // leading dot or at two dots in a row.
+        if (Part.isEmpty()) {
+            Error = false;
+            return Value;
+        }
+        quint64 Mask;
+        if (Rest.isEmpty() && Remaining > 1) {
+            // The last part fills every byte still open: "10.1" is 10.0.0.1.
+            const int Shift = 8 * Remaining;
+            if (Shift < 32)
+                Value <<= Shift;
+            Mask = Remaining >= 4 ? 0xFFFFFFFFull : ((quint64(1) << Shift) - 1);
+        } else {
+            Value <<= 8;
+            Mask = 0xFF;
+        }
+        quint64 PartValue;
+        if (!ConvertIPPart(Part, PartValue))
+            return Value;
+        Value += quint32(PartValue & Mask);
+        --Remaining;
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+bool TQXUtils::ParseIPEntry(const QString& S, quint32& AValue) {
+    AValue = 0;
+    const qsizetype Slash = S.indexOf(QLatin1Char('/'));
+    QString Address = S;
+    if (Slash >= 0) {
+        if (Slash == 0)
+            return false;
+        quint64 Prefix;
+        if (!ConvertIPPart(S.mid(Slash + 1), Prefix) || Prefix > 32)
+            return false;
+        Address = S.left(Slash);
+    }
+    bool Error;
+    const quint32 Value = ParseIPv4(Address, Error);
+    if (Error)
+        return false;
+    AValue = Value;
+    return true;
+}
+
+QString TQXUtils::ReverseIPv4(quint32 AValue) {
+    return QStringLiteral("%1.%2.%3.%4")
+        .arg(AValue & 0xFF)
+        .arg((AValue >> 8) & 0xFF)
+        .arg((AValue >> 16) & 0xFF)
+        .arg((AValue >> 24) & 0xFF);
+}
+
+int TQXUtils::NextIndex(int& ACounter, int ACount) {
+    ACounter %= ACount;
+    if (ACounter < 0)
+        ACounter += ACount;
+    const int Index = ACounter;
+    ++ACounter;
+    return Index;
+}
+
+QString TQXUtils::FormatOutLine(const QString& AIPText, const QString& ADomain) const {
+    if (!FCustomOutFormat)
+        return AIPText;
+    QString Line = FOutFormat;
+    Line.replace(QLatin1String("%ip%"), AIPText, Qt::CaseInsensitive);
+    Line.replace(QLatin1String("%domain%"), ADomain, Qt::CaseInsensitive);
+    return Line;
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+const QString kResolveDomains = QStringLiteral("Resolve Domains");
+const QString kThreadName = QStringLiteral("Veltrask thread");
+
+// Lines are trimmed of blanks and control characters on both ends.
+QString TrimLine(const QString& S) {
+    qsizetype B = 0, E = S.size();
+    while (B < E && S.at(B).unicode() <= 32)
+        ++B;
+    while (E > B && S.at(E - 1).unicode() <= 32)
+        --E;
+    return S.mid(B, E - B);
+}
+
+} // namespace
+
+TQXUtils::TQXUtils(TProgress* AProgress, TLog* ALog) : THTTPUtils(AProgress, ALog) {
+    FDomainList = new TStringList;
+    FResultList = new TStringList;
+    FAddedList = new TStringList;
+    FDNSList = new TStringList;
+    FDBLServices = new TStringList;
+    FRBLServices = new TStringList;
+}
+
+TQXUtils::~TQXUtils() {
+    // The inherited destructor cannot reach this class's CloseRun any more.
+    try {
+        CloseRun();
+    } catch (...) {
+    }
+    delete FRBLServices;
+    delete FDBLServices;
+    delete FDNSList;
+    delete FAddedList;
+    delete FResultList;
+    delete FDomainList;
+}
+
+void TQXUtils::AssignNonEmpty(TStringList* ATarget, const TStringList* ASource) {
+    ATarget->Clear();
+    if (!ASource)
+        return;
+    for (int I = 0; I < ASource->Count(); ++I) {
+        const QString S = ASource->Get(I);
+        if (!S.isEmpty())
+            ATarget->Add(S);
+    }
+}
+
+void TQXUtils::AssignDomainList(const TStringList* ADomainList) { AssignNonEmpty(FDomainList, ADomainList); }
+void TQXUtils::AssignDNSList(const TStringList* ADNSList) { AssignNonEmpty(FDNSList, ADNSList); }
+void TQXUtils::AssignDBLServices(const TStringList* ADBLServices) { AssignNonEmpty(FDBLServices, ADBLServices); }
+void TQXUtils::AssignRBLServices(const TStringList* ARBLServices) { AssignNonEmpty(FRBLServices, ARBLServices); }
+
+void TQXUtils::OpenRun() {
+    switch (FSourceMode) {
+    case srcList:
+        FSourceLineReader = new TLineReader(FDomainList);
+        break;
+    case srcFile:
+        FSourceLineReader = new TLineReader(FDomainListFile, 1024);
+        break;
+    }
+    FResultIndex.clear();
+    switch (FResultMode) {
+    case outList:
+        FResultLineWriter = new TLineWriter(FResultList, false, nullptr);
+        break;
+    case outFile:
+        FResultLineWriter = new TLineWriter(FResolvedListFile, false, QString(), nullptr);
+        FResultLineWriter->SetWriteBOM(FOutFileBOM);
+        FResultLineWriter->SetLineBreak(FOutFileLineBreak);
+        break;
+    case outListNew:
+        FResultLineWriter = new TLineWriter(FResultList, true, nullptr);
+        FAddedLineWriter = new TLineWriter(FAddedList, false, nullptr);
+        FResultIndex.reserve(FResultList->Count());
+        for (int I = 0; I < FResultList->Count(); ++I)
+            FResultIndex.insert(FResultList->Get(I).toCaseFolded());
+        break;
+    }
+}
+
+void TQXUtils::CloseRun() {
+    // Every object is freed and cleared even when closing one of them fails
+    // (a full disk while flushing the output file); the first failure is then
+    // passed on so that it reaches the user.
+    std::exception_ptr Error;
+    auto CloseWriter = [&Error](TLineWriter*& AWriter) {
+        TLineWriter* W = AWriter;
+        AWriter = nullptr;
+        if (!W)
+            return;
+        try {
+            W->Close();
+        } catch (...) {
+            if (!Error)
+                Error = std::current_exception();
+        }
+        delete W;
+    };
+    if (TLineReader* R = FSourceLineReader) {
+        FSourceLineReader = nullptr;
+        delete R;
+    }
+    CloseWriter(FResultLineWriter);
+    CloseWriter(FAddedLineWriter);
+    FResultIndex.clear();
+    FResultIndex.squeeze();
+    if (Error)
+        std::rethrow_exception(Error);
+}
+
+void TQXUtils::WriteResult(const QString& ALine) {
+    std::lock_guard<std::mutex> Lock(FWriteCS);
+    if (FResultMode == outListNew) {
+        const QString Key = ALine.toCaseFolded();
+        if (FResultIndex.contains(Key)) {
+            if (FDetailedLog)
+                Log(QStringLiteral("Duplicate: %1").arg(ALine));
+            return;
+        }
+        FAddedLineWriter->WriteLine(ALine);
+        FResultLineWriter->WriteLine(ALine);
+        FResultIndex.insert(Key);
+        return;
+    }
+    FResultLineWriter->WriteLine(ALine);
+}
+
+TIdDNSResolver* TQXUtils::NewClient() const {
+    auto* Client = new TIdDNSResolver;
+    Client->SetIPVersion(Id_IPv4);
+    Client->SetQueryType({qtA});
+    Client->SetWaitingTime(FDNSTimeoutMSec);
+    return Client;
+}
+
+bool TQXUtils::Lookup(TIdDNSResolver* AClient, const QString& AServer, const QString& AName) {
+    try {
+        // The client takes "host:port" as well, which local resolvers need.
+        AClient->SetHost(AServer.trimmed());
+        AClient->QueryResult().Clear();
+        AClient->Resolve(AName, nullptr, 1);
+        return true;
+    } catch (...) {
+        if (FDetailedLog)
+            LogException(std::current_exception());
+        return false;
+    }
+}
+
+bool TQXUtils::CheckBLService(TBLMode AMode, const QString& AKind, const QString& AQuery, TStringList* AServices,
+                              int& AServiceCounter, int& AServerCounter, TIdDNSResolver* AClient, bool& AListed) {
+    AListed = false;
+    if (AMode == blNone)
+        return true;
+    if (AServices->Count() == 0) {
+        Log(QStringLiteral("No %1 Services").arg(AKind));
+        return false;
+    }
+    const QString Zone = AServices->Get(NextIndex(AServiceCounter, AServices->Count())).trimmed();
+    if (FDNSList->Count() == 0) {
+        Log(QStringLiteral("No DNS Hosts."));
+        return false;
+    }
+    const QString Server = FDNSList->Get(NextIndex(AServerCounter, FDNSList->Count()));
+    if (FDetailedLog)
+        Log(QStringLiteral("%1: Resolving domain \"%2.%3\" (dns server: %4)...").arg(AKind, AQuery, Zone, Server));
+    if (Lookup(AClient, Server, AQuery + QLatin1Char('.') + Zone)) {
+        const TQueryResult& Result = AClient->QueryResult();
+        for (int I = 0; I < Result.Count(); ++I)
+            if (Result.Items(I)->RecType() == qtA) {
+                AListed = true;
+                break;
+            }
+    }
+    return AMode == blSuppress ? !AListed : AListed;
+}
+
+void TQXUtils::ProcessAddress(const QString& AIPText, const QString& ADomain, quint32 AValue, bool AFromDomain,
+                              int& ARBLCounter, int& AServerCounter, TIdDNSResolver* AClient) {
+    bool Listed;
+    const bool Passed = CheckBLService(FRBLMode, QStringLiteral("RBL"), ReverseIPv4(AValue), FRBLServices,
+                                       ARBLCounter, AServerCounter, AClient, Listed);
+    if (FDetailedLog) {
+        if (AFromDomain)
+            Log((Listed ? QStringLiteral("RBL blacklisted IP: %1 (domain: %2)") : QStringLiteral("IP: %1 (domain: %2)"))
+                    .arg(AIPText, ADomain));
+        else
+            Log((Listed ? QStringLiteral("RBL blacklisted IP: %1") : QStringLiteral("IP: %1")).arg(AIPText));
+    }
+    if (Passed)
+        WriteResult(FormatOutLine(AIPText, ADomain));
+}
+
+void TQXUtils::DoResolve(TUtilsThread* AThread) {
+    if (!CheckInitialized())
+        return;
+    if (FDetailedLog)
+        Log(QStringLiteral("%1 Thread Initialized.").arg(kResolveDomains));
+    int ServerCounter = AThread->ThreadNumber();
+    int DBLCounter = ServerCounter;
+    int RBLCounter = ServerCounter;
+    try {
+        std::unique_ptr<TIdDNSResolver> Client(NewClient());
+        std::unique_ptr<TIdDNSResolver> RBLClient(NewClient());
+        std::unique_ptr<TIdDNSResolver> DBLClient(NewClient());
+        while (!Terminated()) {
+            QString Line;
+            {
+                std::lock_guard<std::mutex> Lock(FReadCS);
+                if (FSourceLineReader->EndOfLines())
+                    break;
+                Line = TrimLine(FSourceLineReader->ReadLine());
+            }
+            if (Line.isEmpty())
+                continue;
+
+            quint32 Value;
+            if (ParseIPEntry(Line, Value)) {
+                // Addresses and networks are passed through without resolving.
+                ProcessAddress(Line, Line, Value, false, RBLCounter, ServerCounter, RBLClient.get());
+                continue;
+            }
+
+            bool Listed;
+            const bool Passed = CheckBLService(FDBLMode, QStringLiteral("DBL"), Line, FDBLServices, DBLCounter,
+                                               ServerCounter, DBLClient.get(), Listed);
+            if (Listed && FDetailedLog)
+                Log(QStringLiteral("DBL blacklisted domain: %1").arg(Line));
+            if (!Passed)
+                continue;
+
+            if (FDNSList->Count() == 0) {
+                Log(QStringLiteral("No DNS Hosts."));
+                break;
+            }
+            const QString Server = FDNSList->Get(NextIndex(ServerCounter, FDNSList->Count()));
+            if (FDetailedLog)
+                Log(QStringLiteral("Resolving domain \"%1\" (dns server: %2)...").arg(Line, Server));
+            if (Lookup(Client.get(), Server, Line)) {
+                const TQueryResult& Result = Client->QueryResult();
+                for (int I = 0; I < Result.Count(); ++I) {
+                    const TResultRecord* Rec = Result.Items(I);
+                    if (Rec->RecType() != qtA)
+                        continue;
+                    const QString IPText = static_cast<const TARecord*>(Rec)->IPAddress();
+                    quint32 IP;
+                    if (!ParseIPEntry(IPText, IP))
+                        continue;
+                    ProcessAddress(IPText, Line, IP, true, RBLCounter, ServerCounter, RBLClient.get());
+                }
+            }
+            WaitMSec(FPauseMSec, NowDateTime());
+        }
+    } catch (...) {
+        LogException(std::current_exception());
+    }
+    if (FDetailedLog)
+        Log(QStringLiteral("%1 Thread Completed.").arg(kResolveDomains));
+}
+
+void TQXUtils::StartResolveThreads() {
+    if (Threads() <= 0) {
+        Progress()->EndProgress();
+        return;
+    }
+    for (int I = 1; I <= Threads(); ++I) {
+        if (Terminated())
+            break;
+        TUtilsThread::Run<TQXUtilsThread>(this, [this](TUtilsThread* T) { DoResolve(T); }, I,
+                                          TThreadNotifyEvent());
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+TQXUtilsThread::TQXUtilsThread(TUtils* AUtils, TUtilsThreadMethod AMethod, int AThreadNumber,
+                               TThreadNotifyEvent AOnTerminate)
+    : TUtilsThread(AUtils, std::move(AMethod), kThreadName, AThreadNumber, false) {
+    OnTerminate = AOnTerminate;
+    FHTTPCli = nullptr;
+}
+
+TQXUtilsThread::~TQXUtilsThread() {
+    delete FHTTPCli;
+    FHTTPCli = nullptr;
+}
