@@ -72,14 +72,51 @@ void TUtils::AfterStop() {
 
 void TUtils::StartThreads(const TUtilsThreadMethod& AMethod, const QString& AMethodName) {
     if (FThreads <= 0) {
-        FProgress->EndProgress();
+        // With service threads alive the run must end through their end,
+        // once: they leave on seeing Completed.
+        if (FServiceThreads > 0 && FLiveThreads > 0)
+            FCompleted = true;
+        else
+            FProgress->EndProgress();
         return;
     }
-    for (int i = 1; i <= FThreads; ++i) {
-        if (Terminated())
-            break;
-        TUtilsThread::Run<TUtilsThread>(this, AMethod, AMethodName, i, false);
+    {
+        std::lock_guard<std::mutex> L(FEndCS);
+        FStarting = true;
     }
+    // A fast worker may end before the next is created; the count it leaves
+    // says nothing about the run until every worker exists.
+    std::exception_ptr Error;
+    try {
+        for (int i = 1; i <= FThreads; ++i) {
+            if (Terminated())
+                break;
+            CreateWorker(AMethod, AMethodName, i);
+        }
+    } catch (...) {
+        Error = std::current_exception();
+    }
+    bool Ended;
+    {
+        std::lock_guard<std::mutex> L(FEndCS);
+        FStarting = false;
+        Ended = NoteActiveThreads(FLog->ActiveThreads());
+    }
+    if (Ended)
+        FProgress->EndProgress();
+    if (Error)
+        std::rethrow_exception(Error);
+}
+
+TUtilsThread* TUtils::CreateWorker(const TUtilsThreadMethod& AMethod, const QString& AMethodName,
+                                   int AThreadNumber) {
+    return TUtilsThread::Run<TUtilsThread>(this, AMethod, AMethodName, AThreadNumber, false);
+}
+
+bool TUtils::NoteActiveThreads(int AActive) {
+    if (AActive == FServiceThreads)
+        FCompleted = true;
+    return AActive == 0;
 }
 
 bool TUtils::CheckInitialized() {
@@ -121,9 +158,13 @@ bool TUtils::InitializeRun() {
     return true;
 }
 
-void TUtils::WaitForRunStart() {
-    while (FProgress->RunNumber() < FAwaitedRun && !FAbandonWaits)
+bool TUtils::WaitForRunStart(qint64 ARun) {
+    while (FProgress->RunNumber() < ARun) {
+        if (FAbandonWaits || FAwaitedRun != ARun)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 bool TUtils::WaitMSec(qint64 AMSec, TDateTime AStart) {
@@ -174,10 +215,14 @@ void TUtils::DoThreadExecute(TUtilsThread* AThread) {
 void TUtils::DoThreadDestroy(TUtilsThread* AThread) {
     // The count this very unregistration left: of threads ending together
     // exactly one sees 0 and ends the run.
-    const int Active = FLog->OnThreadDestroy(AThread);
-    if (Active == FServiceThreads)
-        FCompleted = true;
-    if (Active == 0)
+    bool Ended = false;
+    {
+        std::lock_guard<std::mutex> L(FEndCS);
+        const int Active = FLog->OnThreadDestroy(AThread);
+        if (!FStarting)
+            Ended = NoteActiveThreads(Active);
+    }
+    if (Ended)
         FProgress->EndProgress();
 }
 
@@ -266,6 +311,7 @@ TUtilsThread::TUtilsThread(TUtils* AUtils, TUtilsThreadMethod AMethod, const QSt
 void TUtilsThread::Init(TThreadNotifyEvent AOnTerminate, bool AServiceThread) {
     OnTerminate = std::move(AOnTerminate);
     FServiceThread = AServiceThread;
+    FRun = FUtils->FAwaitedRun;
     ++FUtils->FLiveThreads;
     try {
         FUtils->DoThreadCreate(this, AServiceThread);
@@ -290,8 +336,8 @@ TUtilsThread::~TUtilsThread() {
 
 void TUtilsThread::Execute() {
     FUtils->DoThreadExecute(this);
-    if (FServiceThread)
-        FUtils->WaitForRunStart();
+    if (FServiceThread && !FUtils->WaitForRunStart(FRun))
+        return;
     // The per-thread component runtime the body may need exists only on Windows.
     FMethod(this);
 }

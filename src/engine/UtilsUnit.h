@@ -39,6 +39,8 @@ public:
 
     virtual void BeforeStart();
     virtual void AfterStop();
+    // Starts Threads workers numbered 1..Threads through CreateWorker. While
+    // it runs, threads that end do not end the run; it decides at its end.
     virtual void StartThreads(const TUtilsThreadMethod& AMethod, const QString& AMethodName);
 
     void Log(const QString& AMsg);
@@ -90,13 +92,19 @@ protected:
     virtual void ResetRun();
     virtual void CloseRun();
     virtual void OpenRun();
+    // Creates and starts one worker of StartThreads; a job with its own
+    // thread class overrides it (TUtilsThread::Run<TMyThread>(...)).
+    virtual TUtilsThread* CreateWorker(const TUtilsThreadMethod& AMethod, const QString& AMethodName,
+                                       int AThreadNumber);
 
     bool WaitMSec(qint64 AMSec, TDateTime AStart);
     bool WaitSec(qint64 ASec, TDateTime AStart);
     bool CheckInitialized();
     // A service thread created in BeforeStart waits here until the run it
-    // belongs to has started, so it never acts on the stop flag of the run before.
-    void WaitForRunStart();
+    // belongs to (ARun, see TProgress::RunNumber) has started, so that it
+    // never acts on the stop flag left from the run before. False when that
+    // run will not start: the job is closing or a newer BeforeStart replaced it.
+    bool WaitForRunStart(qint64 ARun);
 
     TProgress* FProgress;
     TLog* FLog;
@@ -114,6 +122,12 @@ protected:
     std::atomic<bool> FLogDateTime{true};
 
 private:
+    // Decides, with the count a change left, whether only service threads
+    // remain (Completed) and whether the run has ended; true: call EndProgress.
+    bool NoteActiveThreads(int AActive);
+
+    std::mutex FEndCS;       // orders the end-of-run decision; taken before the log's registry lock
+    bool FStarting = false;  // StartThreads is creating workers
     std::atomic<int> FLiveThreads{0};
     std::atomic<qint64> FAwaitedRun{0};
     std::atomic<bool> FAbandonWaits{false};
@@ -151,4 +165,5 @@ private:
     QString FThreadName;
     int FThreadNumber;
     bool FServiceThread = false;
+    qint64 FRun = 0;  // the run a service thread belongs to
 };
