@@ -1,10 +1,62 @@
+#include "containers/uException.h"
+#include "random/RandomUtilsUnit.h"
+
 #include <QApplication>
 #include <QMainWindow>
+#include <QMessageBox>
+
+#include <cstdio>
+#include <exception>
+#include <memory>
+
+namespace {
+
+void ShowStartError(const QString& Message) {
+    QMessageBox::critical(nullptr, QStringLiteral("Veltrask"), Message);
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QMainWindow w;
-    w.setWindowTitle(QStringLiteral("Veltrask"));
-    w.show();
-    return app.exec();
+    // 1. Process-wide state of the modules, before any window exists: the
+    //    letter-cluster tables of the random text generators. Nothing of the
+    //    resolver draws on them, so a damaged table is reported and the
+    //    program goes on.
+    QString TablesError;
+    try {
+        LoadRandomTables();
+    } catch (const Exception& E) {
+        TablesError = E.Message();
+        std::fprintf(stderr, "veltrask: %s\n", qPrintable(TablesError));
+    }
+
+    // 2. The application object; the main window is a top-level window and so
+    //    appears on the taskbar.
+    QApplication App(argc, argv);
+    if (!TablesError.isEmpty())
+        QMessageBox::warning(nullptr, QStringLiteral("Veltrask"), TablesError);
+
+    int Result = 1;
+    try {
+        // 3. The main window. TQXMainForm takes this place: its constructor
+        //    (FormCreate) restores the inputs from the settings file, and its
+        //    destructor (FormDestroy) saves them.
+        auto MainForm = std::make_unique<QMainWindow>();
+        MainForm->setWindowTitle(QStringLiteral("Veltrask"));
+        MainForm->show();
+
+        // 4. The event loop runs until the main window is closed.
+        Result = App.exec();
+
+        // 5. The window goes first, saving the settings, while every module
+        //    it may use is still there.
+        MainForm.reset();
+    } catch (const Exception& E) {
+        ShowStartError(E.Message());
+    } catch (const std::exception& E) {
+        ShowStartError(QString::fromLocal8Bit(E.what()));
+    }
+
+    FreeRandomTables();
+    return Result;
 }
