@@ -236,6 +236,18 @@ int TStreamReaderEx::FindLineEnd(int& NextStart) {
                 break;
             }
         }
+        // Run over ordinary characters: anything above CR ends a line only at
+        // the length limit or right after a NUL. Stop where a refill is due.
+        if (!FSkipLineNullChars || P == S || D[P - 1].unicode() != 0) {
+            qint64 StopAt = FNoDataInStream ? Len : Len - 1;
+            if (HasLimit && L < StopAt)
+                StopAt = L;
+            const int From = P;
+            while (P < StopAt && D[P].unicode() > CR)
+                ++P;
+            if (P != From)
+                continue;
+        }
         const char16_t C = D[P].unicode();
         if (C == LF) {
             N = P + 1;

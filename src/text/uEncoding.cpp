@@ -44,6 +44,10 @@ qsizetype TEncoding::CutTailLength(const char* Bytes, qsizetype Count) const {
     return GetBytes(GetString(Bytes, Count)).size() != Count ? 1 : 0;
 }
 
+qsizetype TEncoding::GetBytesInto(const QChar*, qsizetype, char*, qsizetype) const {
+    return -1;
+}
+
 TEncoding* TEncoding::UTF8() {
     static TUTF8Encoding Instance;
     return &Instance;
@@ -148,4 +152,11 @@ qsizetype TANSIEncoding::GetMaxCharCount(qsizetype ByteCount) const {
 qsizetype TANSIEncoding::CutTailLength(const char* Bytes, qsizetype Count) const {
     // Qt treats the system code page as UTF-8 on Unix.
     return Utf8CutTailLength(Bytes, Count);
+}
+
+qsizetype TQtEncoding::GetBytesInto(const QChar* Chars, qsizetype Count, char* Out, qsizetype Capacity) const {
+    QStringEncoder Encoder(FConverterEncoding, ConverterFlags);
+    if (Encoder.requiredSpace(Count) > Capacity)
+        return -1;
+    return Encoder.appendToBuffer(Out, QStringView(Chars, Count)) - Out;
 }

@@ -24,6 +24,9 @@ public:
     virtual QByteArray GetBytes(const QChar* Chars, qsizetype Count) const = 0;
     QByteArray GetBytes(const QString& S) const { return GetBytes(S.constData(), S.size()); }
     qsizetype GetByteCount(const QString& S) const { return GetBytes(S).size(); }
+    // Encodes straight into Out when Capacity is surely enough; -1 (nothing
+    // written) when it might not be.
+    virtual qsizetype GetBytesInto(const QChar* Chars, qsizetype Count, char* Out, qsizetype Capacity) const;
 
     virtual QByteArray GetPreamble() const = 0;
     virtual qsizetype GetMaxByteCount(qsizetype CharCount) const = 0;
@@ -51,6 +54,7 @@ class TQtEncoding : public TEncoding {
 public:
     QString GetString(const char* Bytes, qsizetype Count) const override;
     QByteArray GetBytes(const QChar* Chars, qsizetype Count) const override;
+    qsizetype GetBytesInto(const QChar* Chars, qsizetype Count, char* Out, qsizetype Capacity) const override;
     QStringConverter::Encoding ConverterEncoding() const { return FConverterEncoding; }
 
 protected:

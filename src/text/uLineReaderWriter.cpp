@@ -285,8 +285,17 @@ void TLineWriter::SetLineBreak(const QString& Value) {
 
 void TLineWriter::WriteLine(const QString& S) {
     if (FStream != nullptr) {
-        const QByteArray Bytes = FEncoding->GetBytes(S);
-        WriteBytes(Bytes.constData(), Bytes.size());
+        // Encode in place when the rest of the buffer surely holds the line.
+        const qsizetype Direct =
+            FEncoding->GetBytesInto(S.constData(), S.size(), FBuffer + FBufferIndex, BufferCapacity - FBufferIndex);
+        if (Direct >= 0) {
+            FBufferIndex += int(Direct);
+            if (FBufferIndex == BufferCapacity)
+                Flush();
+        } else {
+            const QByteArray Bytes = FEncoding->GetBytes(S);
+            WriteBytes(Bytes.constData(), Bytes.size());
+        }
         WriteBytes(FLineBreakBytes.constData(), FLineBreakBytes.size());
         if (FAutoFlush)
             Flush();
