@@ -1,5 +1,7 @@
 #include "containers/VHashedStringList.h"
 
+#include <algorithm>
+
 // ---------------------------------------------------------------------------
 // TVStringHash
 
@@ -120,6 +122,9 @@ void TVHashedStringList::FreeObjects() {
             Item.FObject = nullptr;
         }
     }
+    // One object on several lines is still freed once.
+    std::sort(Objects.begin(), Objects.end());
+    Objects.erase(std::unique(Objects.begin(), Objects.end()), Objects.end());
     for (TObject* O : Objects)
         delete O;
 }

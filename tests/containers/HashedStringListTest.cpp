@@ -223,6 +223,13 @@ TEST(HashedStringListTest, OwnedObjectsAreFreedExactlyOnce) {
         L.AddObject("five", new TCounted(&Live));
         L.AddObject("six", new TCounted(&Live));
         EXPECT_EQ(Live, 2);
+        L.Clear();
+        TCounted* Shared = new TCounted(&Live);
+        L.AddObject("seven", Shared);
+        L.AddObject("eight", Shared);
+        L.Clear();
+        EXPECT_EQ(Live, 0);
+        L.AddObject("nine", new TCounted(&Live));
     }
     EXPECT_EQ(Live, 0);
 
