@@ -1,6 +1,7 @@
 #include "resolve/QXUtilsUnit.h"
 
 #include "engine/uFormat.h"
+#include "engine/uMainThread.h"
 #include "engine/uProgress.h"
 #include "resolve/dns/IdDNSResolver.h"
 #include "text/uLineReaderWriter.h"
@@ -160,6 +161,8 @@ QString TQXUtils::ReverseIPv4(quint32 AValue) {
 }
 
 int TQXUtils::NextIndex(int& ACounter, int ACount) {
+    if (ACount <= 0)
+        return -1;
     ACounter %= ACount;
     if (ACounter < 0)
         ACounter += ACount;
@@ -206,6 +209,10 @@ TQXUtils::TQXUtils(TProgress* AProgress, TLog* ALog) : THTTPUtils(AProgress, ALo
 }
 
 TQXUtils::~TQXUtils() {
+    // Workers still running read the lists freed below; the base class would
+    // wait for them only after that.
+    if (LiveThreads() > 0 && IsMainThread())
+        BreakAndWait();
     // The inherited destructor cannot reach this class's CloseRun any more.
     try {
         CloseRun();
@@ -220,6 +227,8 @@ TQXUtils::~TQXUtils() {
 }
 
 void TQXUtils::AssignNonEmpty(TStringList* ATarget, const TStringList* ASource) {
+    if (ASource == ATarget)
+        return;
     ATarget->Clear();
     if (!ASource)
         return;
@@ -252,7 +261,10 @@ void TQXUtils::OpenRun() {
     case outFile:
         FResultLineWriter = new TLineWriter(FResolvedListFile, false, QString(), nullptr);
         FResultLineWriter->SetWriteBOM(FOutFileBOM);
-        FResultLineWriter->SetLineBreak(FOutFileLineBreak);
+        // Without a chosen break the writer keeps its CR LF; an empty break
+        // would run every output line into the next.
+        if (!FOutFileLineBreak.isEmpty())
+            FResultLineWriter->SetLineBreak(FOutFileLineBreak);
         break;
     case outListNew:
         FResultLineWriter = new TLineWriter(FResultList, true, nullptr);
@@ -446,7 +458,14 @@ void TQXUtils::DoResolve(TUtilsThread* AThread) {
 
 void TQXUtils::StartResolveThreads() {
     if (Threads() <= 0) {
-        Progress()->EndProgress();
+        // The run's "Reloading Thread" is alive already. Ending the progress
+        // now would close the run while that thread opens it, and end the run
+        // a second time when it goes; stopping the run lets it end through
+        // that thread instead.
+        if (LiveThreads() > 0)
+            SetTerminated(true);
+        else
+            Progress()->EndProgress();
         return;
     }
     for (int I = 1; I <= Threads(); ++I) {

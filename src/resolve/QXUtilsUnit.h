@@ -52,7 +52,8 @@ public:
     virtual void DoResolve(TUtilsThread* AThread);
 
     // Starts Threads() resolve workers numbered 1.., stopping early once the run
-    // is terminated; with Threads() of 0 or less the progress ends at once.
+    // is terminated. With Threads() of 0 or less the run ends without workers:
+    // at once, or through the run's service thread when that is alive.
     // Called from the progress controller's OnStart, after BeforeStart.
     void StartResolveThreads();
 

@@ -106,4 +106,8 @@ TEST(NextIndexTest, CyclesFromTheCounterModuloTheCount) {
     for (int I = 0; I < 5; ++I)
         EXPECT_EQ(TQXUtils::NextIndex(Counter, 1), 0);
     EXPECT_LE(Counter, 1);
+    // An empty list yields no index and leaves the counter alone.
+    Counter = 3;
+    EXPECT_EQ(TQXUtils::NextIndex(Counter, 0), -1);
+    EXPECT_EQ(Counter, 3);
 }

@@ -61,6 +61,9 @@ TEST_F(QXUtilsTest, AssignKeepsNonEmptyLinesUnchanged) {
     EXPECT_EQ(Utils.DNSList()->Count(), 4);
     EXPECT_EQ(Utils.DBLServices()->Count(), 4);
     EXPECT_EQ(Utils.RBLServices()->Count(), 4);
+    // Assigning a list to itself keeps it.
+    Utils.AssignDomainList(Utils.DomainList());
+    EXPECT_EQ(Utils.DomainList()->Count(), 4);
     TStringList Empty;
     Utils.AssignDNSList(&Empty);
     EXPECT_EQ(Utils.DNSList()->Count(), 0);
@@ -146,6 +149,16 @@ TEST_F(QXUtilsTest, FileModeHonoursBomAndLineBreakAndIsCompleteAfterClose) {
     Utils.CloseRun();
     ASSERT_TRUE(F.open(QIODevice::ReadOnly));
     EXPECT_EQ(F.readAll(), QByteArray("5.6.7.8\r\n"));
+    F.close();
+
+    // No break chosen (a caller that never set one): lines still end with CR LF.
+    Utils.SetOutFileLineBreak("");
+    Utils.OpenRun();
+    Utils.WriteResult("1.1.1.1");
+    Utils.WriteResult("2.2.2.2");
+    Utils.CloseRun();
+    ASSERT_TRUE(F.open(QIODevice::ReadOnly));
+    EXPECT_EQ(F.readAll(), QByteArray("1.1.1.1\r\n2.2.2.2\r\n"));
 }
 
 TEST_F(QXUtilsTest, OpenRunRaisesForMissingSourceAndUncreatableOutput) {
