@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <functional>
 #include <set>
+#include <utility>
 
 namespace {
 
@@ -563,15 +564,9 @@ QString GetAppConfigFile(const QString& DefaultFileName, const QString& Dir) {
     return ResolveAppConfigFile(SettingsOptions(), DefaultFileName, Dir);
 }
 
-void LoadSettingsFile(TVHashedStringList& List, const QString& FileName) {
-    QFile F(FileName);
-    if (!F.open(QIODevice::ReadOnly))
-        throw EFileError(QStringLiteral("Cannot open file \"%1\". %2").arg(FileName, F.errorString()));
-    QByteArray Data = F.read(MaxSettingsFileSize + 1);
-    if (F.error() != QFileDevice::NoError)
-        throw EFileError(QStringLiteral("Cannot read file \"%1\". %2").arg(FileName, F.errorString()));
+void LoadSettingsData(TVHashedStringList& List, QByteArray Data) {
     if (Data.size() > MaxSettingsFileSize) {
-        // Keep the whole lines of the part that was read.
+        // Keep the whole lines of the part that is read.
         Data.truncate(MaxSettingsFileSize);
         const qsizetype LastBreak = std::max(Data.lastIndexOf('\n'), Data.lastIndexOf('\r'));
         Data.truncate(LastBreak + 1);
@@ -590,10 +585,25 @@ void LoadSettingsFile(TVHashedStringList& List, const QString& FileName) {
     List.EndUpdate();
 }
 
+void LoadSettingsFile(TVHashedStringList& List, const QString& FileName) {
+    QFile F(FileName);
+    if (!F.open(QIODevice::ReadOnly))
+        throw EFileError(QStringLiteral("Cannot open file \"%1\". %2").arg(FileName, F.errorString()));
+    QByteArray Data = F.read(MaxSettingsFileSize + 1);
+    if (F.error() != QFileDevice::NoError)
+        throw EFileError(QStringLiteral("Cannot read file \"%1\". %2").arg(FileName, F.errorString()));
+    F.close();
+    LoadSettingsData(List, std::move(Data));
+}
+
 void SaveSettingsFile(const TVHashedStringList& List, const QString& FileName) {
     QByteArray Data("\xEF\xBB\xBF");
     for (int i = 0; i < List.Count(); ++i) {
-        Data += List.Get(i).toUtf8();
+        QString Line = List.Get(i);
+        // A line break inside a value would split it and could smuggle in a
+        // line of its own (an edit holding "x\nThreads=500"): it goes out as a blank.
+        Line.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        Data += Line.toUtf8();
         Data += "\r\n";
     }
     QSaveFile F(FileName);

@@ -113,7 +113,9 @@ constexpr qint64 MaxSettingsFileSize = 16 * 1024 * 1024;
 // skipped, lines end at CR LF, CR or LF. Raises EFileError when the file
 // cannot be opened or read.
 void LoadSettingsFile(TVHashedStringList& List, const QString& FileName);
+// The same for the file's bytes (at most MaxSettingsFileSize of them are used).
+void LoadSettingsData(TVHashedStringList& List, QByteArray Data);
 // Writes List to FileName: UTF-8 with byte-order mark, CR LF after every
-// line. The old file is replaced only when the new one was written completely.
+// line; a CR or LF inside a line is written as a blank. The old file is replaced only when the new one was written completely.
 // Raises EFileError with the file system's message.
 void SaveSettingsFile(const TVHashedStringList& List, const QString& FileName);

@@ -367,6 +367,19 @@ TEST(StoredSettingsFile, ReadsWithOrWithoutMarkAndAnyLineBreak) {
     EXPECT_EQ(M.GetValue("Threads"), QString("6"));
 }
 
+TEST(StoredSettingsFile, LineBreakInAValueCannotAddALine) {
+    QTemporaryDir Dir;
+    const QString Path = Dir.path() + "/qx.ini";
+    TWindowControls W;
+    W.SourceFileEdit.setText("a.txt\r\nThreads=500\nLogFile=1");
+    W.Save(Path);
+    TVHashedStringList L(SettingsHashBuckets);
+    LoadSettingsFile(L, Path);
+    EXPECT_EQ(L.GetValue("Threads"), QString("1"));
+    EXPECT_EQ(L.GetValue("LogFile"), QString("0"));
+    EXPECT_EQ(L.GetValue("SrcFileName"), QString("a.txt  Threads=500 LogFile=1"));
+}
+
 TEST(StoredSettingsFile, MissingFileAndUnwritableTargetRaise) {
     QTemporaryDir Dir;
     TVHashedStringList L(SettingsHashBuckets);
