@@ -16,6 +16,10 @@ qint64 MilliSecondsBetween(TDateTime AFrom, TDateTime ATo) {
     return ATo >= AFrom ? ATo - AFrom : AFrom - ATo;
 }
 
+QString DetachedCopy(const QString& S) {
+    return S.isEmpty() ? QString() : QString(S.constData(), S.size());
+}
+
 namespace {
 
 [[noreturn]] void FormatError(const QString& AFormat) {

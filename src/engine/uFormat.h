@@ -15,6 +15,11 @@ QString FormatDateTimeText(TDateTime AValue);
 // Whole milliseconds from AFrom to ATo.
 qint64 MilliSecondsBetween(TDateTime AFrom, TDateTime ATo);
 
+// A copy sharing no data with S. Texts handed between threads are copied so,
+// so that no two threads ever count references on one buffer (the counting
+// inside the Qt library is invisible to the thread checker).
+QString DetachedCopy(const QString& S);
+
 VT_DECLARE_EXCEPTION(EConvertError, Exception)
 
 // Fills a format in the classic printf-like dialect the log messages use:

@@ -113,7 +113,7 @@ void TLog::LogDT(const QString& AFormat, const QVariantList& AArgs) {
 void TLog::SetThreadStatus(const QString& text) {
     std::lock_guard<std::mutex> L(FThreadCS);
     if (CurrentThreadInfo.Log == this && CurrentThreadInfo.Info) {
-        CurrentThreadInfo.Info->SetThreadStatus(text);
+        CurrentThreadInfo.Info->SetThreadStatus(DetachedCopy(text));
         CurrentThreadInfo.Info->SetStatusTime(NowDateTime());
         FThreadsInvalidate = true;
     }
@@ -331,7 +331,7 @@ bool TLog::GetThreadInfo(int AIndex, quint32& ThreadID, QString& ThreadName, int
     ThreadID = Info->ThreadID();
     ThreadName = Info->ThreadName();
     ThreadNumber = Info->ThreadNumber();
-    ThreadStatus = Info->ThreadStatus();
+    ThreadStatus = DetachedCopy(Info->ThreadStatus());
     StatusTime = Info->StatusTime();
     return true;
 }

@@ -44,12 +44,13 @@ TDateTime TProgress::CurrentTime() const {
 
 QString TProgress::Status() const {
     std::lock_guard<std::mutex> L(FStatusCS);
-    return FStatus;
+    return DetachedCopy(FStatus);
 }
 
 void TProgress::SetStatus(const QString& Value) {
+    const QString Copy = DetachedCopy(Value);
     std::lock_guard<std::mutex> L(FStatusCS);
-    FStatus = Value;
+    FStatus = Copy;
 }
 
 void TProgress::SetMin(qint64 Value) {
