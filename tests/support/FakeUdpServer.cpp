@@ -63,7 +63,13 @@ int TFakeUdpServer::QueryCount() const {
 
 QList<QByteArray> TFakeUdpServer::Queries() const {
     std::lock_guard<std::mutex> G(FLock);
-    return FQueries;
+    // A list of its own: sharing FQueries' block would let the server thread
+    // grow it in place while the caller still detaches from it.
+    QList<QByteArray> Copy;
+    Copy.reserve(FQueries.size());
+    for (const QByteArray& Q : FQueries)
+        Copy.append(QByteArray(Q.constData(), Q.size()));
+    return Copy;
 }
 
 bool TFakeUdpServer::WaitForQueries(int ACount, int ATimeoutMs) const {

@@ -246,8 +246,8 @@ QByteArray TIdDNSResolver::Exchange(const TServer& AServer) {
 void TIdDNSResolver::Resolve(const QString& ADomain, TResultRecord* ASOARR, quint16 AQClass) {
     ClearInternalQuery();
     CreateQuery(ADomain, ASOARR, AQClass);
-    const TServer Server = ResolveServer();
     FPlainTextResult.clear();
+    const TServer Server = ResolveServer();
     FPlainTextResult = Exchange(Server);
     AfterReceive();
 }
