@@ -441,8 +441,10 @@ void TQXUtils::DoResolve(TUtilsThread* AThread) {
                     if (Rec->RecType() != qtA)
                         continue;
                     const QString IPText = static_cast<const TARecord*>(Rec)->IPAddress();
+                    // An A record without data has no address text; the parser
+                    // would take the empty text for 0.0.0.0 and emit an empty address.
                     quint32 IP;
-                    if (!ParseIPEntry(IPText, IP))
+                    if (IPText.isEmpty() || !ParseIPEntry(IPText, IP))
                         continue;
                     ProcessAddress(IPText, Line, IP, true, RBLCounter, ServerCounter, RBLClient.get());
                 }

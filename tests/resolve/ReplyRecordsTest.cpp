@@ -1,0 +1,59 @@
+#include "ResolveHarness.h"
+
+#include "support/FakeUdpServer.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace {
+
+// Answers every query with the question it asked and the given answer records
+// (each owner name a pointer to the question's name).
+QByteArray Reply(const QByteArray& AQuery, int ACount, const char* ARecordsHex) {
+    QByteArray R = AQuery.left(2);
+    R += TFakeUdpServer::Hex("81 80 00 01");
+    R += char(0);
+    R += char(ACount);
+    R += TFakeUdpServer::Hex("00 00 00 00");
+    R += AQuery.mid(12);
+    R += TFakeUdpServer::Hex(ARecordsHex);
+    return R;
+}
+
+} // namespace
+
+TEST(ReplyRecordsTest, OnlyAddressesOfARecordsAreOutput) {
+    TFakeUdpServer Server([](const QByteArray& Q) -> std::optional<QByteArray> {
+        return Reply(Q, 4,
+                     "c0 0c 00 01 00 01 00 00 00 3c 00 00"               // A without data
+                     "c0 0c 00 27 00 01 00 00 00 3c 00 04 0a 00 00 08"   // type 39, address-like data
+                     "c0 0c 00 05 00 01 00 00 00 3c 00 02 c0 0c"         // CNAME
+                     "c0 0c 00 01 00 01 00 00 00 3c 00 04 0a 00 00 07"); // A 10.0.0.7
+    });
+    ASSERT_TRUE(Server.IsListening());
+    TResolveRun R;
+    R.SetDNS({Server.Address()});
+    R.SetDomains({"odd.example"});
+    R.Utils.SetOutFormat("-d %ip%");
+    R.Utils.SetDetailedLog(true);
+    ASSERT_TRUE(R.Run(20000));
+    EXPECT_EQ(ToQStringList(R.Utils.ResultList()), QStringList({"-d 10.0.0.7"}));
+    // The empty address is skipped without a message.
+    EXPECT_EQ(R.LogLines().filter("IP:"), QStringList({"IP: 10.0.0.7 (domain: odd.example)"}));
+}
+
+TEST(ReplyRecordsTest, ASilentServerCostsOnlyItsTimeout) {
+    TFakeUdpServer Server([](const QByteArray&) -> std::optional<QByteArray> { return std::nullopt; });
+    ASSERT_TRUE(Server.IsListening());
+    TResolveRun R;
+    R.SetDNS({Server.Address()});
+    R.SetDomains({"a.example", "10.1.1.1", "b.example"});
+    R.SetRBL(blSuppress, {"rbl.example"});
+    R.Utils.SetDNSTimeoutMSec(200);
+    ASSERT_TRUE(R.Run(20000));
+    // Unanswered lookups log nothing, give no address, and let the address through.
+    EXPECT_EQ(ToQStringList(R.Utils.ResultList()), QStringList({"10.1.1.1"}));
+    EXPECT_TRUE(R.LogLines().isEmpty()) << R.LogText().toStdString();
+    EXPECT_EQ(Server.QueryCount(), 3);
+}
