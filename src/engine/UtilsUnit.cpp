@@ -50,11 +50,10 @@ void TUtils::SetTerminated(bool Value) {
 // Runs
 
 void TUtils::BeforeStart() {
-    {
-        std::lock_guard<std::mutex> L(FInitCS);
-        FInitialized = false;
-        FInitFailed = false;
-    }
+    // No thread of this job exists now (the previous run ended with its last
+    // thread), and the threads of the new run are created after this.
+    FInitialized = false;
+    FInitFailed = false;
     FCompleted = false;
     FServiceThreads = 0;
     FAbandonWaits = false;

@@ -340,6 +340,10 @@ bool TLog::GetThreadInfo(int AIndex, quint32& ThreadID, QString& ThreadName, int
 // The thread list view
 
 void TLog::SetThreadsView(TListViewControl* Value) {
+    if (FThreadsView && FThreadsView != Value) {
+        FThreadsView->SetOnData(nullptr);
+        FThreadsView->SetOnSelectItem(nullptr);
+    }
     FThreadsView = Value;
     if (FThreadsView) {
         FThreadsView->SetOnData([this](TListItem& Item) { ThreadsViewData(Item); });

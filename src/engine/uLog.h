@@ -81,6 +81,8 @@ public:
     TMemoControl* LogMemo() const { return FLogMemo; }
     void SetLogMemo(TMemoControl* Value) { FLogMemo = Value; }
     TListViewControl* ThreadsView() const { return FThreadsView; }
+    // Installs this log's row-data and selection callbacks on the view (and
+    // takes them off a view it replaces).
     void SetThreadsView(TListViewControl* Value);
     qint64 UpdatePeriod() const { return FUpdatePeriod; }
     void SetUpdatePeriod(qint64 Value) { FUpdatePeriod = Value; }
@@ -120,7 +122,7 @@ private:
     QString FLogMsg;
     qint64 FUpdatePeriod = 500;
     TDateTime FLogTime = 0;
-    int FUpdateCount = 1000;
+    std::atomic<int> FUpdateCount{1000};
     int FLogCount = 0;
     std::atomic<int> FLogRef{0};
     int FMaxLogLines = 50;
