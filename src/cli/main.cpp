@@ -1,0 +1,32 @@
+#include "cli/uCliOptions.h"
+#include "cli/uCliRun.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <cstdio>
+
+int main(int argc, char* argv[]) {
+    QCoreApplication App(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("veltrask-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELTRASK_VERSION));
+
+    TCliOptions Options;
+    try {
+        Options = ParseCliArguments(QCoreApplication::arguments().mid(1));
+    } catch (const ECliUsageError& E) {
+        std::fprintf(stderr, "veltrask-cli: %s\n", qUtf8Printable(E.Message()));
+        return 2;
+    }
+    if (Options.Help) {
+        std::fputs(qUtf8Printable(CliHelpText()), stdout);
+        return 0;
+    }
+    if (Options.Version) {
+        std::fputs(qUtf8Printable(CliVersionText()), stdout);
+        return 0;
+    }
+
+    TCliRun Run(Options);
+    return Run.Execute();
+}

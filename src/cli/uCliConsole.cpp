@@ -1,0 +1,74 @@
+#include "cli/uCliConsole.h"
+
+#include <cerrno>
+#include <unistd.h>
+
+TCliConsole::TCliConsole(bool AQuiet, int AFd) : FQuiet(AQuiet), FFd(AFd) {}
+
+void TCliConsole::Write(const QString& AText) {
+    const QByteArray Bytes = AText.toUtf8();
+    const char* P = Bytes.constData();
+    qsizetype Left = Bytes.size();
+    while (Left > 0) {
+        const ssize_t N = ::write(FFd, P, size_t(Left));
+        if (N < 0 && errno == EINTR)
+            continue;
+        // Nowhere left to complain to about standard error itself.
+        if (N <= 0)
+            return;
+        P += N;
+        Left -= N;
+    }
+}
+
+void TCliConsole::HideProgress() {
+    if (FProgressLine.isEmpty())
+        return;
+    Write(QLatin1Char('\r') + QString(FProgressLine.size(), QLatin1Char(' ')) + QLatin1Char('\r'));
+}
+
+void TCliConsole::WriteLog(const QString& AText) {
+    QString Text = AText;
+    Text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    Text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    if (Text.isEmpty())
+        return;
+    const QString Trimmed = Text.endsWith(QLatin1Char('\n')) ? Text.chopped(1) : Text;
+    FLastLogLine = Trimmed.mid(Trimmed.lastIndexOf(QLatin1Char('\n')) + 1);
+    if (FQuiet)
+        return;
+    if (!Text.endsWith(QLatin1Char('\n')))
+        Text += QLatin1Char('\n');
+    HideProgress();
+    Write(Text);
+    if (!FProgressLine.isEmpty())
+        Write(FProgressLine);
+}
+
+void TCliConsole::ShowProgress(const QString& ALine) {
+    QString Out = QLatin1Char('\r') + ALine;
+    if (ALine.size() < FProgressLine.size()) {
+        const int Pad = int(FProgressLine.size() - ALine.size());
+        Out += QString(Pad, QLatin1Char(' ')) + QString(Pad, QLatin1Char('\b'));
+    }
+    Write(Out);
+    FProgressLine = ALine;
+}
+
+void TCliConsole::FinishProgress() {
+    if (FProgressLine.isEmpty())
+        return;
+    Write(QStringLiteral("\n"));
+    FProgressLine.clear();
+}
+
+void TCliConsole::Error(const QString& AMessage) {
+    HideProgress();
+    Write(QStringLiteral("veltrask-cli: ") + AMessage + QLatin1Char('\n'));
+    if (!FProgressLine.isEmpty())
+        Write(FProgressLine);
+}
+
+void TConsoleMemo::ReplaceSelection(const QString& AText) {
+    FConsole->WriteLog(AText);
+}

@@ -1,0 +1,296 @@
+#include "cli/uCliOptions.h"
+
+#include <functional>
+
+namespace {
+
+enum TOptionId {
+    oiDNS, oiThreads, oiFormat, oiDBL, oiDBLMode, oiRBL, oiRBLMode, oiOutput, oiBOM, oiLineEnding, oiKnown,
+    oiPause, oiTimeout, oiDetailed, oiLogFile, oiLogAppend, oiQuiet, oiProgress, oiHelp, oiVersion
+};
+
+struct TOptionDef {
+    TOptionId Id;
+    const char* Long;
+    char Short;  // 0: long form only
+    bool TakesValue;
+};
+
+const TOptionDef kOptions[] = {
+    {oiDNS, "dns", 's', true},          {oiThreads, "threads", 't', true},
+    {oiFormat, "format", 'f', true},    {oiDBL, "dbl", 0, true},
+    {oiDBLMode, "dbl-mode", 0, true},   {oiRBL, "rbl", 0, true},
+    {oiRBLMode, "rbl-mode", 0, true},   {oiOutput, "output", 'o', true},
+    {oiBOM, "bom", 0, false},           {oiLineEnding, "line-ending", 0, true},
+    {oiKnown, "known", 0, true},        {oiPause, "pause", 0, true},
+    {oiTimeout, "timeout", 0, true},    {oiDetailed, "detailed", 'v', false},
+    {oiLogFile, "log-file", 0, true},   {oiLogAppend, "log-append", 0, false},
+    {oiQuiet, "quiet", 'q', false},     {oiProgress, "progress", 0, false},
+    {oiHelp, "help", 'h', false},       {oiVersion, "version", 'V', false},
+};
+
+const TOptionDef* FindLong(const QString& AName) {
+    for (const TOptionDef& D : kOptions)
+        if (AName == QLatin1String(D.Long))
+            return &D;
+    return nullptr;
+}
+
+const TOptionDef* FindShort(QChar AChar) {
+    for (const TOptionDef& D : kOptions)
+        if (D.Short != 0 && AChar == QLatin1Char(D.Short))
+            return &D;
+    return nullptr;
+}
+
+QString LongName(const TOptionDef& D) {
+    return QStringLiteral("--") + QLatin1String(D.Long);
+}
+
+[[noreturn]] void Fail(const QString& AMessage) {
+    throw ECliUsageError(AMessage);
+}
+
+// Whole decimal numbers only: "1e3", "0x10" or " 5" are refused, so what the
+// user typed is exactly what runs.
+int RangedNumber(const QString& AText, const QString& AOption, int AMin, int AMax) {
+    bool Ok = !AText.isEmpty();
+    for (QChar C : AText)
+        Ok = Ok && C >= QLatin1Char('0') && C <= QLatin1Char('9');
+    const int Value = Ok && AText.size() <= 9 ? AText.toInt() : -1;
+    if (!Ok || AText.size() > 9 || Value < AMin || Value > AMax)
+        Fail(QStringLiteral("%1 must be %2 to %3").arg(AOption).arg(AMin).arg(AMax));
+    return Value;
+}
+
+bool BLModeOut(const QString& AText, const QString& AOption) {
+    if (AText == QLatin1String("suppress"))
+        return false;
+    if (AText == QLatin1String("out"))
+        return true;
+    Fail(QStringLiteral("%1 must be suppress or out").arg(AOption));
+}
+
+// A server text with ":port" must carry a port the resolver can use; anything
+// else is only known to be wrong once it is looked up.
+void CheckDNSServer(const QString& AText) {
+    const qsizetype Colon = AText.lastIndexOf(QLatin1Char(':'));
+    if (Colon < 0)
+        return;
+    const QString Port = AText.mid(Colon + 1).trimmed();
+    bool Ok = !Port.isEmpty() && Port.size() <= 5;
+    for (QChar C : Port)
+        Ok = Ok && C >= QLatin1Char('0') && C <= QLatin1Char('9');
+    if (!Ok || Port.toInt() < 1 || Port.toInt() > 65535)
+        Fail(QStringLiteral("--dns port must be 1 to 65535 (in \"%1\")").arg(AText));
+}
+
+void Apply(TCliOptions& R, const TOptionDef& D, const QString& V, bool& ADBLMode, bool& ARBLMode,
+           bool& ALineEnding) {
+    switch (D.Id) {
+    case oiDNS:
+        CheckDNSServer(V);
+        R.DNSServers << V;
+        break;
+    case oiThreads:
+        R.ThreadsText = V;
+        break;
+    case oiFormat:
+        R.HasFormat = true;
+        R.Format = V;
+        break;
+    case oiDBL:
+        R.DBLOn = true;
+        R.DBLZones << V;
+        break;
+    case oiDBLMode:
+        R.DBLOut = BLModeOut(V, LongName(D));
+        ADBLMode = true;
+        break;
+    case oiRBL:
+        R.RBLOn = true;
+        R.RBLZones << V;
+        break;
+    case oiRBLMode:
+        R.RBLOut = BLModeOut(V, LongName(D));
+        ARBLMode = true;
+        break;
+    case oiOutput:
+        R.HasOutput = true;
+        R.OutputFile = V;
+        break;
+    case oiBOM:
+        R.OutputBOM = true;
+        break;
+    case oiLineEnding:
+        if (V == QLatin1String("windows"))
+            R.UnixLineEnding = false;
+        else if (V == QLatin1String("unix"))
+            R.UnixLineEnding = true;
+        else
+            Fail(QStringLiteral("--line-ending must be windows or unix"));
+        ALineEnding = true;
+        break;
+    case oiKnown:
+        R.HasKnown = true;
+        R.KnownFile = V;
+        break;
+    case oiPause:
+        R.PauseMSec = RangedNumber(V, LongName(D), 0, 60000);
+        break;
+    case oiTimeout:
+        R.TimeoutMSec = RangedNumber(V, LongName(D), 1, 60000);
+        break;
+    case oiDetailed:
+        R.Detailed = true;
+        break;
+    case oiLogFile:
+        R.HasLogFile = true;
+        R.LogFile = V;
+        break;
+    case oiLogAppend:
+        R.LogAppend = true;
+        break;
+    case oiQuiet:
+        R.Quiet = true;
+        break;
+    case oiProgress:
+        R.Progress = true;
+        break;
+    case oiHelp:
+        R.Help = true;
+        break;
+    case oiVersion:
+        R.Version = true;
+        break;
+    }
+}
+
+} // namespace
+
+QStringList DefaultDNSServers() {
+    return {QStringLiteral("8.8.8.8"), QStringLiteral("8.8.4.4")};
+}
+
+TCliOptions ParseCliArguments(const QStringList& AArgs) {
+    TCliOptions R;
+    bool DBLMode = false, RBLMode = false, LineEnding = false;
+    bool OptionsEnded = false;
+    QStringList Operands;
+
+    for (qsizetype I = 0; I < AArgs.size(); ++I) {
+        const QString& A = AArgs.at(I);
+        const auto TakeValue = [&](const QString& AShown) -> QString {
+            if (I + 1 >= AArgs.size())
+                Fail(QStringLiteral("%1 needs a value").arg(AShown));
+            return AArgs.at(++I);
+        };
+        if (OptionsEnded || A == QLatin1String("-") || !A.startsWith(QLatin1Char('-'))) {
+            Operands << A;
+            continue;
+        }
+        if (A == QLatin1String("--")) {
+            OptionsEnded = true;
+            continue;
+        }
+        if (A.startsWith(QLatin1String("--"))) {
+            const qsizetype Eq = A.indexOf(QLatin1Char('='));
+            const QString Name = A.mid(2, Eq < 0 ? -1 : Eq - 2);
+            const TOptionDef* D = FindLong(Name);
+            if (!D)
+                Fail(QStringLiteral("unknown option '--%1' (see --help)").arg(Name));
+            QString Value;
+            if (D->TakesValue)
+                Value = Eq >= 0 ? A.mid(Eq + 1) : TakeValue(LongName(*D));
+            else if (Eq >= 0)
+                Fail(QStringLiteral("%1 takes no value").arg(LongName(*D)));
+            Apply(R, *D, Value, DBLMode, RBLMode, LineEnding);
+            if (R.Help || R.Version)
+                return R;
+            continue;
+        }
+        // A cluster of short options; a value is the rest of the cluster or
+        // the next argument ("-t4", "-t 4", "-vq").
+        for (qsizetype J = 1; J < A.size(); ++J) {
+            const TOptionDef* D = FindShort(A.at(J));
+            if (!D)
+                Fail(QStringLiteral("unknown option '-%1' (see --help)").arg(A.at(J)));
+            QString Value;
+            if (D->TakesValue) {
+                const QString Shown = QStringLiteral("-%1").arg(A.at(J));
+                Value = J + 1 < A.size() ? A.mid(J + 1) : TakeValue(Shown);
+                J = A.size();
+            }
+            Apply(R, *D, Value, DBLMode, RBLMode, LineEnding);
+            if (R.Help || R.Version)
+                return R;
+        }
+    }
+
+    if (Operands.size() > 1)
+        Fail(QStringLiteral("only one input FILE may be given (got \"%1\" and \"%2\")")
+                 .arg(Operands.at(0), Operands.at(1)));
+    if (Operands.size() == 1 && Operands.at(0) != QLatin1String("-")) {
+        R.HasSourceFile = true;
+        R.SourceFile = Operands.at(0);
+    }
+    // Options that only qualify another one: alone they would be ignored
+    // silently, which hides a mistake.
+    if (R.OutputBOM && !R.HasOutput)
+        Fail(QStringLiteral("--bom needs --output"));
+    if (LineEnding && !R.HasOutput)
+        Fail(QStringLiteral("--line-ending needs --output"));
+    if (R.HasLogFile && !R.Detailed)
+        Fail(QStringLiteral("--log-file needs --detailed"));
+    if (R.LogAppend && !R.HasLogFile)
+        Fail(QStringLiteral("--log-append needs --log-file"));
+    if (DBLMode && !R.DBLOn)
+        Fail(QStringLiteral("--dbl-mode needs --dbl"));
+    if (RBLMode && !R.RBLOn)
+        Fail(QStringLiteral("--rbl-mode needs --rbl"));
+    return R;
+}
+
+QString CliVersionText() {
+    return QStringLiteral("veltrask-cli %1\n").arg(QLatin1String(VELTRASK_VERSION));
+}
+
+QString CliHelpText() {
+    return QStringLiteral(
+        "Usage: veltrask-cli [options] [FILE]\n"
+        "Resolve the domain names read from FILE (standard input when FILE is absent\n"
+        "or \"-\") to IPv4 addresses and print one line per address. A line that is an\n"
+        "IPv4 address, optionally with \"/\" and a prefix length, is passed through\n"
+        "without resolving.\n"
+        "\n"
+        "Options:\n"
+        "  -s, --dns SERVER       DNS server; repeatable; default 8.8.8.8 and 8.8.4.4;\n"
+        "                         IPv4[:port], LOCALHOST[:port] or a host name\n"
+        "  -t, --threads N        worker threads, 1 to 500 (default 1)\n"
+        "  -f, --format TEMPLATE  output template: %ip% is the address, %domain% the\n"
+        "                         domain; without it each line is the bare address\n"
+        "      --dbl ZONE         domain blocklist (DBL) zone; repeatable; turns DBL on\n"
+        "      --dbl-mode MODE    suppress (default): drop listed domains;\n"
+        "                         out: keep only listed domains\n"
+        "      --rbl ZONE         address blocklist (RBL) zone; repeatable; turns RBL on\n"
+        "      --rbl-mode MODE    suppress (default) or out, for addresses\n"
+        "  -o, --output FILE      write the lines to FILE (UTF-8) instead of standard\n"
+        "                         output\n"
+        "      --bom              with --output: write a byte-order mark\n"
+        "      --line-ending E    with --output: windows (default) or unix\n"
+        "      --known FILE       lines already known, one a line; print only the\n"
+        "                         lines that are new\n"
+        "      --pause MS         pause after each domain, 0 to 60000 (default 200)\n"
+        "      --timeout MS       DNS wait per lookup, 1 to 60000 (default 5000)\n"
+        "  -v, --detailed         detailed log\n"
+        "      --log-file FILE    with -v: write the log to FILE as well\n"
+        "      --log-append       with --log-file: append to FILE instead of replacing it\n"
+        "  -q, --quiet            no log on standard error\n"
+        "      --progress         a live progress line on standard error\n"
+        "  -h, --help             show this help and exit\n"
+        "  -V, --version          show the version and exit\n"
+        "\n"
+        "Standard output carries the output lines only; the log goes to standard\n"
+        "error. Exit status: 0 the run completed; 1 the run could not start or ended\n"
+        "by an error; 2 the command line is wrong; 130 interrupted (Ctrl-C).\n");
+}

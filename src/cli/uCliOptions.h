@@ -1,0 +1,63 @@
+#pragma once
+
+#include "containers/uException.h"
+
+#include <QString>
+#include <QStringList>
+
+// A malformed command line: unknown option, missing value, value out of range.
+VT_DECLARE_EXCEPTION(ECliUsageError, Exception)
+
+// Everything the command line can say, as given. The values are checked for
+// form here; whether the run can start (empty lists and names) is decided by
+// the runner in the window's order of checks.
+struct TCliOptions {
+    bool Help = false;
+    bool Version = false;
+
+    bool HasSourceFile = false;   // a FILE operand was given ("-" counts as none)
+    QString SourceFile;
+
+    QStringList DNSServers;       // empty: the defaults
+    QString ThreadsText = QStringLiteral("1");
+    bool HasFormat = false;
+    QString Format;
+
+    QStringList DBLZones;         // any --dbl turns DBL on
+    bool DBLOn = false;
+    bool DBLOut = false;          // --dbl-mode out
+    QStringList RBLZones;
+    bool RBLOn = false;
+    bool RBLOut = false;
+
+    bool HasOutput = false;
+    QString OutputFile;
+    bool OutputBOM = false;
+    bool UnixLineEnding = false;
+
+    bool HasKnown = false;
+    QString KnownFile;
+
+    int PauseMSec = 200;
+    int TimeoutMSec = 5000;
+
+    bool Detailed = false;
+    bool HasLogFile = false;
+    QString LogFile;
+    bool LogAppend = false;
+    bool Quiet = false;
+    bool Progress = false;
+};
+
+// The DNS servers used when no --dns is given.
+QStringList DefaultDNSServers();
+
+// Parses the arguments (without the program name). Raises ECliUsageError with
+// a one-line message naming the offending option.
+TCliOptions ParseCliArguments(const QStringList& AArgs);
+
+// The --help text, ending with a line break.
+QString CliHelpText();
+
+// "veltrask-cli <version>".
+QString CliVersionText();

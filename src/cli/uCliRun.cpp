@@ -1,0 +1,444 @@
+#include "cli/uCliRun.h"
+
+#include "engine/uFormat.h"
+#include "engine/uMainThread.h"
+#include "engine/uProgress.h"
+#include "text/uLineReaderWriter.h"
+
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
+
+// ---------------------------------------------------------------------------
+// TCliUtils
+
+TCliUtils::TCliUtils(TProgress* AProgress, TLog* ALog) : TQXUtils(AProgress, ALog) {}
+
+bool TCliUtils::InitFailed() {
+    std::lock_guard<std::mutex> L(FInitCS);
+    return FInitFailed;
+}
+
+QString TCliUtils::InitError() {
+    std::lock_guard<std::mutex> L(FInitCS);
+    return FInitError;
+}
+
+void TCliUtils::OpenRun() {
+    // Called by the initialization gate with FInitCS held.
+    FInitError.clear();
+    try {
+        TQXUtils::OpenRun();
+    } catch (...) {
+        FInitError = TLog::ExceptionMessage(std::current_exception());
+        throw;
+    }
+}
+
+void TCliUtils::TakeOutputLines(QStringList& ALines) {
+    std::lock_guard<std::mutex> L(FWriteCS);
+    TStringList* List = ResultMode() == outListNew ? AddedList() : ResultList();
+    for (int I = 0; I < List->Count(); ++I)
+        ALines << List->Get(I);
+    List->Clear();
+}
+
+// ---------------------------------------------------------------------------
+// Signals: the handler only writes the signal number into a pipe; the main
+// thread reads it through a notifier and breaks the run there, as the Break
+// button would.
+
+namespace {
+
+int GSignalPipe[2] = {-1, -1};
+const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void SignalHandler(int ASignal) {
+    const int SavedErrno = errno;
+    const char B = char(ASignal);
+    [[maybe_unused]] const ssize_t N = ::write(GSignalPipe[1], &B, 1);
+    errno = SavedErrno;
+}
+
+// Threads inherit the signal mask of the thread that creates them: while the
+// run creates its threads the signals are held back, so that they are always
+// taken by the main thread and never interrupt a worker's system call.
+class TSignalBlock {
+public:
+    TSignalBlock() {
+        sigset_t Set;
+        sigemptyset(&Set);
+        for (int S : kSignals)
+            sigaddset(&Set, S);
+        pthread_sigmask(SIG_BLOCK, &Set, &FOld);
+    }
+    ~TSignalBlock() { pthread_sigmask(SIG_SETMASK, &FOld, nullptr); }
+
+private:
+    sigset_t FOld;
+};
+
+const int kDrainPeriodMSec = 100;
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// TCliRun
+
+TCliRun::TCliRun(const TCliOptions& AOptions) : FOptions(AOptions) {}
+
+TCliRun::~TCliRun() {
+    // Workers may still hold the job (an early return of Execute); the job's
+    // destructor breaks and waits for them, before the log and the progress go.
+    FDrainTimer.reset();
+    FSignalNotifier.reset();
+    FUtils.reset();
+    FLog.reset();
+    FProgress.reset();
+    FRelay.Stop();
+    for (int S : kSignals)
+        std::signal(S, SIG_DFL);
+}
+
+bool TCliRun::Refuse(const QString& AMessage, int AExitCode) {
+    FConsole->Error(AMessage);
+    FExitCode = AExitCode;
+    return false;
+}
+
+bool TCliRun::InstallSignalHandlers() {
+    if (GSignalPipe[0] < 0) {
+        if (::pipe2(GSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            return false;
+    }
+    FSignalNotifier = std::make_unique<QSocketNotifier>(GSignalPipe[0], QSocketNotifier::Read);
+    QObject::connect(FSignalNotifier.get(), &QSocketNotifier::activated, FSignalNotifier.get(),
+                     [this] { SignalReceived(); });
+    struct sigaction Action;
+    std::memset(&Action, 0, sizeof Action);
+    Action.sa_handler = SignalHandler;
+    sigemptyset(&Action.sa_mask);
+    Action.sa_flags = SA_RESTART;
+    for (int S : kSignals)
+        if (sigaction(S, &Action, nullptr) != 0)
+            return false;
+    return true;
+}
+
+void TCliRun::SignalReceived() {
+    char Buffer[16];
+    ssize_t N;
+    while ((N = ::read(GSignalPipe[0], Buffer, sizeof Buffer)) > 0)
+        if (FSignal == 0)
+            FSignal = Buffer[0];
+    if (FSignal != 0)
+        RequestBreak();
+}
+
+void TCliRun::RequestBreak() {
+    // A worker waiting for more input gets end of input instead.
+    FRelay.Stop();
+    if (FStarted && !FStopped && !FProgress->Terminated())
+        FProgress->BreakClick();
+}
+
+bool TCliRun::ReadKnownLines() {
+    TStringList* Known = FUtils->ResultList();
+    Known->Clear();
+    try {
+        TLineReader Reader(FOptions.KnownFile, 1024);
+        while (!Reader.EndOfLines())
+            Known->Add(Reader.ReadLine());
+    } catch (const Exception& E) {
+        return Refuse(E.Message());
+    }
+    return true;
+}
+
+bool TCliRun::CheckParams() {
+    TStringList L;
+    // 1. Source: always a file to the job; standard input through the relay.
+    FUtils->SetSourceMode(srcFile);
+    if (FOptions.HasSourceFile) {
+        if (FOptions.SourceFile.isEmpty())
+            return Refuse(QStringLiteral("the input file name is empty"));
+        FUtils->SetDomainListFile(FOptions.SourceFile);
+        FUseRelay = false;
+    } else {
+        FUseRelay = true;
+    }
+    // 2. DNS
+    L.Clear();
+    L.AddStrings(FOptions.DNSServers.isEmpty() ? DefaultDNSServers() : FOptions.DNSServers);
+    FUtils->AssignDNSList(&L);
+    if (FUtils->DNSList()->Count() == 0)
+        return Refuse(QStringLiteral("no DNS servers (--dns)"));
+    // 3. DBL
+    if (FOptions.DBLOn) {
+        L.Clear();
+        L.AddStrings(FOptions.DBLZones);
+        FUtils->AssignDBLServices(&L);
+        if (FUtils->DBLServices()->Count() == 0)
+            return Refuse(QStringLiteral("no DBL zones (--dbl)"));
+        FUtils->SetDBLMode(FOptions.DBLOut ? blSave : blSuppress);
+    } else {
+        FUtils->SetDBLMode(blNone);
+    }
+    // 4. RBL
+    if (FOptions.RBLOn) {
+        L.Clear();
+        L.AddStrings(FOptions.RBLZones);
+        FUtils->AssignRBLServices(&L);
+        if (FUtils->RBLServices()->Count() == 0)
+            return Refuse(QStringLiteral("no RBL zones (--rbl)"));
+        FUtils->SetRBLMode(FOptions.RBLOut ? blSave : blSuppress);
+    } else {
+        FUtils->SetRBLMode(blNone);
+    }
+    // 5. Template
+    if (FOptions.HasFormat && FOptions.Format.isEmpty())
+        return Refuse(QStringLiteral("the template is empty (--format)"));
+    FUtils->SetOutFormat(FOptions.Format);
+    FUtils->SetCustomOutFormat(FOptions.HasFormat);
+    // 6. Output
+    if (FOptions.HasOutput && FOptions.OutputFile.isEmpty())
+        return Refuse(QStringLiteral("the output file name is empty (--output)"));
+    if (FOptions.HasOutput && FOptions.HasSourceFile) {
+        // Replacing the output file first would destroy the input unread.
+        const QFileInfo In(FOptions.SourceFile), Out(FOptions.OutputFile);
+        if (In.exists() && Out.exists() && In.canonicalFilePath() == Out.canonicalFilePath())
+            return Refuse(QStringLiteral("the output file is the input file: %1").arg(FOptions.OutputFile));
+    }
+    if (FOptions.HasKnown) {
+        FUtils->SetResultMode(outListNew);
+        if (FOptions.KnownFile.isEmpty())
+            return Refuse(QStringLiteral("the file name of known lines is empty (--known)"));
+        if (!ReadKnownLines())
+            return false;
+    } else if (FOptions.HasOutput) {
+        FUtils->SetResultMode(outFile);
+        FUtils->SetResolvedListFile(FOptions.OutputFile);
+        FUtils->SetOutFileBOM(FOptions.OutputBOM);
+        FUtils->SetOutFileLineBreak(FOptions.UnixLineEnding ? QStringLiteral("\n") : QStringLiteral("\r\n"));
+    } else {
+        FUtils->SetResultMode(outList);
+    }
+    // 7. Threads
+    bool Ok = !FOptions.ThreadsText.isEmpty() && FOptions.ThreadsText.size() <= 3;
+    for (QChar C : FOptions.ThreadsText)
+        Ok = Ok && C >= QLatin1Char('0') && C <= QLatin1Char('9');
+    const int Threads = Ok ? FOptions.ThreadsText.toInt() : 0;
+    if (Threads < 1 || Threads > 500)
+        return Refuse(QStringLiteral("--threads must be 1 to 500"), 2);
+    FUtils->SetThreads(Threads);
+    return true;
+}
+
+bool TCliRun::OpenSink() {
+    // The job writes an output file of its own; every other run hands its
+    // lines over here.
+    if (FUtils->ResultMode() == outFile)
+        return true;
+    try {
+        if (FOptions.HasOutput) {
+            FSink = std::make_unique<TLineWriter>(FOptions.OutputFile, false);
+            FSink->SetWriteBOM(FOptions.OutputBOM);
+            FSink->SetLineBreak(FOptions.UnixLineEnding ? QStringLiteral("\n") : QStringLiteral("\r\n"));
+        } else {
+            if (!FStdout.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                              QFileDevice::DontCloseHandle))
+                return Refuse(QStringLiteral("cannot write to standard output: %1").arg(FStdout.errorString()));
+            FSink = std::make_unique<TLineWriter>(&FStdout, true);
+            FSink->SetLineBreak(QStringLiteral("\n"));
+        }
+    } catch (const Exception& E) {
+        return Refuse(E.Message());
+    }
+    return true;
+}
+
+void TCliRun::ProgressBeforeStart(TProgress*, bool& Allow) {
+    Allow = CheckParams() && OpenSink();
+    if (!Allow)
+        return;
+    if (FUseRelay) {
+        QString Error;
+        if (!FRelay.Start(STDIN_FILENO, Error)) {
+            Allow = Refuse(QStringLiteral("cannot read standard input: %1").arg(Error));
+            return;
+        }
+        FUtils->SetDomainListFile(FRelay.Path());
+    }
+    FStarted = true;
+    FLog->ClearLog();
+    FUtils->BeforeStart();
+}
+
+void TCliRun::ProgressStart(TProgress* Sender) {
+    // A signal taken while the run was being prepared found nothing to break yet.
+    if (FSignal != 0) {
+        Sender->BreakClick();
+        return;
+    }
+    FUtils->StartResolveThreads();
+}
+
+void TCliRun::ProgressTerminate(TProgress* Sender) {
+    if (FLog->ActiveThreads() == 0)
+        Sender->EndProgress();
+}
+
+void TCliRun::ProgressAfterStop(TProgress*) {
+    try {
+        // Closes the reader and the writers: an output file is complete only now.
+        FUtils->AfterStop();
+    } catch (...) {
+        FConsole->Error(TLog::ExceptionMessage(std::current_exception()));
+        FRunError = true;
+    }
+    DrainOutput();
+    CloseSink();
+    FStopped = true;
+}
+
+void TCliRun::ProgressDisplay(TProgress*) {
+    if (FOptions.Progress && FStarted && !FStopped)
+        FConsole->ShowProgress(ProgressText());
+}
+
+QString TCliRun::ProgressText() const {
+    const TDateTime Start = FProgress->StartTime();
+    const TDateTime End = FProgress->EndTime();
+    const qint64 MSec = Start == 0 ? 0 : MilliSecondsBetween(Start, End != 0 ? End : NowDateTime());
+    const qint64 Processed = FProgress->Processed();
+    const double Rate = MSec > 0 ? double(Processed) * 1000.0 / double(MSec) : 0.0;
+    return QStringLiteral("%1 lines, %2 lines/s, %3")
+        .arg(Processed)
+        .arg(Rate, 0, 'f', 1)
+        .arg(TProgress::FormatElapsed(MSec / 1000));
+}
+
+void TCliRun::DrainOutput() {
+    if (!FSink && FUtils->ResultMode() == outFile)
+        return;
+    QStringList Lines;
+    FUtils->TakeOutputLines(Lines);
+    if (!FSink || FSinkFailed || Lines.isEmpty())
+        return;
+    try {
+        for (const QString& S : Lines)
+            FSink->WriteLine(S);
+        FSink->Flush();
+    } catch (...) {
+        // Later lines are still taken from the job, so they do not pile up.
+        FSinkFailed = true;
+        FRunError = true;
+        FConsole->Error(TLog::ExceptionMessage(std::current_exception()));
+        RequestBreak();
+    }
+}
+
+void TCliRun::CloseSink() {
+    if (!FSink)
+        return;
+    try {
+        if (!FSinkFailed)
+            FSink->Close();
+    } catch (...) {
+        FRunError = true;
+        FConsole->Error(TLog::ExceptionMessage(std::current_exception()));
+    }
+    FSink.reset();
+}
+
+int TCliRun::Execute() {
+    FConsole = std::make_unique<TCliConsole>(FOptions.Quiet);
+    FMemo = std::make_unique<TConsoleMemo>(FConsole.get());
+
+    FProgress = std::make_unique<TProgress>();
+    FProgress->SetUpdatePeriod(1000);
+    FProgress->BeforeStart = [this](TProgress* Sender, bool& Allow) { ProgressBeforeStart(Sender, Allow); };
+    FProgress->AfterStop = [this](TProgress* Sender) { ProgressAfterStop(Sender); };
+    FProgress->OnStart = [this](TProgress* Sender) { ProgressStart(Sender); };
+    FProgress->OnTerminate = [this](TProgress* Sender) { ProgressTerminate(Sender); };
+    FProgress->OnDisplay = [this](TProgress* Sender) { ProgressDisplay(Sender); };
+
+    // Every 100 ms tick moves the buffered log onto standard error.
+    FLog = std::make_unique<TCliLog>();
+    FLog->SetUpdatePeriod(0);
+    FLog->SetUpdateCount(1000);
+    FLog->SetMaxLogLines(INT_MAX / 2);
+    FLog->SetLogMemo(FMemo.get());
+
+    FUtils = std::make_unique<TCliUtils>(FProgress.get(), FLog.get());
+    FUtils->SetPauseMSec(FOptions.PauseMSec);
+    FUtils->SetDNSTimeoutMSec(FOptions.TimeoutMSec);
+
+    if (FOptions.Detailed) {
+        if (FOptions.HasLogFile && FOptions.LogFile.isEmpty()) {
+            Refuse(QStringLiteral("the log file name is empty (--log-file)"));
+            return FExitCode;
+        }
+        FUtils->SetLogFileName(FOptions.HasLogFile ? FOptions.LogFile : QString());
+        FUtils->SetLogFileAppend(FOptions.LogAppend);
+        try {
+            FUtils->SetDetailedLog(true);
+        } catch (const Exception& E) {
+            Refuse(E.Message());
+            return FExitCode;
+        }
+    }
+
+    if (!InstallSignalHandlers()) {
+        Refuse(QStringLiteral("cannot install the signal handlers: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+        return FExitCode;
+    }
+
+    FDrainTimer = std::make_unique<QTimer>();
+    FDrainTimer->setInterval(kDrainPeriodMSec);
+    QObject::connect(FDrainTimer.get(), &QTimer::timeout, FDrainTimer.get(), [this] { DrainOutput(); });
+
+    {
+        TSignalBlock Block;
+        FProgress->StartProgress();
+    }
+    if (!FStarted) {
+        FLog->Flush();
+        return FExitCode;
+    }
+    FDrainTimer->start();
+
+    WaitServing([this] { return FStopped; });
+    // The thread that ended the run is still on its way out.
+    FUtils->WaitForThreads();
+    FDrainTimer->stop();
+    FRelay.Stop();
+    FLog->Flush();
+    if (FOptions.Progress) {
+        FConsole->ShowProgress(ProgressText());
+        FConsole->FinishProgress();
+    }
+
+    if (FSignal != 0)
+        return 128 + FSignal;
+    if (FUtils->InitFailed()) {
+        // The log already holds the reason, unless it was kept off the screen.
+        if (FOptions.Quiet)
+            FConsole->Error(FUtils->InitError());
+        return 1;
+    }
+    if (FRelay.ReadError() != 0) {
+        FConsole->Error(QStringLiteral("cannot read standard input: %1")
+                            .arg(QString::fromLocal8Bit(std::strerror(FRelay.ReadError()))));
+        return 1;
+    }
+    return FRunError ? 1 : 0;
+}

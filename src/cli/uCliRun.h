@@ -1,0 +1,102 @@
+#pragma once
+
+#include "cli/uCliConsole.h"
+#include "cli/uCliOptions.h"
+#include "cli/uStdinRelay.h"
+#include "engine/uLog.h"
+#include "resolve/QXUtilsUnit.h"
+
+#include <QFile>
+#include <QStringList>
+#include <memory>
+
+class QSocketNotifier;
+class QTimer;
+class TLineWriter;
+class TProgress;
+
+// The log with a way to move its buffer onto the console right now, so that
+// nothing logged is lost when the program ends between two timer ticks.
+class TCliLog : public TLog {
+public:
+    void Flush() { UpdateLog(); }
+};
+
+// The resolve job as the command line needs it: whether the run could be
+// initialized, and the output lines taken away while the run goes on, so a
+// long run neither holds all of them nor prints them only at its end.
+class TCliUtils : public TQXUtils {
+public:
+    TCliUtils(TProgress* AProgress, TLog* ALog);
+
+    // The last run's initialization failed (input not readable, output not creatable).
+    bool InitFailed();
+    // Its reason, or empty.
+    QString InitError();
+    // Moves the output lines written so far out of the job: the result list,
+    // or the new records when known lines were given.
+    void TakeOutputLines(QStringList& ALines);
+
+protected:
+    void OpenRun() override;
+
+private:
+    QString FInitError;  // guarded by FInitCS, like the gate that calls OpenRun
+};
+
+// One run of the command line: the same progress controller, log and resolve
+// job as the window, wired the way the window wires them, with the console in
+// place of the widgets.
+class TCliRun {
+public:
+    explicit TCliRun(const TCliOptions& AOptions);
+    ~TCliRun();
+
+    TCliRun(const TCliRun&) = delete;
+    TCliRun& operator=(const TCliRun&) = delete;
+
+    // Runs to the end; returns the exit status.
+    int Execute();
+
+private:
+    // The window's checks in the window's order; false with FExitCode set.
+    bool CheckParams();
+    bool Refuse(const QString& AMessage, int AExitCode = 1);
+    bool ReadKnownLines();
+    bool OpenSink();
+    bool InstallSignalHandlers();
+    void SignalReceived();
+    void RequestBreak();
+
+    void ProgressBeforeStart(TProgress* Sender, bool& Allow);
+    void ProgressStart(TProgress* Sender);
+    void ProgressTerminate(TProgress* Sender);
+    void ProgressAfterStop(TProgress* Sender);
+    void ProgressDisplay(TProgress* Sender);
+
+    void DrainOutput();
+    void CloseSink();
+    QString ProgressText() const;
+
+    TCliOptions FOptions;
+    std::unique_ptr<TCliConsole> FConsole;
+    std::unique_ptr<TConsoleMemo> FMemo;
+    std::unique_ptr<TProgress> FProgress;
+    std::unique_ptr<TCliLog> FLog;
+    std::unique_ptr<TCliUtils> FUtils;
+    TStdinRelay FRelay;
+    bool FUseRelay = false;
+
+    // Where output lines go when the job does not write them to a file itself.
+    QFile FStdout;
+    std::unique_ptr<TLineWriter> FSink;
+    bool FSinkFailed = false;
+    std::unique_ptr<QTimer> FDrainTimer;
+    std::unique_ptr<QSocketNotifier> FSignalNotifier;
+
+    bool FStarted = false;   // BeforeStart allowed the run
+    bool FStopped = false;   // AfterStop has run
+    bool FRunError = false;  // the run ended by an error
+    int FSignal = 0;         // the signal that broke the run
+    int FExitCode = 0;       // set when the run is refused
+};

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "support/LocalDnsServers.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+// The outcome of one run of the built veltrask-cli.
+struct TCliResult {
+    bool Finished = false;    // ended on its own within the time allowed
+    int ExitCode = -1;
+    QByteArray Out;           // standard output, raw
+    QByteArray Err;           // standard error, raw
+    QString ErrText() const { return QString::fromUtf8(Err); }
+    // Standard output split at LF; the text after a final LF is not a line.
+    QStringList OutLines() const;
+};
+
+// Runs the binary with AArgs, feeding AInput on standard input (which is
+// then closed). Kills it and returns Finished false after ATimeoutMs.
+TCliResult RunCli(const QStringList& AArgs, const QByteArray& AInput = QByteArray(), int ATimeoutMs = 60000);
+
+// AList sorted, for comparing output whose order depends on the server.
+QStringList Sorted(QStringList AList);
+
+// Real DNS servers shared by every test of one suite: dnsmasq (A records of
+// vt.test from a hosts file, blocklist zones forwarded) and rbldnsd with the
+// DBL zone "dbl.vt-bl.test" and the RBL zones "rbl1.vt-bl.test" and
+// "rbl2.vt-bl.test" (see LocalDnsServers.h for their data).
+class TCliServers {
+public:
+    static TCliServers& Instance();
+    // True once the servers answer; otherwise Error() says why.
+    bool Ready();
+    QString Error() const { return FError; }
+    QString DnsAddress() const;
+    // "--dns <server> --pause 0 --timeout 1000": quick runs against the local server.
+    QStringList BaseArgs() const;
+
+private:
+    std::unique_ptr<TLocalDnsServers> FServers;
+    bool FTried = false;
+    QString FError;
+};
+
+#define VT_REQUIRE_CLI_SERVERS()                                                                             \
+    do {                                                                                                     \
+        VT_SKIP_WITHOUT_DNS_SERVERS();                                                                       \
+        ASSERT_TRUE(TCliServers::Instance().Ready()) << TCliServers::Instance().Error().toStdString();        \
+    } while (0)
