@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QStandardPaths>
 
 #include <arpa/inet.h>
@@ -90,20 +91,35 @@ bool TLocalDnsServers::BinariesAvailable(QString* AMissing) {
 }
 
 quint16 TLocalDnsServers::FreeUdpPort() {
-    const int S = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (S < 0)
-        return 0;
-    sockaddr_in A{};
-    A.sin_family = AF_INET;
-    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    A.sin_port = 0;
-    quint16 Port = 0;
-    socklen_t Len = sizeof(A);
-    if (::bind(S, reinterpret_cast<sockaddr*>(&A), sizeof(A)) == 0 &&
-        ::getsockname(S, reinterpret_cast<sockaddr*>(&A), &Len) == 0)
-        Port = ntohs(A.sin_port);
-    ::close(S);
-    return Port;
+    // Ports below the kernel's ephemeral range, so that no client socket of
+    // this or another test process can take the port between this probe and
+    // the server's bind.
+    int Low = 32768;
+    QFile Range("/proc/sys/net/ipv4/ip_local_port_range");
+    if (Range.open(QIODevice::ReadOnly)) {
+        const int First = QString::fromLatin1(Range.readAll()).simplified().section(' ', 0, 0).toInt();
+        if (First > 12000)
+            Low = First;
+    }
+    for (int Attempt = 0; Attempt < 200; ++Attempt) {
+        const quint16 Port = quint16(10000 + QRandomGenerator::global()->bounded(Low - 10000));
+        bool Free = true;
+        // Free on the loopback address and on the wildcard address alike.
+        for (quint32 Address : {quint32(INADDR_LOOPBACK), quint32(INADDR_ANY)}) {
+            const int S = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+            if (S < 0)
+                return 0;
+            sockaddr_in A{};
+            A.sin_family = AF_INET;
+            A.sin_addr.s_addr = htonl(Address);
+            A.sin_port = htons(Port);
+            Free = Free && ::bind(S, reinterpret_cast<sockaddr*>(&A), sizeof(A)) == 0;
+            ::close(S);
+        }
+        if (Free)
+            return Port;
+    }
+    return 0;
 }
 
 QByteArray TLocalDnsServers::QueryOnce(quint16 APort, const QString& AName, int ATimeoutMs) {
@@ -210,7 +226,12 @@ bool TLocalDnsServers::WriteFiles() {
     // rbldnsd drops root and reads its data as an unprivileged user.
     ::chmod(Template, 0755);
 
-    QString Hosts;
+    // A name only this instance knows, so the readiness probe cannot be
+    // answered by some other server that happens to hold the port.
+    const quint32 Token = QRandomGenerator::global()->bounded(1u << 24);
+    FProbeAddress = QString("127.%1.%2.%3").arg(Token >> 16).arg((Token >> 8) & 0xff).arg(Token & 0xff);
+    FProbeName = QString("fixture-probe-%1.%2").arg(Token).arg(FOptions.LocalDomain.isEmpty() ? "vt.test" : FOptions.LocalDomain);
+    QString Hosts = FProbeAddress + ' ' + FProbeName + '\n';
     for (const THostEntry& H : FOptions.Hosts)
         Hosts += H.Address + ' ' + H.Name + '\n';
     FHostsFile = FDir + "/hosts";
@@ -231,7 +252,8 @@ bool TLocalDnsServers::WriteFiles() {
     return true;
 }
 
-bool TLocalDnsServers::WaitReady(TProc& AProc, const QString& AProbeName, const QString& AWhat) {
+bool TLocalDnsServers::WaitReady(TProc& AProc, const QString& AProbeName, const QByteArray& AExpect,
+                                 const QString& AWhat) {
     const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FOptions.StartTimeoutMs);
     while (std::chrono::steady_clock::now() < Deadline) {
         if (!ProcessAlive(AProc.Pid)) {
@@ -239,8 +261,13 @@ bool TLocalDnsServers::WaitReady(TProc& AProc, const QString& AProbeName, const 
             AProc.Pid = -1;
             return false;
         }
-        if (!QueryOnce(AProc.Port, AProbeName, 100).isEmpty())
+        const QByteArray Reply = QueryOnce(AProc.Port, AProbeName, 100);
+        if (!Reply.isEmpty() && Reply.contains(AExpect) && ProcessAlive(AProc.Pid))
             return true;
+        if (Reply.isEmpty())
+            continue;
+        // Answered, but not by this instance: let it fail or time out.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     FLastError = AWhat + " did not answer within the start timeout: " + ReadLog(AProc.LogFile);
     Stop(AProc);
@@ -262,10 +289,14 @@ bool TLocalDnsServers::StartRbldnsd() {
             FLastError = "cannot start rbldnsd";
             return false;
         }
-        if (WaitReady(FRbldnsd, FOptions.Zones.first().Name, "rbldnsd")) {
+        // rbldnsd reports its bound address before it serves anything.
+        const QByteArray Listening = QString("listening on 127.0.0.1/%1").arg(FRbldnsd.Port).toLatin1();
+        if (WaitReady(FRbldnsd, FOptions.Zones.first().Name, QByteArray(), "rbldnsd") &&
+            ReadLog(FRbldnsd.LogFile).toLatin1().contains(Listening)) {
             FRbldnsdPort = FRbldnsd.Port;
             return true;
         }
+        Stop(FRbldnsd);
     }
     return false;
 }
@@ -300,8 +331,10 @@ bool TLocalDnsServers::StartDnsmasqInto(TProc& AProc, int ANumber) {
             FLastError = "cannot start dnsmasq";
             return false;
         }
-        const QString Probe = FOptions.Hosts.isEmpty() ? "probe." + FOptions.LocalDomain : FOptions.Hosts.first().Name;
-        if (WaitReady(AProc, Probe, "dnsmasq"))
+        QByteArray Expect("\x00\x04", 2);
+        for (const QString& Octet : FProbeAddress.split('.'))
+            Expect.append(char(Octet.toInt()));
+        if (WaitReady(AProc, FProbeName, Expect, "dnsmasq"))
             return true;
     }
     return false;

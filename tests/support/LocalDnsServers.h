@@ -70,7 +70,7 @@ public:
     // Sends one A question to 127.0.0.1:APort and waits up to ATimeoutMs for the
     // reply; returns the reply bytes or empty. Used for readiness checks.
     static QByteArray QueryOnce(quint16 APort, const QString& AName, int ATimeoutMs);
-    // A free UDP port on 127.0.0.1 at the time of the call.
+    // A UDP port free at the time of the call, below the ephemeral range.
     static quint16 FreeUdpPort();
 
 private:
@@ -83,7 +83,7 @@ private:
     bool WriteFiles();
     bool StartRbldnsd();
     bool StartDnsmasqInto(TProc& AProc, int ANumber);
-    bool WaitReady(TProc& AProc, const QString& AProbeName, const QString& AWhat);
+    bool WaitReady(TProc& AProc, const QString& AProbeName, const QByteArray& AExpect, const QString& AWhat);
     static pid_t Spawn(const QStringList& AArgs, const QString& ALogFile);
     static void Stop(TProc& AProc);
     static QString ReadLog(const QString& AFile);
@@ -91,6 +91,8 @@ private:
     TOptions FOptions;
     QString FDir;
     QString FHostsFile;
+    QString FProbeName;
+    QString FProbeAddress;
     quint16 FRbldnsdPort = 0;
     TProc FRbldnsd;
     QList<TProc> FDnsmasq;

@@ -19,11 +19,20 @@ const int kMaxPointerHops = 64;
 }
 
 QString DottedQuad(const TDNSMessageReader& AReader, int APos) {
-    return QString("%1.%2.%3.%4")
-        .arg(AReader.Byte(APos))
-        .arg(AReader.Byte(APos + 1))
-        .arg(AReader.Byte(APos + 2))
-        .arg(AReader.Byte(APos + 3));
+    // Formatted by hand: this runs for every A record of every reply.
+    char16_t Out[16];
+    int N = 0;
+    for (int I = 0; I < 4; ++I) {
+        const int V = AReader.Byte(APos + I);
+        if (I)
+            Out[N++] = u'.';
+        if (V >= 100)
+            Out[N++] = char16_t(u'0' + V / 100);
+        if (V >= 10)
+            Out[N++] = char16_t(u'0' + V / 10 % 10);
+        Out[N++] = char16_t(u'0' + V % 10);
+    }
+    return QString(reinterpret_cast<const QChar*>(Out), N);
 }
 
 } // namespace
@@ -121,7 +130,10 @@ QString TDNSMessageReader::DecodeText(const char* AData, int ALength) {
 }
 
 QString TDNSMessageReader::ReadName(int APos, int& ANext) const {
-    QString Text;
+    // The dotted text is at most 255 characters (254 plus a trailing "."),
+    // so it is gathered on the stack and turned into a string once.
+    char16_t Text[kMaxNameLength + 1];
+    int TextLength = 0;
     int Pos = APos;
     int Resume = -1;
     int Hops = 0;
@@ -160,16 +172,19 @@ QString TDNSMessageReader::ReadName(int APos, int& ANext) const {
         WireLength += Length + 1;
         if (WireLength > kMaxNameLength)
             Malformed("name longer than 255 bytes");
-        Text += DecodeText(reinterpret_cast<const char*>(FData + Pos + 1), Length);
-        Text += QLatin1Char('.');
+        for (int I = 1; I <= Length; ++I) {
+            const uchar C = FData[Pos + I];
+            Text[TextLength++] = C < 128 ? char16_t(C) : u'?';
+        }
+        Text[TextLength++] = u'.';
         Pos += Length + 1;
     }
     if (!Ended)
         Malformed("name runs past the end");
-    if (Text.endsWith(QLatin1Char('.')))
-        Text.chop(1);
+    if (TextLength > 0)
+        --TextLength;   // the trailing "."
     ANext = Resume >= 0 ? Resume + 1 : Pos + 1;
-    return Text;
+    return QString(reinterpret_cast<const QChar*>(Text), TextLength);
 }
 
 QString TDNSMessageReader::ReadCharString(int& APos, int ALimit) const {
