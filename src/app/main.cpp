@@ -1,8 +1,8 @@
+#include "app/QXMainUnit.h"
 #include "containers/uException.h"
 #include "random/RandomUtilsUnit.h"
 
 #include <QApplication>
-#include <QMainWindow>
 #include <QMessageBox>
 
 #include <cstdio>
@@ -38,11 +38,9 @@ int main(int argc, char* argv[]) {
 
     int Result = 1;
     try {
-        // 3. The main window. TQXMainForm takes this place: its constructor
-        //    (FormCreate) restores the inputs from the settings file, and its
-        //    destructor (FormDestroy) saves them.
-        auto MainForm = std::make_unique<QMainWindow>();
-        MainForm->setWindowTitle(QStringLiteral("Veltrask"));
+        // 3. The main window: its constructor (FormCreate) restores the inputs
+        //    from the settings file, and its destructor (FormDestroy) saves them.
+        auto MainForm = std::make_unique<TQXMainForm>();
         MainForm->show();
 
         // 4. The event loop runs until the main window is closed.
