@@ -292,5 +292,6 @@ QString CliHelpText() {
         "\n"
         "Standard output carries the output lines only; the log goes to standard\n"
         "error. Exit status: 0 the run completed; 1 the run could not start or ended\n"
-        "by an error; 2 the command line is wrong; 130 interrupted (Ctrl-C).\n");
+        "by an error; 2 the command line is wrong; 130 broken by Ctrl-C (SIGINT),\n"
+        "143 by SIGTERM.\n");
 }

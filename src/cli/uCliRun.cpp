@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <pthread.h>
+#include <thread>
 #include <unistd.h>
 
 // ---------------------------------------------------------------------------
@@ -44,7 +45,14 @@ void TCliUtils::OpenRun() {
 }
 
 void TCliUtils::TakeOutputLines(QStringList& ALines) {
-    std::lock_guard<std::mutex> L(FWriteCS);
+    // A worker holding the write lock may be waiting for the main thread (a
+    // full log hands its text over there), so this thread keeps serving
+    // hand-offs until it has the lock.
+    std::unique_lock<std::mutex> L(FWriteCS, std::defer_lock);
+    while (!L.try_lock()) {
+        ServeHandOffs();
+        std::this_thread::yield();
+    }
     TStringList* List = ResultMode() == outListNew ? AddedList() : ResultList();
     for (int I = 0; I < List->Count(); ++I)
         ALines << List->Get(I);
