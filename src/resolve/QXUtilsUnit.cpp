@@ -307,20 +307,25 @@ void TQXUtils::CloseRun() {
 }
 
 void TQXUtils::WriteResult(const QString& ALine) {
-    std::lock_guard<std::mutex> Lock(FWriteCS);
-    if (FResultMode == outListNew) {
-        const QString Key = ALine.toCaseFolded();
-        if (FResultIndex.contains(Key)) {
-            if (FDetailedLog)
-                Log(QStringLiteral("Duplicate: %1").arg(ALine));
-            return;
+    bool Duplicate = false;
+    {
+        std::lock_guard<std::mutex> Lock(FWriteCS);
+        if (FResultMode == outListNew) {
+            const QString Key = ALine.toCaseFolded();
+            Duplicate = FResultIndex.contains(Key);
+            if (!Duplicate) {
+                FAddedLineWriter->WriteLine(ALine);
+                FResultLineWriter->WriteLine(ALine);
+                FResultIndex.insert(Key);
+            }
+        } else {
+            FResultLineWriter->WriteLine(ALine);
         }
-        FAddedLineWriter->WriteLine(ALine);
-        FResultLineWriter->WriteLine(ALine);
-        FResultIndex.insert(Key);
-        return;
     }
-    FResultLineWriter->WriteLine(ALine);
+    // Logged after the lock is released: a full log buffer makes the logging
+    // thread wait for the main thread, which must never wait on this lock.
+    if (Duplicate && FDetailedLog)
+        Log(QStringLiteral("Duplicate: %1").arg(ALine));
 }
 
 TIdDNSResolver* TQXUtils::NewClient() const {

@@ -43,6 +43,11 @@ public:
     using TQXUtils::CloseRun;
     using TQXUtils::OpenRun;
     using TQXUtils::WriteResult;
+    // The result count while workers may be writing (under their write lock).
+    int LockedResultCount() {
+        std::lock_guard<std::mutex> Lock(FWriteCS);
+        return ResultList()->Count();
+    }
 };
 
 // One window's worth of engine objects wired the way the window wires them:

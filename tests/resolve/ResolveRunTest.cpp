@@ -347,7 +347,7 @@ TEST_F(ResolveRunTest, BreakStopsTheRunWithinOnePause) {
     R.Utils.SetThreads(2);
     R.Start();
     // Both workers have looked up their first domain and are pausing.
-    ASSERT_TRUE(WaitServing([this] { return R.Utils.ResultList()->Count() >= 6; }, 20000));
+    ASSERT_TRUE(WaitServing([this] { return R.Utils.LockedResultCount() >= 6; }, 20000));
     R.Progress.BreakClick();
     ASSERT_TRUE(R.WaitEnd(5000));
     EXPECT_EQ(R.Utils.ResultList()->Count(), 6);
