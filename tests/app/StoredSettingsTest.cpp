@@ -519,11 +519,4 @@ TEST(StoredSettingsCipher, EncryptedEditRoundTripsAsciiAndUtf8) {
     EXPECT_EQ(Edit.text(), QString("typed by hand"));
 }
 
-TEST(StoredSettingsCipher, PassphraseIsSixteenPrintableBytes) {
-    const QByteArray Pass = StoredSettingsPassphrase();
-    ASSERT_EQ(Pass.size(), 16);
-    for (char Ch : Pass)
-        EXPECT_TRUE(Ch > ' ' && Ch < 127) << int(Ch);
-}
-
 } // namespace
