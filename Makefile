@@ -10,7 +10,7 @@ FUZZ_TARGET  ?= dns_reply_fuzzer
 
 CMAKE_FLAGS = -G Ninja -Wno-dev
 
-.PHONY: all build bootstrap run test test-asan test-tsan bench fuzz fuzz-smoke clean
+.PHONY: all build bootstrap run test test-asan test-tsan bench bench-e2e fuzz fuzz-smoke clean
 
 all: build
 
@@ -41,6 +41,14 @@ test-tsan: bootstrap
 
 bench: build
 	@for b in $(BUILD)/*_bench; do echo "== $$b"; $$b || exit 1; done
+
+# veltrask-cli (Release) against a local nsd, dnsperf, adnshost and dig; prints
+# one table. BENCH_E2E_ARGS passes options on (see bench/e2e/e2e_bench.py --help).
+bench-e2e: bootstrap
+	bash bench/e2e/install_deps.sh
+	cmake -S . -B build-e2e $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release -DVELTRASK_TESTS=OFF -DVELTRASK_BENCH=OFF
+	cmake --build build-e2e -j $(JOBS) --target veltrask-cli
+	python3 bench/e2e/e2e_bench.py --cli build-e2e/veltrask-cli $(BENCH_E2E_ARGS)
 
 fuzz: bootstrap
 	cmake -S . -B build-fuzz $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
