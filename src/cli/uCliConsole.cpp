@@ -46,13 +46,12 @@ void TCliConsole::WriteLog(const QString& AText) {
 }
 
 void TCliConsole::ShowProgress(const QString& ALine) {
-    QString Out = QLatin1Char('\r') + ALine;
-    if (ALine.size() < FProgressLine.size()) {
-        const int Pad = int(FProgressLine.size() - ALine.size());
-        Out += QString(Pad, QLatin1Char(' ')) + QString(Pad, QLatin1Char('\b'));
-    }
-    Write(Out);
-    FProgressLine = ALine;
+    // Blanks cover the rest of a longer line shown before.
+    QString Line = ALine;
+    if (Line.size() < FProgressLine.size())
+        Line += QString(FProgressLine.size() - Line.size(), QLatin1Char(' '));
+    Write(QLatin1Char('\r') + Line);
+    FProgressLine = Line;
 }
 
 void TCliConsole::FinishProgress() {

@@ -96,6 +96,12 @@ private:
 
 const int kDrainPeriodMSec = 100;
 
+// Both names reach one existing file (links and relative paths included).
+bool SameFile(const QString& A, const QString& B) {
+    const QFileInfo FA(A), FB(B);
+    return FA.exists() && FB.exists() && FA.canonicalFilePath() == FB.canonicalFilePath();
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -219,16 +225,19 @@ bool TCliRun::CheckParams() {
     // 6. Output
     if (FOptions.HasOutput && FOptions.OutputFile.isEmpty())
         return Refuse(QStringLiteral("the output file name is empty (--output)"));
-    if (FOptions.HasOutput && FOptions.HasSourceFile) {
+    if (FOptions.HasOutput && FOptions.HasSourceFile && SameFile(FOptions.SourceFile, FOptions.OutputFile)) {
         // Replacing the output file first would destroy the input unread.
-        const QFileInfo In(FOptions.SourceFile), Out(FOptions.OutputFile);
-        if (In.exists() && Out.exists() && In.canonicalFilePath() == Out.canonicalFilePath())
-            return Refuse(QStringLiteral("the output file is the input file: %1").arg(FOptions.OutputFile));
+        return Refuse(QStringLiteral("the output file is the input file: %1").arg(FOptions.OutputFile));
     }
     if (FOptions.HasKnown) {
         FUtils->SetResultMode(outListNew);
         if (FOptions.KnownFile.isEmpty())
             return Refuse(QStringLiteral("the file name of known lines is empty (--known)"));
+        // The output file is replaced by the new lines alone: the known ones would be lost.
+        if (FOptions.HasOutput && SameFile(FOptions.KnownFile, FOptions.OutputFile))
+            return Refuse(QStringLiteral("the output file is the file of known lines: %1 "
+                                         "(to add the new lines to it, use >> instead of --output)")
+                              .arg(FOptions.OutputFile));
         if (!ReadKnownLines())
             return false;
     } else if (FOptions.HasOutput) {

@@ -203,11 +203,17 @@ TEST_F(CliRunTest, OutputFileThatCannotBeCreatedEndsWithStatusOne) {
     EXPECT_TRUE(K.Out.isEmpty());
 }
 
-TEST_F(CliRunTest, OutputFileThatIsTheInputFileIsRefusedAndKept) {
+TEST_F(CliRunTest, OutputFileThatIsTheInputOrKnownFileIsRefusedAndKept) {
     WriteFile(Path("list.txt"), "clean.vt.test\n");
-    const TCliResult R = RunCli(Args({"-o", Path("list.txt"), Path("list.txt")}));
+    const TCliResult R = RunCli(Args({"-o", Path("list.txt"), Dir.path() + "/./list.txt"}));
     EXPECT_EQ(R.ExitCode, 1);
     EXPECT_EQ(ReadFile(Path("list.txt")), QByteArray("clean.vt.test\n"));
+
+    WriteFile(Path("hosts.txt"), "10.1.2.4\n");
+    const TCliResult K = RunCli(Args({"--known", Path("hosts.txt"), "-o", Path("hosts.txt")}), "mail.vt.test\n");
+    EXPECT_EQ(K.ExitCode, 1);
+    EXPECT_TRUE(K.ErrText().contains("use >> instead of --output")) << K.ErrText().toStdString();
+    EXPECT_EQ(ReadFile(Path("hosts.txt")), QByteArray("10.1.2.4\n"));
 }
 
 TEST_F(CliRunTest, ProgressLineCountsProcessedLines) {
