@@ -139,3 +139,28 @@ void TResolveRun::SetDBL(TBLMode AMode, const QStringList& AZones) {
     Utils.AssignDBLServices(&L);
     Utils.SetDBLMode(AMode);
 }
+
+void PrintTo(const QString& S, std::ostream* AStream) { *AStream << '"' << S.toStdString() << '"'; }
+
+std::string DiffSorted(const QStringList& AExpected, const QStringList& AActual) {
+    QStringList Missing, Extra;
+    qsizetype I = 0, J = 0;
+    while (I < AExpected.size() || J < AActual.size()) {
+        if (J >= AActual.size() || (I < AExpected.size() && AExpected[I] < AActual[J]))
+            Missing << AExpected[I++];
+        else if (I >= AExpected.size() || AActual[J] < AExpected[I])
+            Extra << AActual[J++];
+        else
+            ++I, ++J;
+    }
+    if (Missing.isEmpty() && Extra.isEmpty())
+        return std::string();
+    return QString("%1 expected, %2 got; %3 missing (%4) ; %5 extra (%6)")
+        .arg(AExpected.size())
+        .arg(AActual.size())
+        .arg(Missing.size())
+        .arg(Missing.mid(0, 10).join(", "))
+        .arg(Extra.size())
+        .arg(Extra.mid(0, 10).join(", "))
+        .toStdString();
+}

@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <functional>
 #include <mutex>
+#include <ostream>
+#include <string>
 
 // A memo that keeps every text the log ever appended, whatever it trims.
 class TCaptureMemo : public TMemoControl {
@@ -88,4 +90,8 @@ public:
 };
 
 QStringList SortedLines(const TStringList* AList);
+// Lets GoogleTest print texts readably in failure messages.
+void PrintTo(const QString& S, std::ostream* AStream);
+// Empty when the sorted lists agree; else the counts and the first differences.
+std::string DiffSorted(const QStringList& AExpected, const QStringList& AActual);
 QStringList ToQStringList(const TStringList* AList);

@@ -6,7 +6,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
-#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -119,12 +118,48 @@ QList<TLocalDnsServers::THostEntry> BuildHosts(const TSoakInput& AIn) {
     return Hosts;
 }
 
-QStringList ExpectedUpTo(const TSoakInput& AIn, int ALast) {
-    QStringList L;
-    for (int I = 0; I <= ALast && I < AIn.Expected.size(); ++I)
-        L << AIn.Expected[I];
-    L.sort();
-    return L;
+// Accounts for every output line of a run over the input lines 0..ALast.
+// A lookup the server leaves unanswered (or refuses) under load is a failed
+// lookup by design: an A lookup yields no address, an RBL lookup lets its item
+// through. So every output line must be the expected line of its input line,
+// or the line of an RBL-listed item that passed unchecked; an expected line may
+// be missing only when it came from a domain's A lookup. Nothing may appear
+// twice, and address or network lines are never lost. Empty when all holds.
+std::string Account(const TSoakInput& AIn, const QStringList& AGot, int ALast, int& ALostA, int& APassedUnchecked) {
+    ALostA = APassedUnchecked = 0;
+    QHash<QString, int> IndexOfLine;
+    for (int I = 0; I < AIn.Lines.size(); ++I)
+        IndexOfLine.insert(AIn.Lines[I].trimmed(), I);
+    QHash<int, QString> Seen;
+    QStringList Errors;
+    for (const QString& S : AGot) {
+        const QString Ip = S.section(' ', 0, 0), Domain = S.section(' ', 1);
+        const int I = IndexOfLine.value(Domain, -1);
+        if (I < 0 || I > ALast) {
+            Errors << "unknown or out of range: " + S;
+            continue;
+        }
+        if (Seen.contains(I)) {
+            Errors << "twice: " + S;
+            continue;
+        }
+        Seen.insert(I, S);
+        if (AIn.Expected[I].contains(S))
+            continue;
+        if (RblListed(Ip) && AIn.Expected[I].isEmpty() && (Ip == Domain || Ip == HostAddress(I % kHosts)))
+            ++APassedUnchecked;
+        else
+            Errors << "unexpected: " + S;
+    }
+    for (int I = 0; I <= ALast && I < AIn.Lines.size(); ++I) {
+        if (AIn.Expected[I].isEmpty() || Seen.contains(I))
+            continue;
+        if (AIn.Lines[I].startsWith('h'))
+            ++ALostA;
+        else
+            Errors << "lost: " + AIn.Expected[I].join(',');
+    }
+    return Errors.mid(0, 10).join("; ").toStdString();
 }
 
 void Report(const char* AWhat, qint64 AMSec, int ALines, const TResolveRun& R) {
@@ -152,8 +187,11 @@ TEST(SoakTest, DISABLED_FiveHundredWorkersFiftyThousandLines) {
 
     qint64 Rss, Peak;
     MemoryKB(Rss, Peak);
-    std::printf("[soak] %d lines, %d workers, %d hosts; RSS before %lld kB\n", kLines, kThreads,
-                int(Options.Hosts.size()), Rss);
+    int Expected = 0;
+    for (const QStringList& E : In.Expected)
+        Expected += int(E.size());
+    std::printf("[soak] %d lines, %d workers, %d hosts, %d expected output lines; RSS before %lld kB\n", kLines,
+                kThreads, int(Options.Hosts.size()), Expected, Rss);
 
     TResolveRun R;
     R.SetDomains(In.Lines);
@@ -162,53 +200,55 @@ TEST(SoakTest, DISABLED_FiveHundredWorkersFiftyThousandLines) {
     R.SetRBL(blSuppress, {kRBL1, kRBL2});
     R.Utils.SetOutFormat("%ip% %domain%");
     R.Utils.SetThreads(kThreads);
-    const QStringList All = ExpectedUpTo(In, kLines);
+    R.Utils.SetDNSTimeoutMSec(5000);
 
-    // 1. No pause: every line accounted for, nothing logged.
+    auto Check = [&](const char* AWhat, qint64 AMSec, int ALast) {
+        int LostA = 0, Passed = 0;
+        const QStringList Got = R.SortedResult();
+        const std::string Errors = Account(In, Got, ALast, LostA, Passed);
+        Report(AWhat, AMSec, int(Got.size()), R);
+        std::printf("[soak]   input lines 0..%d; addresses lost to unanswered A lookups: %d; listed items "
+                    "passed by unanswered RBL lookups: %d\n",
+                    ALast, LostA, Passed);
+        EXPECT_EQ(Errors, "");
+        EXPECT_EQ(R.Log.ActiveThreads(), 0);
+        EXPECT_EQ(R.Utils.LiveThreads(), 0);
+        // A quiet run logs nothing, failed lookups included.
+        EXPECT_TRUE(R.LogLines().isEmpty()) << R.LogLines().mid(0, 10).join('\n').toStdString();
+    };
+
+    // 1. No pause.
     R.Utils.SetPauseMSec(0);
     QElapsedTimer T;
     T.start();
     ASSERT_TRUE(R.Run(600000));
-    Report("full run, pause 0 ms", T.elapsed(), R.Utils.ResultList()->Count(), R);
-    EXPECT_EQ(R.SortedResult(), All);
-    EXPECT_EQ(R.Log.ActiveThreads(), 0);
-    EXPECT_EQ(R.Utils.LiveThreads(), 0);
-    EXPECT_TRUE(R.LogLines().isEmpty()) << R.LogLines().mid(0, 20).join('\n').toStdString();
+    Check("full run, pause 0 ms", T.elapsed(), kLines - 1);
 
     // 2. The window's pause.
     R.Utils.SetPauseMSec(200);
     T.restart();
     ASSERT_TRUE(R.Run(600000));
-    Report("full run, pause 200 ms", T.elapsed(), R.Utils.ResultList()->Count(), R);
-    EXPECT_EQ(R.SortedResult(), All);
-    EXPECT_EQ(R.Log.ActiveThreads(), 0);
+    Check("full run, pause 200 ms", T.elapsed(), kLines - 1);
 
-    // 3. Break half way: the run ends within a pause or a lookup, and the output
-    // is exactly that of the lines taken, which form a prefix of the input.
+    // 3. Break half way: the run ends within a pause or a lookup, and every
+    // line taken is finished, so the output is that of a prefix of the input.
     T.restart();
     R.Start();
-    ASSERT_TRUE(WaitServing([&] { return R.Utils.LockedResultCount() >= All.size() / 2; }, 600000));
+    ASSERT_TRUE(WaitServing([&] { return R.Utils.LockedResultCount() >= Expected / 2; }, 600000));
     const qint64 BreakAt = T.elapsed();
     R.Progress.BreakClick();
     QElapsedTimer Stop;
     Stop.start();
     ASSERT_TRUE(R.WaitEnd(30000));
     const qint64 StopMSec = Stop.elapsed();
-    Report("run broken half way", T.elapsed(), R.Utils.ResultList()->Count(), R);
-    std::printf("[soak] break after %.1f s; all threads gone %lld ms after the break\n", BreakAt / 1000.0,
-                StopMSec);
-    EXPECT_EQ(R.Log.ActiveThreads(), 0);
-    EXPECT_EQ(R.Utils.LiveThreads(), 0);
-    QHash<QString, int> IndexOfDomain;
+    QHash<QString, int> IndexOfLine;
     for (int I = 0; I < In.Lines.size(); ++I)
-        IndexOfDomain.insert(In.Lines[I].trimmed(), I);
+        IndexOfLine.insert(In.Lines[I].trimmed(), I);
     int Last = -1;
-    const QStringList Got = R.SortedResult();
-    for (const QString& S : Got) {
-        const int I = IndexOfDomain.value(S.section(' ', 1), -1);
-        ASSERT_GE(I, 0) << S.toStdString();
-        Last = qMax(Last, I);
-    }
-    EXPECT_LT(Got.size(), All.size());
-    EXPECT_EQ(Got, ExpectedUpTo(In, Last));
+    for (int I = 0; I < R.Utils.ResultList()->Count(); ++I)
+        Last = qMax(Last, IndexOfLine.value(R.Utils.ResultList()->Get(I).section(' ', 1), -1));
+    Check("run broken half way", T.elapsed(), Last);
+    std::printf("[soak]   break after %.1f s; all threads gone %lld ms after the break\n", BreakAt / 1000.0,
+                StopMSec);
+    EXPECT_LT(Last, kLines - 1000);
 }
