@@ -261,7 +261,7 @@ class Bench:
 
     def make_lists(self, counts):
         zone = os.path.join(self.work, gen_data.ZONE + ".zone")
-        gen_data.write_zone(zone, self.a.zone_names)
+        gen_data.write_zone(zone, self.a.zone_names, self.a.glue)
         for n in sorted(set(counts)):
             # The one-name list measures the fixed cost of a run: a name that exists.
             nx_share = 0 if n == 1 else self.a.nx_share
@@ -355,8 +355,9 @@ def report(b, a, loads, machine, started):
     out.append("Machine: %s" % machine)
     out.append("Load average (1, 5, 15 min): %s at the start, %s at the end; total benchmark time %.0f s"
                % (loads[0], loads[1], time.monotonic() - started))
-    out.append("Zone: %d names with 1 to 4 A records each; lists: every %dth name absent (NXDOMAIN); "
-               "best of %d runs per row" % (a.zone_names, a.nx_share, a.repeat))
+    out.append("Zone: %d names with 1 to 4 A records each%s; lists: every %dth name absent (NXDOMAIN); "
+               "best of %d runs per row" % (a.zone_names, ", name server address in every answer" if a.glue else "",
+                                            a.nx_share, a.repeat))
     out.append("nsd ceiling (dnsperf, %d s, 200 queries in flight): %.0f queries/s, %d lost"
                % (a.dnsperf_seconds, dnsperf_qps, dnsperf_lost))
     out.append("")
@@ -438,6 +439,18 @@ def report(b, a, loads, machine, started):
             goal(abs(ratio / want - 1) <= 0.15,
                  "linear cost, %d threads: %s names take %.2f x the time of %s (want %.0f +- 15%%)"
                  % (t, "{:,}".format(large), ratio, "{:,}".format(small), want))
+    # Added time per added name: what each resolver costs once started,
+    # without its start-up and end of run.
+    steady = []
+    pairs = [("veltrask-cli %d threads" % t, R.get(("veltrask", small, t, 0)), R.get(("veltrask", large, t, 0)))
+             for t in a.threads]
+    pairs.append(("adnshost", adns[small], adns[large]))
+    for text, s, l in pairs:
+        if s and l and l.wall > s.wall:
+            steady.append("%s %s" % (text, "{:,.0f}".format((large - small) / (l.wall - s.wall))))
+    if steady:
+        out.append("Steady-state names/s ((%s - %s names) / time difference): %s"
+                   % ("{:,}".format(large), "{:,}".format(small), "; ".join(steady)))
     bad = [r for r in R.values() if isinstance(r, Run) and r.check != "ok"]
     goal(not bad, "every run returned exactly the zone's addresses")
     out.append("")
@@ -461,6 +474,9 @@ def main():
     p.add_argument("--dig-names", type=int, nargs="+", default=[10000])
     p.add_argument("--dnsperf-seconds", type=int, default=5)
     p.add_argument("--repeat", type=int, default=2, help="runs per row; the fastest is kept")
+    p.add_argument("--glue", action="store_true",
+                   help="serve the zone's name server address with every answer (additional section); "
+                        "a resolver that takes it for an answer shows WRONG")
     p.add_argument("--output", help="also write the report to this file")
     p.add_argument("--keep", action="store_true", help="keep the work folder")
     a = p.parse_args()

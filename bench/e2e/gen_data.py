@@ -10,6 +10,7 @@ import os
 import random
 
 ZONE = "bench.test"
+GLUE_ADDRESS = "192.0.2.53"
 
 
 def host_name(i):
@@ -32,13 +33,18 @@ def address(i, k):
     return "10.%d.%d.%d" % ((v >> 16) & 255, (v >> 8) & 255, v & 255)
 
 
-def write_zone(path, names):
+def write_zone(path, names, glue=False):
+    """GLUE puts the name server inside the zone: positive answers then carry
+    its address in the additional section, which is not an address of the
+    name asked for."""
     with open(path, "w") as f:
         f.write("$ORIGIN %s.\n$TTL 3600\n" % ZONE)
         f.write("@ IN SOA ns.%s. hostmaster.%s. 1 3600 600 86400 60\n" % (ZONE, ZONE))
-        # The name server lies outside the zone, as with most hosted zones, so
-        # positive answers carry no address of the server itself.
-        f.write("@ IN NS ns.example.net.\n")
+        if glue:
+            f.write("@ IN NS ns.%s.\nns IN A %s\n" % (ZONE, GLUE_ADDRESS))
+        else:
+            # Outside the zone, as with most hosted zones.
+            f.write("@ IN NS ns.example.net.\n")
         for i in range(names):
             owner = host_name(i)[: -len(ZONE) - 1]
             for k in range(record_count(i)):
@@ -69,9 +75,10 @@ def main():
     p.add_argument("--names", type=int, default=100000)
     p.add_argument("--nx-share", type=int, default=10, help="every Nth line is an NXDOMAIN name (0: none)")
     p.add_argument("--list", action="append", default=[], metavar="COUNT", type=int)
+    p.add_argument("--glue", action="store_true", help="name server inside the zone, with its address")
     a = p.parse_args()
     os.makedirs(a.dir, exist_ok=True)
-    write_zone(os.path.join(a.dir, ZONE + ".zone"), a.names)
+    write_zone(os.path.join(a.dir, ZONE + ".zone"), a.names, a.glue)
     for count in a.list:
         lines, expected = make_list(count, a.names, a.nx_share, seed=count)
         with open(os.path.join(a.dir, "names-%d.txt" % count), "w") as f:
