@@ -127,15 +127,28 @@ QStringList DelimiterItems() {
     return {QStringLiteral("End-Of-Line"), QStringLiteral("Comma"), QStringLiteral("Semicolon")};
 }
 
+// The window's job: its workers are the resolve threads, started through the
+// job base so that the end of the run is decided only once all exist.
+class TQXFormUtils final : public TQXUtils {
+public:
+    using TQXUtils::TQXUtils;
+
+protected:
+    TUtilsThread* CreateWorker(const TUtilsThreadMethod& AMethod, const QString&, int AThreadNumber) override {
+        return TUtilsThread::Run<TQXUtilsThread>(this, AMethod, AThreadNumber, TThreadNotifyEvent());
+    }
+};
+
 } // namespace
 
 // --- Construction ----------------------------------------------------------
 
-TQXMainForm::TQXMainForm(QWidget* AParent) : TVForm(AParent) {
+TQXMainForm::TQXMainForm(QWidget* AParent) : TQXMainForm(TDeferCreate{}, AParent) { FormCreate(); }
+
+TQXMainForm::TQXMainForm(TDeferCreate, QWidget* AParent) : TVForm(AParent) {
     setObjectName(QStringLiteral("QXMainForm"));
     setWindowTitle(QLatin1String(AppTitle));
     CreateControls();
-    FormCreate();
 }
 
 TQXMainForm::~TQXMainForm() { FormDestroy(); }
@@ -256,6 +269,14 @@ void TQXMainForm::CreateControls() {
         AddedDelimiterLabel = Named(new QLabel(QStringLiteral("Delimiter:")), "AddedDelimiterLabel");
         AddedDelimiterComboBox = MakeCombo("AddedDelimiterComboBox", DelimiterItems());
         AddedClearButton = Named(MakeButton(QStringLiteral("Clear")), "AddedClearButton");
+        // Two lists side by side must fit the designed width: the rows under
+        // them give up the slack of their combos and buttons.
+        for (QComboBox* C : {ResultDelimiterComboBox, AddedDelimiterComboBox}) {
+            C->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+            C->setMinimumContentsLength(8);
+        }
+        for (TButton* B : {ResultSaveButton, ResultClearButton, AddedSaveButton, AddedClearButton})
+            B->setMinimumWidth(qMin(B->sizeHint().width(), B->fontMetrics().horizontalAdvance(B->text()) + 16));
         L->addWidget(ResultListLabel, 0, 0);
         L->addWidget(ResultMemo, 1, 0);
         L->addWidget(Row({ResultSaveButton, ResultDelimiterLabel, ResultDelimiterComboBox, ResultClearButton}), 2, 0);
@@ -263,6 +284,8 @@ void TQXMainForm::CreateControls() {
         L->addWidget(AddedMemo, 1, 1);
         L->addWidget(Row({AddedSaveButton, AddedDelimiterLabel, AddedDelimiterComboBox, AddedClearButton}), 2, 1);
         L->setRowStretch(1, 1);
+        L->setColumnStretch(0, 1);
+        L->setColumnStretch(1, 1);
     }
     {
         auto* L = new QGridLayout(OutFileTabSheet);
@@ -362,6 +385,8 @@ void TQXMainForm::CreateControls() {
 }
 
 void TQXMainForm::FormCreate() {
+    if (FUtils)
+        return;
     setWindowTitle(FormatAppTitleVersion(QLatin1String(AppTitle), QLatin1String(AppVersion), false));
     EditionLabel->setText(QStringLiteral("%1-Bit Edition").arg(QT_POINTER_SIZE * 8));
 
@@ -386,7 +411,7 @@ void TQXMainForm::FormCreate() {
     FLog->SetLogMemo(FLogMemoAdapter.get());
     FLog->SetThreadsView(FThreadsViewAdapter.get());
 
-    FUtils = new TQXUtils(FProgress, FLog);
+    FUtils = new TQXFormUtils(FProgress, FLog);
 
     PageControl1->setCurrentIndex(0);
     LogPageControl->setCurrentIndex(0);
@@ -469,7 +494,12 @@ QStringList TQXMainForm::MemoLines(const QPlainTextEdit* Memo) {
 }
 
 void TQXMainForm::SetMemoLines(QPlainTextEdit* Memo, const QStringList& Lines) {
-    Memo->setPlainText(Lines.isEmpty() ? QString() : Lines.join(QLatin1Char('\n')));
+    QString Text = Lines.join(QLatin1Char('\n'));
+    // A last empty line is a line of its own: it needs the break after it,
+    // or MemoLines would read one line less.
+    if (!Lines.isEmpty() && Lines.last().isEmpty())
+        Text += QLatin1Char('\n');
+    Memo->setPlainText(Text);
 }
 
 void TQXMainForm::MemoToList(const QPlainTextEdit* Memo, TStringList& List) {
@@ -552,10 +582,10 @@ void TQXMainForm::WriteListFile(const QString& FileName, const QStringList& Line
 void TQXMainForm::SaveLinesToFile(const QStringList& Lines, const QString& FileName, const QString& Delimiter) {
     QStringEncoder Encoder(QStringConverter::System);
     const QByteArray Data = Encoder.encode(Lines.join(Delimiter));
-    QFile F(FileName);
-    if (!F.open(QIODevice::WriteOnly | QIODevice::Truncate) || F.write(Data) != Data.size() || !F.flush())
+    // Written beside the target and renamed over it: a failed write leaves the old file whole.
+    QSaveFile F(FileName);
+    if (!F.open(QIODevice::WriteOnly) || F.write(Data) != Data.size() || !F.commit())
         throw EFileError(QStringLiteral("Cannot write file \"%1\". %2").arg(FileName, F.errorString()));
-    F.close();
 }
 
 QString TQXMainForm::GetDelimiter(QComboBox* Combo) {
@@ -589,7 +619,7 @@ void TQXMainForm::AddedClearButtonClick() {
 }
 
 void TQXMainForm::SourceLoadButtonClick() {
-    SourceOpenDialog->selectFile(QString());
+    SetFileDialogFileName(SourceOpenDialog, QString());
     const QString FileName = ExecFileDialog(SourceOpenDialog);
     if (FileName.isEmpty())
         return;
@@ -605,7 +635,7 @@ void TQXMainForm::SourceLoadButtonClick() {
 }
 
 void TQXMainForm::SaveMemoToFile(QPlainTextEdit* Memo, QComboBox* DelimiterCombo, QFileDialog* Dialog) {
-    Dialog->selectFile(QString());
+    SetFileDialogFileName(Dialog, QString());
     const QString FileName = ExecFileDialog(Dialog);
     if (FileName.isEmpty())
         return;
@@ -636,10 +666,16 @@ void TQXMainForm::DetailedLogCheckBoxClick() {
             return;
         }
         FUtils->SetLogFileName(LogFileCheckBox->isChecked() ? LogFileEdit->text() : QString());
+        std::optional<QString> Error;
         try {
             FUtils->SetDetailedLog(true);
         } catch (const Exception& E) {
-            ErrorMessage(E.Message());
+            Error = E.Message();
+        } catch (const std::exception& E) {
+            Error = QString::fromLocal8Bit(E.what());
+        }
+        if (Error) {
+            ErrorMessage(*Error);
             const QSignalBlocker Block(DetailedLogCheckBox);
             DetailedLogCheckBox->setChecked(FUtils->DetailedLog());
         }
@@ -751,6 +787,10 @@ void TQXMainForm::ProgressBeforeStart(TProgress*, bool& Allow) {
         ErrorMessage(E.Message());
         Allow = false;
         return;
+    } catch (const std::exception& E) {
+        ErrorMessage(QString::fromLocal8Bit(E.what()));
+        Allow = false;
+        return;
     }
     FRunning = true;
     SetControlsRunning(true);
@@ -758,7 +798,12 @@ void TQXMainForm::ProgressBeforeStart(TProgress*, bool& Allow) {
     FUtils->BeforeStart();
 }
 
-void TQXMainForm::ProgressStart(TProgress*) { FUtils->StartResolveThreads(); }
+void TQXMainForm::ProgressStart(TProgress*) {
+    // Through the job base's starter: a worker that ends while later ones are
+    // still being created cannot end the run under them.
+    FUtils->StartThreads([this](TUtilsThread* AThread) { FUtils->DoResolve(AThread); },
+                         QStringLiteral("DoResolve"));
+}
 
 void TQXMainForm::ProgressTerminate(TProgress* Sender) {
     if (FLog->ActiveThreads() == 0)
@@ -766,7 +811,17 @@ void TQXMainForm::ProgressTerminate(TProgress* Sender) {
 }
 
 void TQXMainForm::ProgressAfterStop(TProgress*) {
-    FUtils->AfterStop();
+    // Closing the run flushes the output file, which may fail (a full disk).
+    // The window must come back all the same; the reason is shown once the
+    // last worker, which may be waiting for this hand-off, has been let go.
+    QString Error;
+    try {
+        FUtils->AfterStop();
+    } catch (const Exception& E) {
+        Error = E.Message();
+    } catch (const std::exception& E) {
+        Error = QString::fromLocal8Bit(E.what());
+    }
     switch (FUtils->ResultMode()) {
     case outList:
         FillMemo(ResultMemo, FUtils->ResultList());
@@ -785,6 +840,8 @@ void TQXMainForm::ProgressAfterStop(TProgress*) {
     }
     SetControlsRunning(false);
     FRunning = false;
+    if (!Error.isEmpty())
+        QMetaObject::invokeMethod(this, [this, Error] { ErrorMessage(Error); }, Qt::QueuedConnection);
 }
 
 void TQXMainForm::ProgressDisplay(TProgress*) {}

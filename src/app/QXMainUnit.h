@@ -65,6 +65,16 @@ public:
     void SaveSettings();
 
 protected:
+    // For windows derived from this one whose overrides (message boxes, file
+    // dialogs) must already be in place while the settings are restored: the
+    // controls are built, and the derived constructor calls FormCreate itself
+    // (and its destructor FormDestroy).
+    struct TDeferCreate {};
+    TQXMainForm(TDeferCreate, QWidget* AParent = nullptr);
+    void FormCreate();
+    // Saves the settings and frees the job, the log and the controller; runs once.
+    void FormDestroy();
+
     void closeEvent(QCloseEvent* Event) override;
     bool eventFilter(QObject* Watched, QEvent* Event) override;
     // A file dialog's answer: the chosen file, or empty when cancelled. Tests replace it.
@@ -72,8 +82,6 @@ protected:
 
 private:
     void CreateControls();
-    void FormCreate();
-    void FormDestroy();
 
     void SourceMemoChange();
     void ResultMemoChange();
@@ -118,74 +126,74 @@ private:
 
 public:
     // Controls, named as their objectName.
-    QTabWidget* SourcePageControl;
-    QWidget* SrcListTabSheet;
-    QWidget* SrcFileTabSheet;
-    QLabel* SourceListLabel;
-    QPlainTextEdit* SourceMemo;
-    TButton* SourceLoadButton;
-    TButton* SourceClearButton;
-    QLabel* Label7;
-    QLineEdit* SourceFileEdit;
-    TButton* SourceBrowseButton;
-    TButton* SourceExploreButton;
-    QCheckBox* OutFormatCheckBox;
-    QLineEdit* OutFormatEdit;
-    QLabel* Label4;
-    QTabWidget* PageControl1;
-    QWidget* DNSTabSheet;
-    QWidget* DBLTabSheet;
-    QWidget* RBLTabSheet;
-    QLabel* Label5;
-    QPlainTextEdit* DNSMemo;
-    QCheckBox* DBLCheckBox;
-    QComboBox* DBLComboBox;
-    QPlainTextEdit* DBLMemo;
-    QCheckBox* RBLCheckBox;
-    QComboBox* RBLComboBox;
-    QPlainTextEdit* RBLMemo;
-    QLabel* EditionLabel;
-    QLabel* ThreadsLabel;
-    QLineEdit* ThreadsEdit;
-    TButton* StartButton;
-    TButton* BreakButton;
-    TButton* CloseButton;
-    QTabWidget* ResultPageControl;
-    QWidget* OutListTabSheet;
-    QWidget* OutFileTabSheet;
-    QLabel* ResultListLabel;
-    QPlainTextEdit* ResultMemo;
-    TButton* ResultSaveButton;
-    QLabel* ResultDelimiterLabel;
-    QComboBox* ResultDelimiterComboBox;
-    TButton* ResultClearButton;
-    QCheckBox* AddedCheckBox;
-    QPlainTextEdit* AddedMemo;
-    TButton* AddedSaveButton;
-    QLabel* AddedDelimiterLabel;
-    QComboBox* AddedDelimiterComboBox;
-    TButton* AddedClearButton;
-    QLabel* Label1;
-    QLineEdit* ResultFileEdit;
-    TButton* ResultBrowseButton;
-    TButton* ResultExploreButton;
-    QLabel* Label2;
-    QComboBox* OutFileFormatComboBox;
-    QLabel* Label3;
-    QComboBox* OutFileEndingsComboBox;
-    QTabWidget* LogPageControl;
-    QWidget* LogTabSheet;
-    QWidget* ThreadsTabSheet;
-    QWidget* LogTopPanel;
-    QCheckBox* DetailedLogCheckBox;
-    QCheckBox* LogFileCheckBox;
-    QLineEdit* LogFileEdit;
-    TButton* LogFileBrowseButton;
-    QPlainTextEdit* LogMemo;
-    TListView* ThreadsListView;
+    QTabWidget* SourcePageControl = nullptr;
+    QWidget* SrcListTabSheet = nullptr;
+    QWidget* SrcFileTabSheet = nullptr;
+    QLabel* SourceListLabel = nullptr;
+    QPlainTextEdit* SourceMemo = nullptr;
+    TButton* SourceLoadButton = nullptr;
+    TButton* SourceClearButton = nullptr;
+    QLabel* Label7 = nullptr;
+    QLineEdit* SourceFileEdit = nullptr;
+    TButton* SourceBrowseButton = nullptr;
+    TButton* SourceExploreButton = nullptr;
+    QCheckBox* OutFormatCheckBox = nullptr;
+    QLineEdit* OutFormatEdit = nullptr;
+    QLabel* Label4 = nullptr;
+    QTabWidget* PageControl1 = nullptr;
+    QWidget* DNSTabSheet = nullptr;
+    QWidget* DBLTabSheet = nullptr;
+    QWidget* RBLTabSheet = nullptr;
+    QLabel* Label5 = nullptr;
+    QPlainTextEdit* DNSMemo = nullptr;
+    QCheckBox* DBLCheckBox = nullptr;
+    QComboBox* DBLComboBox = nullptr;
+    QPlainTextEdit* DBLMemo = nullptr;
+    QCheckBox* RBLCheckBox = nullptr;
+    QComboBox* RBLComboBox = nullptr;
+    QPlainTextEdit* RBLMemo = nullptr;
+    QLabel* EditionLabel = nullptr;
+    QLabel* ThreadsLabel = nullptr;
+    QLineEdit* ThreadsEdit = nullptr;
+    TButton* StartButton = nullptr;
+    TButton* BreakButton = nullptr;
+    TButton* CloseButton = nullptr;
+    QTabWidget* ResultPageControl = nullptr;
+    QWidget* OutListTabSheet = nullptr;
+    QWidget* OutFileTabSheet = nullptr;
+    QLabel* ResultListLabel = nullptr;
+    QPlainTextEdit* ResultMemo = nullptr;
+    TButton* ResultSaveButton = nullptr;
+    QLabel* ResultDelimiterLabel = nullptr;
+    QComboBox* ResultDelimiterComboBox = nullptr;
+    TButton* ResultClearButton = nullptr;
+    QCheckBox* AddedCheckBox = nullptr;
+    QPlainTextEdit* AddedMemo = nullptr;
+    TButton* AddedSaveButton = nullptr;
+    QLabel* AddedDelimiterLabel = nullptr;
+    QComboBox* AddedDelimiterComboBox = nullptr;
+    TButton* AddedClearButton = nullptr;
+    QLabel* Label1 = nullptr;
+    QLineEdit* ResultFileEdit = nullptr;
+    TButton* ResultBrowseButton = nullptr;
+    TButton* ResultExploreButton = nullptr;
+    QLabel* Label2 = nullptr;
+    QComboBox* OutFileFormatComboBox = nullptr;
+    QLabel* Label3 = nullptr;
+    QComboBox* OutFileEndingsComboBox = nullptr;
+    QTabWidget* LogPageControl = nullptr;
+    QWidget* LogTabSheet = nullptr;
+    QWidget* ThreadsTabSheet = nullptr;
+    QWidget* LogTopPanel = nullptr;
+    QCheckBox* DetailedLogCheckBox = nullptr;
+    QCheckBox* LogFileCheckBox = nullptr;
+    QLineEdit* LogFileEdit = nullptr;
+    TButton* LogFileBrowseButton = nullptr;
+    QPlainTextEdit* LogMemo = nullptr;
+    TListView* ThreadsListView = nullptr;
 
-    QFileDialog* SourceOpenDialog;
-    QFileDialog* ResultSaveDialog;
-    QFileDialog* AddedSaveDialog;
-    QFileDialog* LogSaveDialog;
+    QFileDialog* SourceOpenDialog = nullptr;
+    QFileDialog* ResultSaveDialog = nullptr;
+    QFileDialog* AddedSaveDialog = nullptr;
+    QFileDialog* LogSaveDialog = nullptr;
 };
