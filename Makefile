@@ -61,3 +61,8 @@ fuzz-smoke:
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz
+
+# The window after a finished run against a local dnsmasq, drawn under Xvfb into docs/screenshot.png.
+.PHONY: screenshot
+screenshot: bootstrap
+	bash scripts/screenshot.sh $(BUILD)
