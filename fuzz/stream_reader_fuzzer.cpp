@@ -1,0 +1,170 @@
+// Scans arbitrary bytes into lines with the stream reader at small block sizes
+// and checks that nothing is lost, doubled or altered: the lines, each
+// followed by the break the scan consumed after it, must give back exactly the
+// text the whole input decodes to in one piece. Also checked per line: no CR
+// or LF inside, no line longer than the cut length, NUL runs apart from other
+// characters, and every call either hands out text, consumes a break or
+// reaches the end.
+//
+// Input layout: byte 0 block size (x2), byte 1 cut length (0 none, 1..127, or
+// the default 65535 when the high bit is set), byte 2 options (bit 0 NUL
+// splitting, bits 1-2 the reader set-up), the rest is the stream.
+#include "text/StreamReaderExUnit.h"
+#include "text/uLineReaderWriter.h"
+
+#include <QBuffer>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+enum TSetup { suFixedUTF8, suUTF16LE, suUTF16BE, suDetectBOM };
+
+[[noreturn]] void Fail(const char* What, qsizetype Pos) {
+    std::fprintf(stderr, "stream reader: %s (at character %lld)\n", What, static_cast<long long>(Pos));
+    std::abort();
+}
+
+// The text the whole input stands for, decoded in one piece the way the
+// reader's first block decides: mark skipped, then one decode.
+bool Reference(TSetup Setup, const QByteArray& In, TEncoding* Fixed, QString& Out) {
+    auto Skip = [&](const char* Mark, qsizetype Len) { return In.startsWith(QByteArray(Mark, Len)) ? Len : 0; };
+    switch (Setup) {
+    case suFixedUTF8: {
+        const qsizetype S = Skip("\xEF\xBB\xBF", 3);
+        Out = Fixed->GetString(In.constData() + S, In.size() - S);
+        return true;
+    }
+    case suUTF16LE: {
+        const qsizetype S = Skip("\xFF\xFE", 2);
+        Out = TEncoding::Unicode()->GetString(In.constData() + S, In.size() - S);
+        return true;
+    }
+    case suUTF16BE: {
+        const qsizetype S = Skip("\xFE\xFF", 2);
+        Out = TEncoding::BigEndianUnicode()->GetString(In.constData() + S, In.size() - S);
+        return true;
+    }
+    case suDetectBOM:
+        if (In.startsWith("\xFF\xFE")) {
+            Out = TEncoding::Unicode()->GetString(In.constData() + 2, In.size() - 2);
+            return true;
+        }
+        if (In.startsWith("\xFE\xFF")) {
+            Out = TEncoding::BigEndianUnicode()->GetString(In.constData() + 2, In.size() - 2);
+            return true;
+        }
+        {
+            // Strict UTF-8: the text is the lenient decoding, and it only
+            // counts as whole when the strict decoder takes every byte; the
+            // blocks before a broken one still read as that text.
+            const qsizetype S = Skip("\xEF\xBB\xBF", 3);
+            Out = Fixed->GetString(In.constData() + S, In.size() - S);
+            return S == In.size() || !TEncoding::UTF8()->GetString(In.constData() + S, In.size() - S).isEmpty();
+        }
+    }
+    return false;
+}
+
+// Consumes the break the scan took after a line: CR LF, CR or LF, or none.
+qsizetype BreakAt(const QString& Text, qsizetype Pos) {
+    if (Pos < Text.size() && Text.at(Pos) == u'\r')
+        return (Pos + 1 < Text.size() && Text.at(Pos + 1) == u'\n') ? 2 : 1;
+    if (Pos < Text.size() && Text.at(Pos) == u'\n')
+        return 1;
+    return 0;
+}
+
+void CheckLine(const QString& Line, const QString& Text, qsizetype& Pos, int Trunc, bool SplitNul, bool AtEnd) {
+    if (Text.mid(Pos, Line.size()) != Line)
+        Fail("line differs from the decoded text", Pos);
+    if (Line.contains(u'\r') || Line.contains(u'\n'))
+        Fail("line holds a break", Pos);
+    if (Trunc > 0 && Line.size() > Trunc)
+        Fail("line longer than the cut length", Pos);
+    if (SplitNul && !Line.isEmpty()) {
+        const bool Nul = Line.at(0).unicode() == 0;
+        for (QChar C : Line)
+            if ((C.unicode() == 0) != Nul)
+                Fail("NUL run mixed with other characters", Pos);
+    }
+    Pos += Line.size();
+    const qsizetype Brk = BreakAt(Text, Pos);
+    if (Line.isEmpty() && Brk == 0 && !AtEnd)
+        Fail("no progress: empty line without a break", Pos);
+    Pos += Brk;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+    if (Size < 3 || Size > 4096 + 3)
+        return 0;
+    const int BufferSize = int(Data[0]) * 2;
+    const int Trunc = (Data[1] & 0x80) != 0 ? 65535 : (Data[1] & 0x7F);
+    const bool SplitNul = (Data[2] & 1) != 0;
+    const auto Setup = TSetup((Data[2] >> 1) & 3);
+    const bool ViaLineReader = (Data[2] & 8) != 0 && Setup == suFixedUTF8;
+    QByteArray In(reinterpret_cast<const char*>(Data + 3), qsizetype(Size - 3));
+    // A UTF-16 stream of odd length ends in a lone byte; that case has its own
+    // regression input (regress-utf16-odd-tail), so the search looks elsewhere.
+    const bool Utf16 = Setup == suUTF16LE || Setup == suUTF16BE ||
+                       (Setup == suDetectBOM && (In.startsWith("\xFF\xFE") || In.startsWith("\xFE\xFF")));
+    if (Utf16 && In.size() % 2 != 0)
+        In.chop(1);
+
+    static TFixedUTF8Encoding Fixed;
+    QString Text;
+    const bool Whole = Reference(Setup, In, &Fixed, Text);
+
+    QBuffer Stream(&In);
+    Stream.open(QIODevice::ReadOnly);
+    qsizetype Pos = 0;
+    // Each call hands out a character or a break, so the count is bounded.
+    const qsizetype MaxCalls = Text.size() + 2;
+    qsizetype Calls = 0;
+
+    if (ViaLineReader) {
+        // The resolve job's own path: a line reader over the stream.
+        TLineReader Reader(&Stream, BufferSize);
+        Reader.StreamReader()->SetTruncLineLength(Trunc);
+        Reader.StreamReader()->SetSkipLineNullChars(SplitNul);
+        while (!Reader.EndOfLines()) {
+            if (++Calls > MaxCalls)
+                Fail("more lines than characters", Pos);
+            const QString Line = Reader.ReadLine();
+            CheckLine(Line, Text, Pos, Trunc, SplitNul, Reader.EndOfLines());
+        }
+    } else {
+        TEncoding* Enc = Setup == suUTF16LE   ? TEncoding::Unicode()
+                         : Setup == suUTF16BE ? TEncoding::BigEndianUnicode()
+                         : Setup == suDetectBOM ? TEncoding::UTF8()
+                                                : static_cast<TEncoding*>(&Fixed);
+        TStreamReaderEx Reader(&Stream, Enc, Setup == suDetectBOM, BufferSize);
+        Reader.SetTruncLineLength(Trunc);
+        Reader.SetSkipLineNullChars(SplitNul);
+        try {
+            while (!Reader.EndOfStream()) {
+                if (++Calls > MaxCalls)
+                    Fail("more lines than characters", Pos);
+                const QString Line = Reader.ReadLine();
+                CheckLine(Line, Text, Pos, Trunc, SplitNul, Reader.EndOfStream());
+            }
+        } catch (const EEncodingError&) {
+            // Strict UTF-8 refuses a block with a broken sequence; only then.
+            if (Whole)
+                Fail("valid text refused", Pos);
+            return 0;
+        }
+        if (Reader.ReadLine() != QString() || Reader.Read() != -1 || Reader.Peek() != -1)
+            Fail("reads after the end return data", Pos);
+    }
+    if (!Whole)
+        Fail("invalid text accepted whole", Pos);
+    if (Pos != Text.size())
+        Fail("decoded text not fully handed out", Pos);
+    return 0;
+}
