@@ -201,6 +201,10 @@ TEST_F(CliRunTest, OutputFileThatCannotBeCreatedEndsWithStatusOne) {
         RunCli(Args({"--known", Path("absent-known.txt")}), "clean.vt.test\n");
     EXPECT_EQ(K.ExitCode, 1);
     EXPECT_TRUE(K.Out.isEmpty());
+    const TCliResult L = RunCli(Args({"-v", "--log-file", Path("no/such/folder/run.log")}), "clean.vt.test\n");
+    EXPECT_EQ(L.ExitCode, 1);
+    EXPECT_TRUE(L.ErrText().contains("run.log")) << L.ErrText().toStdString();
+    EXPECT_TRUE(L.Out.isEmpty());
 }
 
 TEST_F(CliRunTest, OutputFileThatIsTheInputOrKnownFileIsRefusedAndKept) {
