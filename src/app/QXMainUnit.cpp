@@ -29,6 +29,8 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <QTabWidget>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 namespace {
@@ -125,6 +127,28 @@ TButton* MakeButton(const QString& Caption, QWidget* Parent = nullptr) {
 QStringList BlModeItems() { return {QStringLiteral("Suppress blacklisted"), QStringLiteral("Out blacklisted")}; }
 QStringList DelimiterItems() {
     return {QStringLiteral("End-Of-Line"), QStringLiteral("Comma"), QStringLiteral("Semicolon")};
+}
+
+// Runs Proc; the message of an error it raises, or nothing. Handlers of the
+// window show such errors in a box and go on.
+template <class TProc> std::optional<QString> Catch(TProc&& Proc) {
+    try {
+        Proc();
+    } catch (const Exception& E) {
+        return E.Message();
+    } catch (const std::exception& E) {
+        return QString::fromLocal8Bit(E.what());
+    }
+    return std::nullopt;
+}
+
+// Lines of a memo as MemoLines counts them, without copying the text.
+int MemoLineCount(const QPlainTextEdit* Memo) {
+    const QTextDocument* Doc = Memo->document();
+    int N = Doc->blockCount();
+    if (Doc->lastBlock().length() <= 1)
+        --N;
+    return N;
 }
 
 // The window's job: its workers are the resolve threads, started through the
@@ -421,13 +445,8 @@ void TQXMainForm::FormCreate() {
     LogFileBrowseButton->SetBrowse(LogFileEdit, LogSaveDialog);
 
     // A settings or list file that cannot be read still leaves a usable window.
-    try {
-        LoadSettings();
-    } catch (const Exception& E) {
-        ErrorMessage(E.Message());
-    } catch (const std::exception& E) {
-        ErrorMessage(QString::fromLocal8Bit(E.what()));
-    }
+    if (const auto Error = Catch([this] { LoadSettings(); }))
+        ErrorMessage(*Error);
     SetControlsRunning(false);
 }
 
@@ -435,15 +454,12 @@ void TQXMainForm::FormDestroy() {
     if (FDestroyed)
         return;
     FDestroyed = true;
-    if (FUtils)
+    // A window whose settings were never restored must not overwrite them.
+    if (FUtils) {
         FUtils->BreakAndWait();
-    // The program still ends when the settings cannot be written.
-    try {
-        SaveSettings();
-    } catch (const Exception& E) {
-        ErrorMessage(E.Message());
-    } catch (const std::exception& E) {
-        ErrorMessage(QString::fromLocal8Bit(E.what()));
+        // The program still ends when the settings cannot be written.
+        if (const auto Error = Catch([this] { SaveSettings(); }))
+            ErrorMessage(*Error);
     }
     delete FUtils;
     FUtils = nullptr;
@@ -512,15 +528,15 @@ void TQXMainForm::FillMemo(QPlainTextEdit* Memo, const TStringList* List) {
 }
 
 void TQXMainForm::SourceMemoChange() {
-    SourceListLabel->setText(QStringLiteral("List of domains (%1):").arg(MemoLines(SourceMemo).size()));
+    SourceListLabel->setText(QStringLiteral("List of domains (%1):").arg(MemoLineCount(SourceMemo)));
 }
 
 void TQXMainForm::ResultMemoChange() {
-    ResultListLabel->setText(QStringLiteral("Resolved list (%1):").arg(MemoLines(ResultMemo).size()));
+    ResultListLabel->setText(QStringLiteral("Resolved list (%1):").arg(MemoLineCount(ResultMemo)));
 }
 
 void TQXMainForm::AddedMemoChange() {
-    AddedCheckBox->setText(QStringLiteral("New records (%1):").arg(MemoLines(AddedMemo).size()));
+    AddedCheckBox->setText(QStringLiteral("New records (%1):").arg(MemoLineCount(AddedMemo)));
 }
 
 // --- List files ------------------------------------------------------------
@@ -623,14 +639,14 @@ void TQXMainForm::SourceLoadButtonClick() {
     const QString FileName = ExecFileDialog(SourceOpenDialog);
     if (FileName.isEmpty())
         return;
-    try {
-        std::optional<TMemoEncoding> Encoding;
-        const QStringList Lines = ReadListFile(FileName, Encoding);
-        SetMemoLines(SourceMemo, Lines);
-        FSourceMemoEncoding = Encoding;
-    } catch (const Exception& E) {
-        ErrorMessage(E.Message());
-    }
+    // The memo changes only once the whole file has been read.
+    if (const auto Error = Catch([&] {
+            std::optional<TMemoEncoding> Encoding;
+            const QStringList Lines = ReadListFile(FileName, Encoding);
+            SetMemoLines(SourceMemo, Lines);
+            FSourceMemoEncoding = Encoding;
+        }))
+        ErrorMessage(*Error);
     SourceMemoChange();
 }
 
@@ -639,11 +655,8 @@ void TQXMainForm::SaveMemoToFile(QPlainTextEdit* Memo, QComboBox* DelimiterCombo
     const QString FileName = ExecFileDialog(Dialog);
     if (FileName.isEmpty())
         return;
-    try {
-        SaveLinesToFile(MemoLines(Memo), FileName, GetDelimiter(DelimiterCombo));
-    } catch (const Exception& E) {
-        ErrorMessage(E.Message());
-    }
+    if (const auto Error = Catch([&] { SaveLinesToFile(MemoLines(Memo), FileName, GetDelimiter(DelimiterCombo)); }))
+        ErrorMessage(*Error);
 }
 
 void TQXMainForm::ResultSaveButtonClick() { SaveMemoToFile(ResultMemo, ResultDelimiterComboBox, ResultSaveDialog); }
@@ -666,15 +679,7 @@ void TQXMainForm::DetailedLogCheckBoxClick() {
             return;
         }
         FUtils->SetLogFileName(LogFileCheckBox->isChecked() ? LogFileEdit->text() : QString());
-        std::optional<QString> Error;
-        try {
-            FUtils->SetDetailedLog(true);
-        } catch (const Exception& E) {
-            Error = E.Message();
-        } catch (const std::exception& E) {
-            Error = QString::fromLocal8Bit(E.what());
-        }
-        if (Error) {
+        if (const auto Error = Catch([this] { FUtils->SetDetailedLog(true); })) {
             ErrorMessage(*Error);
             const QSignalBlocker Block(DetailedLogCheckBox);
             DetailedLogCheckBox->setChecked(FUtils->DetailedLog());
@@ -781,28 +786,33 @@ void TQXMainForm::ProgressBeforeStart(TProgress*, bool& Allow) {
     if (!Allow)
         return;
     // Settings that cannot be saved keep the run from starting, with the reason shown.
-    try {
-        SaveSettings();
-    } catch (const Exception& E) {
-        ErrorMessage(E.Message());
-        Allow = false;
-        return;
-    } catch (const std::exception& E) {
-        ErrorMessage(QString::fromLocal8Bit(E.what()));
+    if (const auto Error = Catch([this] { SaveSettings(); })) {
+        ErrorMessage(*Error);
         Allow = false;
         return;
     }
     FRunning = true;
     SetControlsRunning(true);
     FLog->ClearLog();
-    FUtils->BeforeStart();
+    // The run's service thread may fail to start: then there is no run.
+    if (const auto Error = Catch([this] { FUtils->BeforeStart(); })) {
+        SetControlsRunning(false);
+        FRunning = false;
+        Allow = false;
+        ErrorMessage(*Error);
+    }
 }
 
 void TQXMainForm::ProgressStart(TProgress*) {
     // Through the job base's starter: a worker that ends while later ones are
     // still being created cannot end the run under them.
-    FUtils->StartThreads([this](TUtilsThread* AThread) { FUtils->DoResolve(AThread); },
-                         QStringLiteral("DoResolve"));
+    // A worker that cannot be created stops the creating; those already
+    // running end the run as usual.
+    if (const auto Error = Catch([this] {
+            FUtils->StartThreads([this](TUtilsThread* AThread) { FUtils->DoResolve(AThread); },
+                                 QStringLiteral("DoResolve"));
+        }))
+        ErrorMessage(*Error);
 }
 
 void TQXMainForm::ProgressTerminate(TProgress* Sender) {
@@ -814,14 +824,7 @@ void TQXMainForm::ProgressAfterStop(TProgress*) {
     // Closing the run flushes the output file, which may fail (a full disk).
     // The window must come back all the same; the reason is shown once the
     // last worker, which may be waiting for this hand-off, has been let go.
-    QString Error;
-    try {
-        FUtils->AfterStop();
-    } catch (const Exception& E) {
-        Error = E.Message();
-    } catch (const std::exception& E) {
-        Error = QString::fromLocal8Bit(E.what());
-    }
+    const std::optional<QString> Error = Catch([this] { FUtils->AfterStop(); });
     switch (FUtils->ResultMode()) {
     case outList:
         FillMemo(ResultMemo, FUtils->ResultList());
@@ -840,8 +843,8 @@ void TQXMainForm::ProgressAfterStop(TProgress*) {
     }
     SetControlsRunning(false);
     FRunning = false;
-    if (!Error.isEmpty())
-        QMetaObject::invokeMethod(this, [this, Error] { ErrorMessage(Error); }, Qt::QueuedConnection);
+    if (Error)
+        QMetaObject::invokeMethod(this, [this, Text = *Error] { ErrorMessage(Text); }, Qt::QueuedConnection);
 }
 
 void TQXMainForm::ProgressDisplay(TProgress*) {}
