@@ -338,3 +338,25 @@ TEST_F(MainFormRun, DetailedLogGoesToTheLogFile) {
     EXPECT_TRUE(Text.contains(QStringLiteral("Resolving domain \"clean.vt.test\""))) << Str(Text);
     EXPECT_TRUE(Text.contains(QStringLiteral("IP: 10.1.2.4 (domain: clean.vt.test)"))) << Str(Text);
 }
+
+TEST_F(MainFormRun, AnOutputFileThatCannotBeCompletedIsReportedAndTheWindowComesBack) {
+    VT_REQUIRE_DNS_SERVERS();
+    if (!QFileInfo(QStringLiteral("/dev/full")).isWritable())
+        GTEST_SKIP() << "no /dev/full";
+    auto F = NewForm();
+    F->Utils()->SetPauseMSec(0);
+    UseLocalDns(*F);
+    F->SourceMemo->setPlainText(QStringLiteral("10.5.5.5\n10.6.6.6"));
+    F->ResultPageControl->setCurrentIndex(1);
+    // Opens fine; the lines cannot be flushed when the run closes its file.
+    F->ResultFileEdit->setText(QStringLiteral("/dev/full"));
+    ASSERT_TRUE(F->RunAndWait());
+    EXPECT_TRUE(F->StartButton->isEnabled());
+    EXPECT_TRUE(F->CloseButton->isEnabled());
+    EXPECT_TRUE(F->ResultFileEdit->isEnabled());
+    // The box comes once the end of the run has been handed back.
+    EXPECT_TRUE(WaitServing([&] { return !F->Boxes.isEmpty(); }, 5000));
+    ASSERT_EQ(F->Boxes.size(), 1);
+    EXPECT_EQ(F->Boxes[0].Icon, QMessageBox::Critical);
+    EXPECT_FALSE(F->Boxes[0].Text.isEmpty());
+}
