@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <netdb.h>
 #include <pthread.h>
 #include <thread>
 #include <unistd.h>
@@ -95,6 +96,30 @@ private:
 };
 
 const int kDrainPeriodMSec = 100;
+
+// A server given by host name that cannot be found makes every lookup on it
+// fail, which the log shows only in detailed mode; saying so once at the
+// start spares a silent, empty run.
+void WarnUnknownServers(TStringList* AServers, TCliConsole* AConsole) {
+    for (int I = 0; I < AServers->Count(); ++I) {
+        QString Host = AServers->Get(I).trimmed();
+        const qsizetype Colon = Host.lastIndexOf(QLatin1Char(':'));
+        if (Colon >= 0)
+            Host.truncate(Colon);
+        if (Host.compare(QLatin1String("LOCALHOST"), Qt::CaseInsensitive) == 0)
+            continue;
+        addrinfo Hints{};
+        Hints.ai_family = AF_INET;
+        Hints.ai_socktype = SOCK_DGRAM;
+        addrinfo* List = nullptr;
+        const int Rc = ::getaddrinfo(Host.toUtf8().constData(), nullptr, &Hints, &List);
+        if (Rc == 0)
+            ::freeaddrinfo(List);
+        else
+            AConsole->Error(QStringLiteral("warning: DNS server \"%1\" cannot be found: %2")
+                                .arg(AServers->Get(I), QString::fromLocal8Bit(::gai_strerror(Rc))));
+    }
+}
 
 // Both names reach one existing file (links and relative paths included).
 bool SameFile(const QString& A, const QString& B) {
@@ -286,6 +311,8 @@ void TCliRun::ProgressBeforeStart(TProgress*, bool& Allow) {
     Allow = CheckParams() && OpenSink();
     if (!Allow)
         return;
+    if (!FOptions.Quiet)
+        WarnUnknownServers(FUtils->DNSList(), FConsole.get());
     if (FUseRelay) {
         QString Error;
         if (!FRelay.Start(STDIN_FILENO, Error)) {

@@ -229,3 +229,16 @@ TEST_F(CliRunTest, ProgressLineCountsProcessedLines) {
     EXPECT_TRUE(QRegularExpression("^3 lines, \\d+\\.\\d lines/s, 0:00:\\d\\d$").match(Last).hasMatch())
         << Err.toStdString();
 }
+
+TEST_F(CliRunTest, ServerNameThatCannotBeFoundIsNamedOnceAndTheRunGoesOn) {
+    // The worker begins at server index 1, the local server; the unknown one
+    // would only fail its lookups.
+    const TCliResult R = RunCli({"-s", "nosuch.invalid", "-s", TCliServers::Instance().DnsAddress(), "--pause", "0",
+                                 "--timeout", "300"},
+                                "clean.vt.test\n");
+    EXPECT_EQ(R.ExitCode, 0);
+    EXPECT_EQ(R.OutLines(), QStringList({"10.1.2.4"}));
+    EXPECT_TRUE(R.ErrText().startsWith("veltrask-cli: warning: DNS server \"nosuch.invalid\" cannot be found: "))
+        << R.ErrText().toStdString();
+    EXPECT_EQ(R.ErrText().count("nosuch.invalid"), 1);
+}
