@@ -414,6 +414,9 @@ void TQXUtils::DoResolve(TUtilsThread* AThread) {
                     break;
                 Line = TrimLine(FSourceLineReader->ReadLine());
             }
+            // Every line taken counts, skipped ones too, so a progress display
+            // can tell how far through the input the run is.
+            FProgress->IncProcessed(1);
             if (Line.isEmpty())
                 continue;
 
