@@ -1,5 +1,6 @@
 #include "ResolveHarness.h"
 
+#include "engine/uMainThread.h"
 #include "support/FakeUdpServer.h"
 
 #include <gtest/gtest.h>
@@ -56,4 +57,40 @@ TEST(ReplyRecordsTest, ASilentServerCostsOnlyItsTimeout) {
     EXPECT_EQ(ToQStringList(R.Utils.ResultList()), QStringList({"10.1.1.1"}));
     EXPECT_TRUE(R.LogLines().isEmpty()) << R.LogText().toStdString();
     EXPECT_EQ(Server.QueryCount(), 3);
+}
+
+TEST(JobLifetimeTest, DestroyingTheJobDuringARunStopsAndWaitsForItsWorkers) {
+    // The window freeing its job while its workers are busy reading lines.
+    TFakeUdpServer Server([](const QByteArray& Q) -> std::optional<QByteArray> {
+        return Reply(Q, 1, "c0 0c 00 01 00 01 00 00 00 3c 00 04 0a 00 00 07");
+    });
+    ASSERT_TRUE(Server.IsListening());
+    TProgress Progress;
+    TLog Log;
+    // Held as the window holds it: the pointer stays valid while the job is freed.
+    TTestQXUtils* Utils = new TTestQXUtils(&Progress, &Log);
+    int AfterStops = 0;
+    Progress.BeforeStart = [&](TProgress*, bool& Allow) {
+        Allow = true;
+        Utils->BeforeStart();
+    };
+    Progress.OnStart = [&](TProgress*) { Utils->StartResolveThreads(); };
+    Progress.AfterStop = [&](TProgress*) {
+        Utils->AfterStop();
+        ++AfterStops;
+    };
+    TStringList Lines, Dns;
+    for (int I = 0; I < 100000; ++I)
+        Lines.Add(QString("d%1.example").arg(I));
+    Dns.Add(Server.Address());
+    Utils->AssignDomainList(&Lines);
+    Utils->AssignDNSList(&Dns);
+    Utils->SetThreads(8);
+    Utils->SetPauseMSec(0);
+    Progress.StartProgress();
+    ASSERT_TRUE(WaitServing([&] { return Utils->LockedResultCount() >= 200; }, 20000));
+    delete Utils;
+    EXPECT_EQ(Log.ActiveThreads(), 0);
+    EXPECT_EQ(AfterStops, 1);
+    EXPECT_TRUE(Progress.Terminated());
 }
