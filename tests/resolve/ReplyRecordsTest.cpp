@@ -67,8 +67,10 @@ TEST(JobLifetimeTest, DestroyingTheJobDuringARunStopsAndWaitsForItsWorkers) {
     ASSERT_TRUE(Server.IsListening());
     TProgress Progress;
     TLog Log;
-    // Held as the window holds it: the pointer stays valid while the job is freed.
-    TTestQXUtils* Utils = new TTestQXUtils(&Progress, &Log);
+    // Held as the window holds it: the pointer stays valid while the job is
+    // freed, and of the job's own class (a derived test class would change the
+    // object's type under the running threads before the job's destructor runs).
+    TQXUtils* Utils = new TQXUtils(&Progress, &Log);
     int AfterStops = 0;
     Progress.BeforeStart = [&](TProgress*, bool& Allow) {
         Allow = true;
@@ -88,7 +90,7 @@ TEST(JobLifetimeTest, DestroyingTheJobDuringARunStopsAndWaitsForItsWorkers) {
     Utils->SetThreads(8);
     Utils->SetPauseMSec(0);
     Progress.StartProgress();
-    ASSERT_TRUE(WaitServing([&] { return Utils->LockedResultCount() >= 200; }, 20000));
+    ASSERT_TRUE(WaitServing([&] { return Server.QueryCount() >= 200; }, 20000));
     delete Utils;
     EXPECT_EQ(Log.ActiveThreads(), 0);
     EXPECT_EQ(AfterStops, 1);
