@@ -257,7 +257,8 @@ class Bench:
         self.a = args
         self.work = work
         self.lists = {}      # names -> (path, sorted expected addresses)
-        self.results = {}    # key -> best Run
+        self.runs = {}       # key -> every Run
+        self.results = {}    # key -> the Run shown
 
     def make_lists(self, counts):
         zone = os.path.join(self.work, gen_data.ZONE + ".zone")
@@ -272,10 +273,16 @@ class Bench:
             self.lists[n] = (path, sorted(expected))
         return zone
 
-    def keep_best(self, key, run):
-        best = self.results.get(key)
-        if best is None or run.wall < best.wall or (best.check != "ok" and run.check == "ok"):
-            self.results[key] = run
+    def keep(self, key, run):
+        self.runs.setdefault(key, []).append(run)
+
+    def settle(self):
+        """Each row gets its median run by wall time: on a shared machine the
+        fastest run favours short runs, which more often fit into a quiet moment.
+        A row with a wrong answer in any run shows that run."""
+        for key, runs in self.runs.items():
+            wrong = [r for r in runs if r.check != "ok"]
+            self.results[key] = wrong[0] if wrong else sorted(runs, key=lambda r: r.wall)[(len(runs) - 1) // 2]
 
     def veltrask(self, names, threads, pause_ms):
         path, expected = self.lists[names]
@@ -285,7 +292,7 @@ class Bench:
             [self.a.cli, "-q", "--dns", "127.0.0.1:%d" % self.port, "-t", str(threads), "--pause", str(pause_ms), path],
             None, out, self.work)
         run.check = check_addresses(read_lines(out), expected)
-        self.keep_best(("veltrask", names, threads, pause_ms), run)
+        self.keep(("veltrask", names, threads, pause_ms), run)
 
     def adnshost(self, names):
         path, expected = self.lists[names]
@@ -298,7 +305,7 @@ class Bench:
         # -a prints "<id> <count> ok ..." status lines before each answer's data lines.
         addrs = [ln for ln in read_lines(out) if re.fullmatch(r"\d+\.\d+\.\d+\.\d+", ln)]
         run.check = check_addresses(addrs, expected)
-        self.keep_best(("adnshost", names), run)
+        self.keep(("adnshost", names), run)
 
     def dig(self, names):
         path, expected = self.lists[names]
@@ -308,7 +315,7 @@ class Bench:
             ["dig", "@127.0.0.2", "-f", path, "+short", "+time=2", "+tries=2"], None, out, self.work,
             ok_codes=(0, 9))
         run.check = check_addresses(read_lines(out), expected)
-        self.keep_best(("dig", names), run)
+        self.keep(("dig", names), run)
 
     def dnsperf(self, names):
         path, _ = self.lists[names]
@@ -356,7 +363,7 @@ def report(b, a, loads, machine, started):
     out.append("Load average (1, 5, 15 min): %s at the start, %s at the end; total benchmark time %.0f s"
                % (loads[0], loads[1], time.monotonic() - started))
     out.append("Zone: %d names with 1 to 4 A records each%s; lists: every %dth name absent (NXDOMAIN); "
-               "best of %d runs per row" % (a.zone_names, ", name server address in every answer" if a.glue else "",
+               "median of %d runs per row" % (a.zone_names, ", name server address in every answer" if a.glue else "",
                                             a.nx_share, a.repeat))
     out.append("nsd ceiling (dnsperf, %d s, 200 queries in flight): %.0f queries/s, %d lost"
                % (a.dnsperf_seconds, dnsperf_qps, dnsperf_lost))
@@ -395,8 +402,11 @@ def report(b, a, loads, machine, started):
     lookup_ms = max(lookup_ms, 0.0)
     theory = WINDOW_THREADS * 1000.0 / (WINDOW_PAUSE_MS + lookup_ms)
     fixed = R.get(("veltrask", 1, WINDOW_THREADS, 0))
-    out.append("Lookup time (1 thread, no pause, (%s - %s names) time difference per name): %.3f ms"
-               % ("{:,}".format(large), "{:,}".format(small), lookup_ms))
+    if one_s and one_l:
+        out.append("Lookup time (1 thread, no pause, (%s - %s names) time difference per name): %.3f ms"
+                   % ("{:,}".format(large), "{:,}".format(small), lookup_ms))
+    else:
+        out.append("Lookup time unknown (no 1-thread runs): taken as 0")
     if fixed:
         out.append("Fixed cost of a run (one name, %d threads, no pause): %.2f s wall"
                    % (WINDOW_THREADS, fixed.wall))
@@ -431,14 +441,16 @@ def report(b, a, loads, machine, started):
              % (best.rate / adns[large].rate, best.threads, "{:,}".format(large)))
         worst = max(r.cpu_per_1000 / adns[large].cpu_per_1000 for r in pause0)
         goal(worst <= 3.0, "no pause: CPU per lookup <= 3 x adnshost at every thread count: worst %.2f x" % worst)
+    # Wall time shows what a user waits for (start-up and the end of the run
+    # included); CPU time is steadier while other work shares the machine.
+    want = large / small
     for t in a.threads:
         s, l = R.get(("veltrask", small, t, 0)), R.get(("veltrask", large, t, 0))
-        if s and l:
-            ratio = l.wall / s.wall
-            want = large / small
-            goal(abs(ratio / want - 1) <= 0.15,
-                 "linear cost, %d threads: %s names take %.2f x the time of %s (want %.0f +- 15%%)"
-                 % (t, "{:,}".format(large), ratio, "{:,}".format(small), want))
+        if s and l and s.wall > 0 and s.cpu > 0:
+            wall, cpu = l.wall / s.wall, l.cpu / s.cpu
+            goal(abs(wall / want - 1) <= 0.15 and abs(cpu / want - 1) <= 0.15,
+                 "linear cost, %d threads: %s names take %.2f x the wall time and %.2f x the CPU time of %s "
+                 "(want %.0f +- 15%%)" % (t, "{:,}".format(large), wall, cpu, "{:,}".format(small), want))
     # Added time per added name: what each resolver costs once started,
     # without its start-up and end of run.
     steady = []
@@ -456,7 +468,7 @@ def report(b, a, loads, machine, started):
     out.append("")
     out.append("Goals:")
     out.extend("  " + g for g in goals)
-    return "\n".join(out), all(g.startswith("met") for g in goals)
+    return "\n".join(out)
 
 
 # ---------------------------------------------------------------------------
@@ -473,7 +485,7 @@ def main():
                    help="list sizes for the default-pause runs at 500 threads")
     p.add_argument("--dig-names", type=int, nargs="+", default=[10000])
     p.add_argument("--dnsperf-seconds", type=int, default=5)
-    p.add_argument("--repeat", type=int, default=2, help="runs per row; the fastest is kept")
+    p.add_argument("--repeat", type=int, default=3, help="runs per row; the median is shown")
     p.add_argument("--glue", action="store_true",
                    help="serve the zone's name server address with every answer (additional section); "
                         "a resolver that takes it for an answer shows WRONG")
@@ -530,7 +542,8 @@ def main():
                 print("  dig -f %d names" % n, flush=True)
                 b.dig(n)
         b.dnsperf(a.large)
-        text, all_met = report(b, a, (load_start, load_average()), machine, started)
+        b.settle()
+        text = report(b, a, (load_start, load_average()), machine, started)
         print()
         print(text)
         if a.output:
