@@ -1,0 +1,124 @@
+// The command line when its files or its DNS server fail under it: the run
+// must end, say why on standard error, exit with 1 when output was lost, and
+// keep the lines it wrote before.
+#include "CliProcess.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+QByteArray AddressInput(int N, QStringList* ALines = nullptr) {
+    QByteArray In;
+    for (int I = 0; I < N; ++I) {
+        const QString L = QString("10.%1.%2.%3").arg(I / 65536).arg((I / 256) % 256).arg(I % 256);
+        In += L.toLatin1() + '\n';
+        if (ALines)
+            *ALines << L;
+    }
+    return In;
+}
+
+// A port on loopback where nothing answers.
+QString DeadServer() { return QString("127.0.0.1:%1").arg(TLocalDnsServers::FreeUdpPort()); }
+
+QStringList QuickArgs(const QString& AServer) {
+    return {"--dns", AServer, "--pause", "0", "--timeout", "200", "--threads", "8"};
+}
+
+} // namespace
+
+TEST(FaultCliTest, OutputDiskFillingUpExitsWithOneAndKeepsTheLinesWritten) {
+    QTemporaryDir Dir;
+    ASSERT_TRUE(Dir.isValid());
+    if (geteuid() != 0)
+        GTEST_SKIP() << "mounting a small disk needs root";
+    if (mount("vt-cli-fault", Dir.path().toLocal8Bit().constData(), "tmpfs", 0, "size=16k") != 0)
+        GTEST_SKIP() << "mounting a tmpfs failed: " << strerror(errno);
+    const QString Out = Dir.filePath("out.txt");
+    QStringList Lines;
+    const QByteArray In = AddressInput(6000, &Lines);
+    const TCliResult R = RunCli(QuickArgs(DeadServer()) + QStringList{"-o", Out}, In, 30000);
+    QFile F(Out);
+    const QByteArray Data = F.open(QIODevice::ReadOnly) ? F.readAll() : QByteArray();
+    F.close();
+    umount2(Dir.path().toLocal8Bit().constData(), MNT_DETACH);
+
+    ASSERT_TRUE(R.Finished) << "hung on the full disk";
+    EXPECT_EQ(R.ExitCode, 1);
+    EXPECT_TRUE(R.ErrText().contains("No space left on device")) << R.ErrText().toStdString();
+    EXPECT_GT(Data.size(), 8 * 1024);
+    const QSet<QString> Expected(Lines.begin(), Lines.end());
+    QSet<QString> Seen;
+    QList<QByteArray> Written = Data.split('\n');
+    Written.removeLast();  // a line the disk cut short
+    for (QByteArray L : Written) {
+        ASSERT_TRUE(L.endsWith('\r')) << L.toStdString();
+        L.chop(1);
+        EXPECT_TRUE(Expected.contains(QString::fromLatin1(L))) << L.toStdString();
+        EXPECT_FALSE(Seen.contains(QString::fromLatin1(L))) << L.toStdString();
+        Seen.insert(QString::fromLatin1(L));
+    }
+    EXPECT_GT(Seen.size(), 400);
+}
+
+TEST(FaultCliTest, OutputFileOnDevFullExitsWithOne) {
+    if (!QFile::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    const TCliResult R = RunCli(QuickArgs(DeadServer()) + QStringList{"-o", "/dev/full"}, AddressInput(3000), 30000);
+    ASSERT_TRUE(R.Finished);
+    EXPECT_EQ(R.ExitCode, 1);
+    EXPECT_TRUE(R.ErrText().contains("No space left on device")) << R.ErrText().toStdString();
+}
+
+TEST(FaultCliTest, StandardOutputOnDevFullExitsWithOne) {
+    if (!QFile::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    QProcess P;
+    P.setStandardOutputFile("/dev/full");
+    P.start(QStringLiteral(VT_CLI_PATH), QuickArgs(DeadServer()));
+    ASSERT_TRUE(P.waitForStarted(10000));
+    P.write(AddressInput(3000));
+    P.closeWriteChannel();
+    ASSERT_TRUE(P.waitForFinished(30000)) << "hung writing to a full standard output";
+    EXPECT_EQ(P.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(P.exitCode(), 1);
+    EXPECT_TRUE(P.readAllStandardError().contains("No space left on device"));
+}
+
+TEST(FaultCliTest, DeadDnsServerEndsTheRunWithoutAddresses) {
+    QByteArray In;
+    for (int I = 0; I < 40; ++I)
+        In += QString("name%1.vt.test\n").arg(I).toLatin1();
+    In += "192.0.2.1\n";
+    const TCliResult R = RunCli(QuickArgs(DeadServer()) + QStringList{"-v"}, In, 30000);
+    ASSERT_TRUE(R.Finished);
+    EXPECT_EQ(R.ExitCode, 0) << R.ErrText().toStdString();
+    // The address line still comes out; no domain gets an address.
+    EXPECT_EQ(R.OutLines(), QStringList({"192.0.2.1"}));
+    // Each domain was tried, once.
+    for (int I = 0; I < 40; ++I)
+        EXPECT_EQ(R.ErrText().count(QString("\"name%1.vt.test\"").arg(I)), 1) << I;
+}
+
+TEST(FaultCliTest, InputFileThatCannotBeReadExitsWithOne) {
+    QTemporaryDir Dir;
+    ASSERT_TRUE(Dir.isValid());
+    // A folder where the input file should be: opening succeeds, reading fails.
+    const TCliResult R = RunCli(QuickArgs(DeadServer()) + QStringList{Dir.path()}, QByteArray(), 30000);
+    ASSERT_TRUE(R.Finished);
+    EXPECT_EQ(R.ExitCode, 1) << R.ErrText().toStdString();
+    EXPECT_TRUE(R.Out.isEmpty());
+    EXPECT_FALSE(R.ErrText().isEmpty());
+}
