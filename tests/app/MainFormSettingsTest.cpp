@@ -257,3 +257,20 @@ TEST_F(MainFormSettings, AfterARunTheResultListsTakeTheEncodingOfWhatFilledThem)
     }
     EXPECT_EQ(ReadBytes(SettingsDir() + QStringLiteral("/outlist.txt")), QByteArray("10.8.8.8\r\n"));
 }
+
+namespace {
+
+// A window whose creation stopped before its settings were restored.
+class TUncreatedForm : public TQXMainForm {
+public:
+    TUncreatedForm() : TQXMainForm(TDeferCreate{}) {}
+};
+
+} // namespace
+
+TEST_F(MainFormSettings, AWindowThatNeverRestoredItsSettingsDoesNotOverwriteThem) {
+    WriteBytes(SettingsFile(), "Threads=7\r\n");
+    std::make_unique<TUncreatedForm>().reset();
+    EXPECT_EQ(ReadBytes(SettingsFile()), QByteArray("Threads=7\r\n"));
+    EXPECT_FALSE(QFileInfo::exists(SettingsDir() + QStringLiteral("/srclist.txt")));
+}
