@@ -4,10 +4,9 @@
 #include "engine/uThread.h"
 #include "text/uLineReaderWriter.h"
 
-#include <QCoreApplication>
-#include <QFileInfo>
 #include <QTimer>
 #include <cxxabi.h>
+#include <errno.h>
 #include <cstdlib>
 #include <typeinfo>
 
@@ -31,9 +30,9 @@ QString Demangle(const char* AName) {
 }
 
 QString ModuleName() {
-    if (QCoreApplication::instance())
-        return QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-    return QStringLiteral("veltrask");
+    // The C library sets this once at start-up and never changes it, so any
+    // thread may read it; asking the application object from a worker races.
+    return QString::fromLocal8Bit(program_invocation_short_name);
 }
 
 // Splits at CR LF, LF or CR; a final break adds no empty line.
