@@ -481,7 +481,7 @@ def main():
     p.add_argument("--small", type=int, default=10000)
     p.add_argument("--large", type=int, default=100000)
     p.add_argument("--threads", type=int, nargs="+", default=[1, 8, 64, 500])
-    p.add_argument("--window-names", type=int, nargs="+", default=[5000, 10000],
+    p.add_argument("--window-names", type=int, nargs="+", default=[5000, 20000],
                    help="list sizes for the default-pause runs at 500 threads")
     p.add_argument("--dig-names", type=int, nargs="+", default=[10000])
     p.add_argument("--dnsperf-seconds", type=int, default=5)
