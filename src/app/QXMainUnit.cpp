@@ -142,6 +142,23 @@ template <class TProc> std::optional<QString> Catch(TProc&& Proc) {
     return std::nullopt;
 }
 
+// Writes Data beside FileName and renames it over the file, so a failed write
+// leaves the old file whole. The buffer is flushed before the commit: a write
+// error that shows only then (a full disk) would otherwise let the commit
+// replace the old file by a short one.
+void CommitFile(const QString& FileName, const QByteArray& Data) {
+    QSaveFile F(FileName);
+    if (!F.open(QIODevice::WriteOnly))
+        throw EFileError(QStringLiteral("Cannot create file \"%1\". %2").arg(FileName, F.errorString()));
+    if (F.write(Data) != Data.size() || !F.flush()) {
+        const QString Msg = F.errorString();
+        F.cancelWriting();
+        throw EFileError(QStringLiteral("Cannot write file \"%1\". %2").arg(FileName, Msg));
+    }
+    if (!F.commit())
+        throw EFileError(QStringLiteral("Cannot write file \"%1\". %2").arg(FileName, F.errorString()));
+}
+
 // Lines of a memo as MemoLines counts them, without copying the text.
 int MemoLineCount(const QPlainTextEdit* Memo) {
     const QTextDocument* Doc = Memo->document();
@@ -590,18 +607,13 @@ void TQXMainForm::WriteListFile(const QString& FileName, const QStringList& Line
     }
     QStringEncoder Encoder(E.Encoding, QStringConverter::Flag::Stateless);
     Data += Encoder.encode(Text);
-    QSaveFile F(FileName);
-    if (!F.open(QIODevice::WriteOnly) || F.write(Data) != Data.size() || !F.commit())
-        throw EFileError(QStringLiteral("Cannot write file \"%1\". %2").arg(FileName, F.errorString()));
+    CommitFile(FileName, Data);
 }
 
 void TQXMainForm::SaveLinesToFile(const QStringList& Lines, const QString& FileName, const QString& Delimiter) {
     QStringEncoder Encoder(QStringConverter::System);
     const QByteArray Data = Encoder.encode(Lines.join(Delimiter));
-    // Written beside the target and renamed over it: a failed write leaves the old file whole.
-    QSaveFile F(FileName);
-    if (!F.open(QIODevice::WriteOnly) || F.write(Data) != Data.size() || !F.commit())
-        throw EFileError(QStringLiteral("Cannot write file \"%1\". %2").arg(FileName, F.errorString()));
+    CommitFile(FileName, Data);
 }
 
 QString TQXMainForm::GetDelimiter(QComboBox* Combo) {
