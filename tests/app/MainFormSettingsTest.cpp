@@ -12,6 +12,12 @@
 #include <QPlainTextEdit>
 #include <QTabWidget>
 
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 using MainFormSettings = TMainFormTest;
 
 namespace {
@@ -273,4 +279,70 @@ TEST_F(MainFormSettings, AWindowThatNeverRestoredItsSettingsDoesNotOverwriteThem
     std::make_unique<TUncreatedForm>().reset();
     EXPECT_EQ(ReadBytes(SettingsFile()), QByteArray("Threads=7\r\n"));
     EXPECT_FALSE(QFileInfo::exists(SettingsDir() + QStringLiteral("/srclist.txt")));
+}
+
+namespace {
+
+// A small disk mounted over a folder for one test; needs root.
+struct TSmallDisk {
+    QString Folder;
+    bool Mounted = false;
+    QString Why;
+    TSmallDisk(const QString& AFolder, int AKiloBytes) : Folder(AFolder) {
+        if (geteuid() != 0) {
+            Why = QStringLiteral("not running as root");
+            return;
+        }
+        const QByteArray Opt = "size=" + QByteArray::number(AKiloBytes) + "k";
+        Mounted = mount("vt-lists", QFile::encodeName(Folder).constData(), "tmpfs", 0, Opt.constData()) == 0;
+        if (!Mounted)
+            Why = QString::fromLocal8Bit(strerror(errno));
+    }
+    ~TSmallDisk() {
+        if (Mounted)
+            umount2(QFile::encodeName(Folder).constData(), MNT_DETACH);
+    }
+};
+
+// Takes every free block of the disk that holds AFileName.
+void FillDisk(const QString& AFileName) {
+    QFile Fill(AFileName);
+    ASSERT_TRUE(Fill.open(QIODevice::WriteOnly));
+    const QByteArray Block(1024, 'x');
+    while (Fill.write(Block) == Block.size() && Fill.flush()) {
+    }
+}
+
+} // namespace
+
+TEST_F(MainFormSettings, AFullDiskLeavesTheOldFilesWhole) {
+    const QString Folder = TempPath(QStringLiteral("small"));
+    QDir().mkpath(Folder);
+    TSmallDisk Disk(Folder, 64);
+    if (!Disk.Mounted)
+        GTEST_SKIP() << "no small disk: " << Disk.Why.toStdString();
+    const QString Saved = Folder + QStringLiteral("/saved.txt");
+    const QString List = Folder + QStringLiteral("/srclist.txt");
+    auto F = NewForm();
+    F->ResultMemo->setPlainText(QStringLiteral("first.test"));
+    F->DialogAnswers = {Saved};
+    F->ResultSaveButton->click();
+    TQXMainForm::WriteListFile(List, {QStringLiteral("first.test")}, std::nullopt);
+    ASSERT_EQ(ReadBytes(Saved), QByteArray("first.test"));
+    ASSERT_EQ(ReadBytes(List), QByteArray("first.test\r\n"));
+    ASSERT_TRUE(F->Boxes.isEmpty());
+
+    FillDisk(Folder + QStringLiteral("/filler"));
+    // Small enough to sit in the write buffer: the error shows only when it is
+    // flushed, and the old file must not be replaced by a short one then.
+    F->ResultMemo->setPlainText(QStringLiteral("a\nb\nc"));
+    F->DialogAnswers = {Saved};
+    F->ResultSaveButton->click();
+    EXPECT_EQ(ReadBytes(Saved), QByteArray("first.test"));
+    ASSERT_EQ(F->Boxes.size(), 1);
+    EXPECT_EQ(F->Boxes[0].Icon, QMessageBox::Critical);
+    EXPECT_THROW(TQXMainForm::WriteListFile(List, {QStringLiteral("second.test")}, std::nullopt), Exception);
+    EXPECT_EQ(ReadBytes(List), QByteArray("first.test\r\n"));
+    EXPECT_EQ(QDir(Folder).entryList(QDir::Files).size(), 3) << "no temporary file is left behind";
+    QFile::remove(Folder + QStringLiteral("/filler"));
 }
