@@ -83,3 +83,21 @@ TEST(FaultBreakTest, HundredBreaksDuringRunsOfFiveHundredWorkers) {
     EXPECT_EQ(R.SortedResult(), QStringList({"10.0.0.0/8", "192.0.2.1"}));
     EXPECT_EQ(R.Log.ActiveThreads(), 0);
 }
+
+TEST(FaultBreakTest, WorkersEndingBeforeTheLastIsCreatedEndTheRunOnce) {
+    // Two address lines and 200 workers: the first workers take the lines and
+    // end while the later ones are still being created. The run must end once,
+    // after the last worker, not each time the count of running workers
+    // touches zero on the way.
+    TResolveRun R;
+    R.SetDomains({"10.0.0.0/8", "192.0.2.1"});
+    R.Utils.SetThreads(200);
+    for (int Run = 1; Run <= 20; ++Run) {
+        ASSERT_TRUE(R.Run(30000)) << "run " << Run;
+        // A second end of the same run would arrive through the main thread's queue.
+        WaitServing([] { return false; }, 20);
+        ASSERT_EQ(R.AfterStopCount, Run) << "run " << Run << " ended more than once";
+        ASSERT_EQ(R.Log.ActiveThreads(), 0);
+        EXPECT_EQ(R.SortedResult(), QStringList({"10.0.0.0/8", "192.0.2.1"})) << "run " << Run;
+    }
+}
