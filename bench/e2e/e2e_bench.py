@@ -500,6 +500,8 @@ def main():
         sys.exit("missing: " + ", ".join(missing) + "; `make bench-e2e` installs them")
     if not os.access(a.cli, os.X_OK):
         sys.exit("not an executable: %s" % a.cli)
+    if os.geteuid() != 0:
+        sys.exit("run as root: the server must bind port 53 of 127.0.0.2 for adnshost and dig")
     if not port_free("127.0.0.2", 53):
         sys.exit("127.0.0.2:53 is taken; adnshost and dig need it for the server")
     if a.large <= a.small:
