@@ -5,6 +5,7 @@
 #include "app/uControlAdapters.h"
 #include "app/uStoredSettings.h"
 #include "containers/VHashedStringList.h"
+#include "containers/uFileUtils.h"
 #include "containers/uIntList.h"
 #include "engine/uLog.h"
 #include "engine/uProgress.h"
@@ -23,11 +24,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QSaveFile>
 #include <QScreen>
 #include <QSplitter>
-#include <QStringDecoder>
-#include <QStringEncoder>
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -142,23 +140,6 @@ template <class TProc> std::optional<QString> Catch(TProc&& Proc) {
     return std::nullopt;
 }
 
-// Writes Data beside FileName and renames it over the file, so a failed write
-// leaves the old file whole. The buffer is flushed before the commit: a write
-// error that shows only then (a full disk) would otherwise let the commit
-// replace the old file by a short one.
-void CommitFile(const QString& FileName, const QByteArray& Data) {
-    QSaveFile F(FileName);
-    if (!F.open(QIODevice::WriteOnly))
-        throw EFileError(QStringLiteral("Cannot create file \"%1\". %2").arg(FileName, F.errorString()));
-    if (F.write(Data) != Data.size() || !F.flush()) {
-        const QString Msg = F.errorString();
-        F.cancelWriting();
-        throw EFileError(QStringLiteral("Cannot write file \"%1\". %2").arg(FileName, Msg));
-    }
-    if (!F.commit())
-        throw EFileError(QStringLiteral("Cannot write file \"%1\". %2").arg(FileName, F.errorString()));
-}
-
 // Lines of a memo as MemoLines counts them, without copying the text.
 int MemoLineCount(const QPlainTextEdit* Memo) {
     const QTextDocument* Doc = Memo->document();
@@ -167,18 +148,6 @@ int MemoLineCount(const QPlainTextEdit* Memo) {
         --N;
     return N;
 }
-
-// The window's job: its workers are the resolve threads, started through the
-// job base so that the end of the run is decided only once all exist.
-class TQXFormUtils final : public TQXUtils {
-public:
-    using TQXUtils::TQXUtils;
-
-protected:
-    TUtilsThread* CreateWorker(const TUtilsThreadMethod& AMethod, const QString&, int AThreadNumber) override {
-        return TUtilsThread::Run<TQXUtilsThread>(this, AMethod, AThreadNumber, TThreadNotifyEvent());
-    }
-};
 
 } // namespace
 
@@ -452,7 +421,7 @@ void TQXMainForm::FormCreate() {
     FLog->SetLogMemo(FLogMemoAdapter.get());
     FLog->SetThreadsView(FThreadsViewAdapter.get());
 
-    FUtils = new TQXFormUtils(FProgress, FLog);
+    FUtils = new TQXUtils(FProgress, FLog);
 
     PageControl1->setCurrentIndex(0);
     LogPageControl->setCurrentIndex(0);
@@ -559,29 +528,10 @@ void TQXMainForm::AddedMemoChange() {
 // --- List files ------------------------------------------------------------
 
 QStringList TQXMainForm::ReadListFile(const QString& FileName, std::optional<TMemoEncoding>& Encoding) {
-    QFile F(FileName);
-    if (!F.open(QIODevice::ReadOnly))
-        throw EFileError(QStringLiteral("Cannot open file \"%1\". %2").arg(FileName, F.errorString()));
-    const QByteArray Data = F.readAll();
-    if (F.error() != QFileDevice::NoError)
-        throw EFileError(QStringLiteral("Cannot read file \"%1\". %2").arg(FileName, F.errorString()));
-    TMemoEncoding E;
-    qsizetype Skip = 0;
-    if (Data.startsWith("\xEF\xBB\xBF")) {
-        E = {QStringConverter::Utf8, true};
-        Skip = 3;
-    } else if (Data.startsWith("\xFF\xFE")) {
-        E = {QStringConverter::Utf16LE, true};
-        Skip = 2;
-    } else if (Data.startsWith("\xFE\xFF")) {
-        E = {QStringConverter::Utf16BE, true};
-        Skip = 2;
-    }
-    QStringDecoder Decoder(E.Encoding, QStringConverter::Flag::Stateless);
-    const QString Text = Decoder.decode(Data.mid(Skip));
-    Encoding = E;
+    const TDecodedText D = DecodeTextBytes(ReadFileBytes(FileName), QStringConverter::System);
+    Encoding = TMemoEncoding{D.Encoding, D.BOM};
     TStringList L;
-    L.SetText(Text);
+    L.SetText(D.Text);
     return L.ToQStringList();
 }
 
@@ -591,29 +541,11 @@ void TQXMainForm::WriteListFile(const QString& FileName, const QStringList& Line
     QString Text;
     for (const QString& S : Lines)
         Text += S + QLatin1String("\r\n");
-    QByteArray Data;
-    if (E.BOM) {
-        switch (E.Encoding) {
-        case QStringConverter::Utf16LE:
-            Data = QByteArray("\xFF\xFE", 2);
-            break;
-        case QStringConverter::Utf16BE:
-            Data = QByteArray("\xFE\xFF", 2);
-            break;
-        default:
-            Data = QByteArray("\xEF\xBB\xBF", 3);
-            break;
-        }
-    }
-    QStringEncoder Encoder(E.Encoding, QStringConverter::Flag::Stateless);
-    Data += Encoder.encode(Text);
-    CommitFile(FileName, Data);
+    WriteFileReplacing(FileName, EncodeTextBytes(Text, E.Encoding, E.BOM));
 }
 
 void TQXMainForm::SaveLinesToFile(const QStringList& Lines, const QString& FileName, const QString& Delimiter) {
-    QStringEncoder Encoder(QStringConverter::System);
-    const QByteArray Data = Encoder.encode(Lines.join(Delimiter));
-    CommitFile(FileName, Data);
+    WriteFileReplacing(FileName, EncodeTextBytes(Lines.join(Delimiter), QStringConverter::System, false));
 }
 
 QString TQXMainForm::GetDelimiter(QComboBox* Combo) {
@@ -816,14 +748,9 @@ void TQXMainForm::ProgressBeforeStart(TProgress*, bool& Allow) {
 }
 
 void TQXMainForm::ProgressStart(TProgress*) {
-    // Through the job base's starter: a worker that ends while later ones are
-    // still being created cannot end the run under them.
     // A worker that cannot be created stops the creating; those already
     // running end the run as usual.
-    if (const auto Error = Catch([this] {
-            FUtils->StartThreads([this](TUtilsThread* AThread) { FUtils->DoResolve(AThread); },
-                                 QStringLiteral("DoResolve"));
-        }))
+    if (const auto Error = Catch([this] { FUtils->StartResolveThreads(); }))
         ErrorMessage(*Error);
 }
 

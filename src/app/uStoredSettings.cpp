@@ -1,5 +1,7 @@
 #include "app/uStoredSettings.h"
 
+#include "containers/uFileUtils.h"
+
 #include "app/ListViewExUnit.h"
 #include "containers/VHashedStringList.h"
 
@@ -15,7 +17,6 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QRandomGenerator>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QTime>
@@ -606,14 +607,5 @@ void SaveSettingsFile(const TVHashedStringList& List, const QString& FileName) {
         Data += Line.toUtf8();
         Data += "\r\n";
     }
-    QSaveFile F(FileName);
-    if (!F.open(QIODevice::WriteOnly))
-        throw EFileError(QStringLiteral("Cannot create file \"%1\". %2").arg(FileName, F.errorString()));
-    if (F.write(Data) != Data.size()) {
-        const QString Msg = F.errorString();
-        F.cancelWriting();
-        throw EFileError(QStringLiteral("Cannot write file \"%1\". %2").arg(FileName, Msg));
-    }
-    if (!F.commit())
-        throw EFileError(QStringLiteral("Cannot write file \"%1\". %2").arg(FileName, F.errorString()));
+    WriteFileReplacing(FileName, Data);
 }

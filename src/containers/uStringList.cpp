@@ -1,9 +1,7 @@
 #include "containers/uStringList.h"
 
-#include <QFile>
-#include <QSaveFile>
-#include <QStringDecoder>
-#include <QStringEncoder>
+#include "containers/uFileUtils.h"
+
 
 #include <algorithm>
 
@@ -358,47 +356,11 @@ QStringList TStringList::ToQStringList() const {
 }
 
 void TStringList::LoadFromFile(const QString& FileName, QStringConverter::Encoding DefaultEncoding) {
-    QFile F(FileName);
-    if (!F.open(QIODevice::ReadOnly))
-        throw EFileError(QStringLiteral("Cannot open file \"%1\". %2").arg(FileName, F.errorString()));
-    const QByteArray Data = F.readAll();
-    if (F.error() != QFileDevice::NoError)
-        throw EFileError(QStringLiteral("Cannot read file \"%1\". %2").arg(FileName, F.errorString()));
-    F.close();
-
-    QStringConverter::Encoding Encoding = DefaultEncoding;
-    qsizetype Skip = 0;
-    if (Data.startsWith("\xEF\xBB\xBF")) {
-        Encoding = QStringConverter::Utf8;
-        Skip = 3;
-    } else if (Data.startsWith("\xFF\xFE")) {
-        Encoding = QStringConverter::Utf16LE;
-        Skip = 2;
-    } else if (Data.startsWith("\xFE\xFF")) {
-        Encoding = QStringConverter::Utf16BE;
-        Skip = 2;
-    }
-    // The mark has been consumed here; the decoder must not drop a second one
-    // that belongs to the text.
-    QStringDecoder Decoder(Encoding, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
-    const QString Text = Decoder.decode(QByteArrayView(Data).sliced(Skip));
-    SetText(Text);
+    SetText(DecodeTextBytes(ReadFileBytes(FileName), DefaultEncoding).Text);
 }
 
 void TStringList::SaveToFile(const QString& FileName, QStringConverter::Encoding Encoding, bool WriteBOM) const {
-    QStringEncoder Encoder(Encoding, WriteBOM ? QStringConverter::Flag::WriteBom : QStringConverter::Flag::Default);
-    const QByteArray Data = Encoder.encode(Text());
-
-    QSaveFile F(FileName);
-    if (!F.open(QIODevice::WriteOnly))
-        throw EFileError(QStringLiteral("Cannot create file \"%1\". %2").arg(FileName, F.errorString()));
-    if (F.write(Data) != Data.size()) {
-        const QString Msg = F.errorString();
-        F.cancelWriting();
-        throw EFileError(QStringLiteral("Cannot write file \"%1\". %2").arg(FileName, Msg));
-    }
-    if (!F.commit())
-        throw EFileError(QStringLiteral("Cannot write file \"%1\". %2").arg(FileName, F.errorString()));
+    WriteFileReplacing(FileName, EncodeTextBytes(Text(), Encoding, WriteBOM));
 }
 
 void TStringList::BeginUpdate() {
