@@ -467,23 +467,13 @@ void TQXUtils::DoResolve(TUtilsThread* AThread) {
 }
 
 void TQXUtils::StartResolveThreads() {
-    if (Threads() <= 0) {
-        // The run's "Reloading Thread" is alive already. Ending the progress
-        // now would close the run while that thread opens it, and end the run
-        // a second time when it goes; stopping the run lets it end through
-        // that thread instead.
-        if (LiveThreads() > 0)
-            SetTerminated(true);
-        else
-            Progress()->EndProgress();
-        return;
-    }
-    for (int I = 1; I <= Threads(); ++I) {
-        if (Terminated())
-            break;
-        TUtilsThread::Run<TQXUtilsThread>(this, [this](TUtilsThread* T) { DoResolve(T); }, I,
-                                          TThreadNotifyEvent());
-    }
+    // Through the job base's starter: a worker that ends while later ones are
+    // still being created cannot end the run under them.
+    StartThreads([this](TUtilsThread* T) { DoResolve(T); }, QStringLiteral("DoResolve"));
+}
+
+TUtilsThread* TQXUtils::CreateWorker(const TUtilsThreadMethod& AMethod, const QString&, int AThreadNumber) {
+    return TUtilsThread::Run<TQXUtilsThread>(this, AMethod, AThreadNumber, TThreadNotifyEvent());
 }
 
 // ---------------------------------------------------------------------------

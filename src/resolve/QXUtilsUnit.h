@@ -101,6 +101,8 @@ public:
     void SetDNSTimeoutMSec(int Value) { FDNSTimeoutMSec = Value; }
 
 protected:
+    TUtilsThread* CreateWorker(const TUtilsThreadMethod& AMethod, const QString& AMethodName,
+                               int AThreadNumber) override;
     void OpenRun() override;
     void CloseRun() override;
 
