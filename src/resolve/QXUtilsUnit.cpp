@@ -350,6 +350,15 @@ bool TQXUtils::Lookup(TIdDNSResolver* AClient, const QString& AServer, const QSt
     }
 }
 
+namespace {
+
+// Only answers count: a server inside the zone adds its own address as glue in
+// the additional section, which is neither an address of the name asked for
+// nor a sign that it is listed.
+bool IsAnswerA(const TResultRecord* ARec) { return ARec->RecType() == qtA && ARec->Section() == rsAnswer; }
+
+} // namespace
+
 bool TQXUtils::CheckBLService(TBLMode AMode, const QString& AKind, const QString& AQuery, TStringList* AServices,
                               int& AServiceCounter, int& AServerCounter, TIdDNSResolver* AClient, bool& AListed) {
     AListed = false;
@@ -370,7 +379,7 @@ bool TQXUtils::CheckBLService(TBLMode AMode, const QString& AKind, const QString
     if (Lookup(AClient, Server, AQuery + QLatin1Char('.') + Zone)) {
         const TQueryResult& Result = AClient->QueryResult();
         for (int I = 0; I < Result.Count(); ++I)
-            if (Result.Items(I)->RecType() == qtA) {
+            if (IsAnswerA(Result.Items(I))) {
                 AListed = true;
                 break;
             }
@@ -446,7 +455,7 @@ void TQXUtils::DoResolve(TUtilsThread* AThread) {
                 const TQueryResult& Result = Client->QueryResult();
                 for (int I = 0; I < Result.Count(); ++I) {
                     const TResultRecord* Rec = Result.Items(I);
-                    if (Rec->RecType() != qtA)
+                    if (!IsAnswerA(Rec))
                         continue;
                     const QString IPText = static_cast<const TARecord*>(Rec)->IPAddress();
                     // An A record without data has no address text; the parser

@@ -44,6 +44,29 @@ TEST(ReplyRecordsTest, OnlyAddressesOfARecordsAreOutput) {
     EXPECT_EQ(R.LogLines().filter("IP:"), QStringList({"IP: 10.0.0.7 (domain: odd.example)"}));
 }
 
+TEST(ReplyRecordsTest, GlueInTheAdditionalSectionIsNeitherAnAddressNorAListing) {
+    // A server inside its own zone adds its address as glue to every reply.
+    TFakeUdpServer Server([](const QByteArray& Q) -> std::optional<QByteArray> {
+        QByteArray R = Q.left(2);
+        const bool Blocklist = Q.contains("\x03rbl");
+        R += TFakeUdpServer::Hex("81 80 00 01");
+        R += Blocklist ? TFakeUdpServer::Hex("00 00 00 00 00 01") : TFakeUdpServer::Hex("00 01 00 00 00 01");
+        R += Q.mid(12);
+        if (!Blocklist)
+            R += TFakeUdpServer::Hex("c0 0c 00 01 00 01 00 00 00 3c 00 04 0a 00 00 07");
+        // ns.example A 192.0.2.53, additional section
+        R += TFakeUdpServer::Hex("02 6e 73 07 65 78 61 6d 70 6c 65 00 00 01 00 01 00 00 00 3c 00 04 c0 00 02 35");
+        return R;
+    });
+    ASSERT_TRUE(Server.IsListening());
+    TResolveRun R;
+    R.SetDNS({Server.Address()});
+    R.SetDomains({"www.example", "10.1.1.1"});
+    R.SetRBL(blSuppress, {"rbl.example"});
+    ASSERT_TRUE(R.Run(20000));
+    EXPECT_EQ(ToQStringList(R.Utils.ResultList()), QStringList({"10.0.0.7", "10.1.1.1"}));
+}
+
 TEST(ReplyRecordsTest, ASilentServerCostsOnlyItsTimeout) {
     TFakeUdpServer Server([](const QByteArray&) -> std::optional<QByteArray> { return std::nullopt; });
     ASSERT_TRUE(Server.IsListening());
