@@ -1,5 +1,8 @@
 #include "engine/HTTPUtilsUnit.h"
 
+#include <chrono>
+#include <thread>
+
 #include "containers/uStringList.h"
 #include "engine/uProgress.h"
 
@@ -91,7 +94,11 @@ void THTTPUtils::ReloadThreadProc(TUtilsThread*) {
     try {
         while (!Terminated() && !Completed()) {
             DoReload();
-            WaitSec(1, NowDateTime());
+            // A second between reloads, but the end of the run must not wait
+            // for it: the run ends only when this thread has gone.
+            const TDateTime Start = NowDateTime();
+            while (!Terminated() && !Completed() && MilliSecondsBetween(Start, NowDateTime()) < 1000)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     } catch (...) {
         LogException(std::current_exception());
