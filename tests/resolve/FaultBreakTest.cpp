@@ -92,7 +92,7 @@ TEST(FaultBreakTest, WorkersEndingBeforeTheLastIsCreatedEndTheRunOnce) {
     TResolveRun R;
     R.SetDomains({"10.0.0.0/8", "192.0.2.1"});
     R.Utils.SetThreads(200);
-    for (int Run = 1; Run <= 8; ++Run) {
+    for (int Run = 1; Run <= 20; ++Run) {
         ASSERT_TRUE(R.Run(30000)) << "run " << Run;
         // A second end of the same run would arrive through the main thread's queue.
         WaitServing([] { return false; }, 20);
