@@ -85,6 +85,11 @@ QString TQtEncoding::GetString(const char* Bytes, qsizetype Count) const {
     QString Result = Decoder.decode(QByteArrayView(Bytes, Count));
     if (FStrict && Decoder.hasError())
         return QString();
+    // A lenient decoder that swallowed a lone trailing byte (half a UTF-16
+    // unit) still owes the reader a character for it, or the bytes would look
+    // like nothing at all.
+    if (Result.isEmpty())
+        return QString(QChar::ReplacementCharacter);
     return Result;
 }
 
