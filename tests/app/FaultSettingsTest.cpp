@@ -73,7 +73,7 @@ protected:
             F->ThreadsEdit->setText("7");
             F->OutFormatEdit->setText("first %ip%");
         }
-        return ReadBytes(SettingsFile());
+        return ReadTestFile(SettingsFile());
     }
 
     // A window changed so that saving would write other bytes, closed while
@@ -118,7 +118,7 @@ TEST_F(FaultSettings, ReadOnlyFolderAtExitShowsTheErrorAndKeepsTheOldFile) {
     EXPECT_EQ(Boxes[0].Icon, QMessageBox::Critical);
     EXPECT_TRUE(Boxes[0].Text.contains("qx.ini")) << Boxes[0].Text.toStdString();
     Unmount();
-    EXPECT_EQ(ReadBytes(SettingsFile()), Old);
+    EXPECT_EQ(ReadTestFile(SettingsFile()), Old);
     EXPECT_EQ(FolderEntries(), Before) << "a temporary file was left behind";
     // The next start reads the old settings.
     auto F = NewForm();
@@ -153,7 +153,7 @@ TEST_F(FaultSettings, FullDiskAtExitShowsTheErrorAndKeepsTheOldFile) {
     // The write error shows only when the file is flushed: saving must not
     // take a commit after a failed flush for success (the old file would be
     // replaced by an empty one).
-    EXPECT_EQ(ReadBytes(SettingsFile()), Old);
+    EXPECT_EQ(ReadTestFile(SettingsFile()), Old);
     ASSERT_EQ(Boxes.size(), 1);
     EXPECT_EQ(Boxes[0].Icon, QMessageBox::Critical);
     EXPECT_TRUE(Boxes[0].Text.contains("qx.ini")) << Boxes[0].Text.toStdString();

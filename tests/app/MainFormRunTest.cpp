@@ -61,7 +61,7 @@ TEST_F(MainFormRun, ResolvesTheListIntoTheResultMemoWithCounters) {
     EXPECT_TRUE(F->SourceMemo->isEnabled());
     // The run saved the settings at its start.
     EXPECT_TRUE(QFileInfo::exists(SettingsFile()));
-    EXPECT_TRUE(ReadBytes(SettingsFile()).contains("Threads=2\r\n"));
+    EXPECT_TRUE(ReadTestFile(SettingsFile()).contains("Threads=2\r\n"));
 }
 
 TEST_F(MainFormRun, TemplateAndBlocklistsFilterTheOutput) {
@@ -163,7 +163,7 @@ TEST_F(MainFormRun, FileOutputHonoursMarkAndLineEndingsAndLeavesTheMemos) {
         F->OutFileEndingsComboBox->setCurrentIndex(C.Endings);
         ASSERT_TRUE(F->RunAndWait());
         EXPECT_EQ(F->Utils()->ResultMode(), outFile);
-        EXPECT_EQ(ReadBytes(Out), C.Expected);
+        EXPECT_EQ(ReadTestFile(Out), C.Expected);
         EXPECT_EQ(Strs(Lines(F->ResultMemo)), std::vector<std::string>{"result memo"});
         EXPECT_EQ(Strs(Lines(F->AddedMemo)), std::vector<std::string>{"added memo"});
     }
@@ -184,7 +184,7 @@ TEST_F(MainFormRun, RunsThatCannotOpenTheirFilesStillEndAndGiveTheControlsBack) 
 
     // An output file in a folder that does not exist.
     const QString Src = TempPath(QStringLiteral("src.txt"));
-    WriteBytes(Src, "10.5.5.5\r\n");
+    WriteTestFile(Src, "10.5.5.5\r\n");
     F->SourceFileEdit->setText(Src);
     F->ResultMemo->setPlainText(QStringLiteral("result memo"));
     F->ResultPageControl->setCurrentIndex(1);
@@ -298,7 +298,7 @@ TEST_F(MainFormRun, ClosingDuringARunBreaksItWaitsAndSavesTheSettings) {
     EXPECT_EQ(F->Utils()->LiveThreads(), 0);
     EXPECT_EQ(F->GetLog()->ActiveThreads(), 0);
     F.reset();
-    const QByteArray Ini = ReadBytes(SettingsFile());
+    const QByteArray Ini = ReadTestFile(SettingsFile());
     EXPECT_TRUE(Ini.contains("LogFileName=/tmp/changed-during-run.log\r\n")) << Ini.toStdString();
     EXPECT_TRUE(Ini.contains("Threads=20\r\n"));
     EXPECT_TRUE(QFileInfo::exists(SettingsDir() + QStringLiteral("/srclist.txt")));
@@ -316,7 +316,7 @@ TEST_F(MainFormRun, DestroyingTheWindowDuringARunIsSafe) {
     F->StartButton->click();
     ASSERT_TRUE(WaitServing([&] { return F->GetLog()->ActiveThreads() >= 10; }, 10000));
     F.reset();
-    EXPECT_TRUE(ReadBytes(SettingsFile()).contains("Threads=10\r\n"));
+    EXPECT_TRUE(ReadTestFile(SettingsFile()).contains("Threads=10\r\n"));
 }
 
 TEST_F(MainFormRun, DetailedLogGoesToTheLogFile) {
@@ -334,7 +334,7 @@ TEST_F(MainFormRun, DetailedLogGoesToTheLogFile) {
     // Switching it off closes the file with everything in it.
     F->DetailedLogCheckBox->click();
     ASSERT_FALSE(F->Utils()->DetailedLog());
-    const QString Text = QString::fromUtf8(ReadBytes(LogFile));
+    const QString Text = QString::fromUtf8(ReadTestFile(LogFile));
     EXPECT_TRUE(Text.contains(QStringLiteral("Resolving domain \"clean.vt.test\""))) << Str(Text);
     EXPECT_TRUE(Text.contains(QStringLiteral("IP: 10.1.2.4 (domain: clean.vt.test)"))) << Str(Text);
 }

@@ -41,7 +41,7 @@ QByteArray Utf16BE(const QString& S) {
 
 TEST_F(MainFormSettings, AWindowWithItsDefaultsWritesBothTablesInOrder) {
     NewForm().reset();
-    EXPECT_EQ(ReadBytes(SettingsFile()), QByteArray("\xEF\xBB\xBF"
+    EXPECT_EQ(ReadTestFile(SettingsFile()), QByteArray("\xEF\xBB\xBF"
                                                     "DNSList1=8.8.8.8\r\n"
                                                     "DNSList2=8.8.4.4\r\n"
                                                     "DNSListN=2\r\n"
@@ -65,7 +65,7 @@ TEST_F(MainFormSettings, AWindowWithItsDefaultsWritesBothTablesInOrder) {
                                                     "DetailedLog=0\r\n"));
     // The three list files are always written, empty ones too.
     for (const char* Name : {"srclist.txt", "outlist.txt", "newlist.txt"})
-        EXPECT_EQ(ReadBytes(SettingsDir() + QLatin1Char('/') + QLatin1String(Name)), QByteArray()) << Name;
+        EXPECT_EQ(ReadTestFile(SettingsDir() + QLatin1Char('/') + QLatin1String(Name)), QByteArray()) << Name;
 }
 
 TEST_F(MainFormSettings, ANewWindowRestoresEveryStoredControlAndTheLists) {
@@ -134,11 +134,11 @@ TEST_F(MainFormSettings, ANewWindowRestoresEveryStoredControlAndTheLists) {
     EXPECT_EQ(F->PageControl1->currentIndex(), 0);
     EXPECT_EQ(F->LogPageControl->currentIndex(), 0);
     // Lists without a remembered encoding: 8-bit code page (UTF-8 here), no mark, CR LF after each line.
-    EXPECT_EQ(ReadBytes(SettingsDir() + QStringLiteral("/srclist.txt")), QByteArray("a.test\r\nb\xC3\xBC.test\r\n"));
+    EXPECT_EQ(ReadTestFile(SettingsDir() + QStringLiteral("/srclist.txt")), QByteArray("a.test\r\nb\xC3\xBC.test\r\n"));
 }
 
 TEST_F(MainFormSettings, WithoutASettingsFileNothingIsRestoredNotEvenTheLists) {
-    WriteBytes(SettingsDir() + QStringLiteral("/srclist.txt"), "should.not.load\r\n");
+    WriteTestFile(SettingsDir() + QStringLiteral("/srclist.txt"), "should.not.load\r\n");
     auto F = NewForm();
     EXPECT_TRUE(F->SourceMemo->toPlainText().isEmpty());
     EXPECT_EQ(Strs(Lines(F->DNSMemo)), (std::vector<std::string>{"8.8.8.8", "8.8.4.4"}));
@@ -147,7 +147,7 @@ TEST_F(MainFormSettings, WithoutASettingsFileNothingIsRestoredNotEvenTheLists) {
 
 TEST_F(MainFormSettings, AbsentKeysLeaveTheDefaultsAndEmptiedEditsComeBackAsDefaults) {
     // A file with a few keys only, one of them with blanks around "=".
-    WriteBytes(SettingsFile(), "Threads=7\r\nDNSListN=0\r\nOutFileEndings =Unix\r\nRBLMode=OUT BLACKLISTED\r\n");
+    WriteTestFile(SettingsFile(), "Threads=7\r\nDNSListN=0\r\nOutFileEndings =Unix\r\nRBLMode=OUT BLACKLISTED\r\n");
     {
         auto F = NewForm();
         EXPECT_EQ(Str(F->ThreadsEdit->text()), "7");
@@ -161,7 +161,7 @@ TEST_F(MainFormSettings, AbsentKeysLeaveTheDefaultsAndEmptiedEditsComeBackAsDefa
         F->OutFormatEdit->clear();
         F->ThreadsEdit->clear();
     }
-    const QByteArray Ini = ReadBytes(SettingsFile());
+    const QByteArray Ini = ReadTestFile(SettingsFile());
     EXPECT_FALSE(Ini.contains("OutFormatText")) << "an empty value is not written";
     EXPECT_FALSE(Ini.contains("Threads="));
     EXPECT_TRUE(Ini.contains("DNSListN=0\r\n"));
@@ -174,7 +174,7 @@ TEST_F(MainFormSettings, AbsentKeysLeaveTheDefaultsAndEmptiedEditsComeBackAsDefa
 
 TEST_F(MainFormSettings, DetailedLogIsSwitchedOnAtStartWithItsLogFile) {
     const QString LogFile = TempPath(QStringLiteral("start.log"));
-    WriteBytes(SettingsFile(), "LogFileName=" + LogFile.toUtf8() + "\r\nLogFile=1\r\nDetailedLog=1\r\n");
+    WriteTestFile(SettingsFile(), "LogFileName=" + LogFile.toUtf8() + "\r\nLogFile=1\r\nDetailedLog=1\r\n");
     {
         auto F = NewForm();
         EXPECT_TRUE(F->Boxes.isEmpty()) << Str(F->BoxTexts().join('|'));
@@ -186,10 +186,10 @@ TEST_F(MainFormSettings, DetailedLogIsSwitchedOnAtStartWithItsLogFile) {
         EXPECT_FALSE(F->LogFileEdit->isEnabled());
         EXPECT_FALSE(F->LogFileBrowseButton->isEnabled());
     }
-    EXPECT_TRUE(ReadBytes(SettingsFile()).contains("DetailedLog=1\r\n"));
+    EXPECT_TRUE(ReadTestFile(SettingsFile()).contains("DetailedLog=1\r\n"));
 
     // "Log File:" on without a name: the warning at start, detailed logging stays off.
-    WriteBytes(SettingsFile(), "LogFile=1\r\nDetailedLog=1\r\n");
+    WriteTestFile(SettingsFile(), "LogFile=1\r\nDetailedLog=1\r\n");
     auto F = NewForm();
     ASSERT_EQ(F->Boxes.size(), 1);
     EXPECT_EQ(Str(F->Boxes[0].Text), "Please, enter Log File Name");
@@ -199,7 +199,7 @@ TEST_F(MainFormSettings, DetailedLogIsSwitchedOnAtStartWithItsLogFile) {
 }
 
 TEST_F(MainFormSettings, AListFileThatCannotBeReadStillOpensTheWindow) {
-    WriteBytes(SettingsFile(), "Threads=9\r\n");
+    WriteTestFile(SettingsFile(), "Threads=9\r\n");
     QDir().mkpath(SettingsDir() + QStringLiteral("/outlist.txt"));
     auto F = NewForm();
     ASSERT_EQ(F->Boxes.size(), 1);
@@ -213,10 +213,10 @@ TEST_F(MainFormSettings, AListFileThatCannotBeReadStillOpensTheWindow) {
 TEST_F(MainFormSettings, ListFilesKeepTheEncodingTheyWereReadIn) {
     const QString Src = QString::fromUtf8("a.test\r\nb\xC3\xBC.test\r\n");
     const QString Out = QString::fromUtf8("10.0.0.9\r\n\xE2\x82\xAC\r\n");
-    WriteBytes(SettingsFile(), "Threads=1\r\n");
-    WriteBytes(SettingsDir() + QStringLiteral("/srclist.txt"), "\xEF\xBB\xBF" + Src.toUtf8());
-    WriteBytes(SettingsDir() + QStringLiteral("/outlist.txt"), Utf16BE(Out));
-    WriteBytes(SettingsDir() + QStringLiteral("/newlist.txt"), Utf16LE(QStringLiteral("n\r\n")));
+    WriteTestFile(SettingsFile(), "Threads=1\r\n");
+    WriteTestFile(SettingsDir() + QStringLiteral("/srclist.txt"), "\xEF\xBB\xBF" + Src.toUtf8());
+    WriteTestFile(SettingsDir() + QStringLiteral("/outlist.txt"), Utf16BE(Out));
+    WriteTestFile(SettingsDir() + QStringLiteral("/newlist.txt"), Utf16LE(QStringLiteral("n\r\n")));
     {
         auto F = NewForm();
         EXPECT_EQ(Strs(Lines(F->SourceMemo)), (std::vector<std::string>{"a.test", "b\xC3\xBC.test"}));
@@ -225,17 +225,17 @@ TEST_F(MainFormSettings, ListFilesKeepTheEncodingTheyWereReadIn) {
         // Edited text is written in the remembered encoding too.
         F->AddedMemo->setPlainText(QStringLiteral("n\nm"));
     }
-    EXPECT_EQ(ReadBytes(SettingsDir() + QStringLiteral("/srclist.txt")), "\xEF\xBB\xBF" + Src.toUtf8());
-    EXPECT_EQ(ReadBytes(SettingsDir() + QStringLiteral("/outlist.txt")), Utf16BE(Out));
-    EXPECT_EQ(ReadBytes(SettingsDir() + QStringLiteral("/newlist.txt")), Utf16LE(QStringLiteral("n\r\nm\r\n")));
+    EXPECT_EQ(ReadTestFile(SettingsDir() + QStringLiteral("/srclist.txt")), "\xEF\xBB\xBF" + Src.toUtf8());
+    EXPECT_EQ(ReadTestFile(SettingsDir() + QStringLiteral("/outlist.txt")), Utf16BE(Out));
+    EXPECT_EQ(ReadTestFile(SettingsDir() + QStringLiteral("/newlist.txt")), Utf16LE(QStringLiteral("n\r\nm\r\n")));
 }
 
 TEST_F(MainFormSettings, AfterARunTheResultListsTakeTheEncodingOfWhatFilledThem) {
     VT_REQUIRE_DNS_SERVERS();
     const QString OutText = QStringLiteral("10.0.0.1\r\n");
-    WriteBytes(SettingsFile(), "Threads=1\r\nOutListNew=1\r\n");
-    WriteBytes(SettingsDir() + QStringLiteral("/outlist.txt"), Utf16LE(OutText));
-    WriteBytes(SettingsDir() + QStringLiteral("/newlist.txt"), Utf16LE(QStringLiteral("old\r\n")));
+    WriteTestFile(SettingsFile(), "Threads=1\r\nOutListNew=1\r\n");
+    WriteTestFile(SettingsDir() + QStringLiteral("/outlist.txt"), Utf16LE(OutText));
+    WriteTestFile(SettingsDir() + QStringLiteral("/newlist.txt"), Utf16LE(QStringLiteral("old\r\n")));
     {
         auto F = NewForm();
         F->Utils()->SetPauseMSec(0);
@@ -247,12 +247,12 @@ TEST_F(MainFormSettings, AfterARunTheResultListsTakeTheEncodingOfWhatFilledThem)
     }
     // New records: the result list was a copy of the memo and keeps its
     // encoding; the new-records list is the job's and has none.
-    EXPECT_EQ(ReadBytes(SettingsDir() + QStringLiteral("/outlist.txt")),
+    EXPECT_EQ(ReadTestFile(SettingsDir() + QStringLiteral("/outlist.txt")),
               Utf16LE(QStringLiteral("10.0.0.1\r\n10.7.7.7\r\n")));
-    EXPECT_EQ(ReadBytes(SettingsDir() + QStringLiteral("/newlist.txt")), QByteArray("10.7.7.7\r\n"));
+    EXPECT_EQ(ReadTestFile(SettingsDir() + QStringLiteral("/newlist.txt")), QByteArray("10.7.7.7\r\n"));
 
     // A plain list run replaces the result list by the job's: no mark any more.
-    WriteBytes(SettingsDir() + QStringLiteral("/outlist.txt"), Utf16LE(OutText));
+    WriteTestFile(SettingsDir() + QStringLiteral("/outlist.txt"), Utf16LE(OutText));
     {
         auto F = NewForm();
         F->Utils()->SetPauseMSec(0);
@@ -261,7 +261,7 @@ TEST_F(MainFormSettings, AfterARunTheResultListsTakeTheEncodingOfWhatFilledThem)
         F->SourceMemo->setPlainText(QStringLiteral("10.8.8.8"));
         ASSERT_TRUE(F->RunAndWait());
     }
-    EXPECT_EQ(ReadBytes(SettingsDir() + QStringLiteral("/outlist.txt")), QByteArray("10.8.8.8\r\n"));
+    EXPECT_EQ(ReadTestFile(SettingsDir() + QStringLiteral("/outlist.txt")), QByteArray("10.8.8.8\r\n"));
 }
 
 namespace {
@@ -275,9 +275,9 @@ public:
 } // namespace
 
 TEST_F(MainFormSettings, AWindowThatNeverRestoredItsSettingsDoesNotOverwriteThem) {
-    WriteBytes(SettingsFile(), "Threads=7\r\n");
+    WriteTestFile(SettingsFile(), "Threads=7\r\n");
     std::make_unique<TUncreatedForm>().reset();
-    EXPECT_EQ(ReadBytes(SettingsFile()), QByteArray("Threads=7\r\n"));
+    EXPECT_EQ(ReadTestFile(SettingsFile()), QByteArray("Threads=7\r\n"));
     EXPECT_FALSE(QFileInfo::exists(SettingsDir() + QStringLiteral("/srclist.txt")));
 }
 
@@ -328,8 +328,8 @@ TEST_F(MainFormSettings, AFullDiskLeavesTheOldFilesWhole) {
     F->DialogAnswers = {Saved};
     F->ResultSaveButton->click();
     TQXMainForm::WriteListFile(List, {QStringLiteral("first.test")}, std::nullopt);
-    ASSERT_EQ(ReadBytes(Saved), QByteArray("first.test"));
-    ASSERT_EQ(ReadBytes(List), QByteArray("first.test\r\n"));
+    ASSERT_EQ(ReadTestFile(Saved), QByteArray("first.test"));
+    ASSERT_EQ(ReadTestFile(List), QByteArray("first.test\r\n"));
     ASSERT_TRUE(F->Boxes.isEmpty());
 
     FillDisk(Folder + QStringLiteral("/filler"));
@@ -338,11 +338,11 @@ TEST_F(MainFormSettings, AFullDiskLeavesTheOldFilesWhole) {
     F->ResultMemo->setPlainText(QStringLiteral("a\nb\nc"));
     F->DialogAnswers = {Saved};
     F->ResultSaveButton->click();
-    EXPECT_EQ(ReadBytes(Saved), QByteArray("first.test"));
+    EXPECT_EQ(ReadTestFile(Saved), QByteArray("first.test"));
     ASSERT_EQ(F->Boxes.size(), 1);
     EXPECT_EQ(F->Boxes[0].Icon, QMessageBox::Critical);
     EXPECT_THROW(TQXMainForm::WriteListFile(List, {QStringLiteral("second.test")}, std::nullopt), Exception);
-    EXPECT_EQ(ReadBytes(List), QByteArray("first.test\r\n"));
+    EXPECT_EQ(ReadTestFile(List), QByteArray("first.test\r\n"));
     EXPECT_EQ(QDir(Folder).entryList(QDir::Files).size(), 3) << "no temporary file is left behind";
     QFile::remove(Folder + QStringLiteral("/filler"));
 }

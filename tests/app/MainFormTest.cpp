@@ -360,7 +360,7 @@ TEST_F(MainFormUi, SaveToFileJoinsTheLinesWithTheChosenDelimiter) {
         F->ResultDelimiterComboBox->setCurrentIndex(Index);
         F->DialogAnswers = {Out};
         F->ResultSaveButton->click();
-        EXPECT_EQ(ReadBytes(Out), Expected) << Index;
+        EXPECT_EQ(ReadTestFile(Out), Expected) << Index;
     }
     EXPECT_EQ(F->DialogsShown, QStringList(3, QStringLiteral("ResultSaveDialog")));
 
@@ -369,17 +369,17 @@ TEST_F(MainFormUi, SaveToFileJoinsTheLinesWithTheChosenDelimiter) {
     F->AddedDelimiterComboBox->setCurrentIndex(2);
     F->DialogAnswers = {Out};
     F->AddedSaveButton->click();
-    EXPECT_EQ(ReadBytes(Out), QByteArray("x;y"));
+    EXPECT_EQ(ReadTestFile(Out), QByteArray("x;y"));
     EXPECT_EQ(Str(F->DialogsShown.last()), "AddedSaveDialog");
     F->AddedMemo->clear();
     F->DialogAnswers = {Out};
     F->AddedSaveButton->click();
-    EXPECT_EQ(ReadBytes(Out), QByteArray(""));
+    EXPECT_EQ(ReadTestFile(Out), QByteArray(""));
 
     // Cancelled: nothing written.
     F->DialogAnswers.clear();
     F->ResultSaveButton->click();
-    EXPECT_EQ(ReadBytes(Out), QByteArray(""));
+    EXPECT_EQ(ReadTestFile(Out), QByteArray(""));
     EXPECT_TRUE(F->Boxes.isEmpty());
 
     // Non-ASCII text goes out in the system code page (UTF-8 here), no mark.
@@ -387,7 +387,7 @@ TEST_F(MainFormUi, SaveToFileJoinsTheLinesWithTheChosenDelimiter) {
     F->ResultDelimiterComboBox->setCurrentIndex(1);
     F->DialogAnswers = {Out};
     F->ResultSaveButton->click();
-    EXPECT_EQ(ReadBytes(Out), QByteArray("m\xC3\xBC" "nchen,\xD0\xBC"));
+    EXPECT_EQ(ReadTestFile(Out), QByteArray("m\xC3\xBC" "nchen,\xD0\xBC"));
 
     // A file that cannot be written: one error box, the memo as it was.
     F->DialogAnswers = {TempPath(QStringLiteral("no/such/dir/x.txt"))};
@@ -418,7 +418,7 @@ TEST_F(MainFormUi, LoadFromFileReplacesTheSourceListInItsEncoding) {
     QByteArray Data("\xFF\xFE", 2);
     const QString Text = QString::fromUtf8("a.test\r\nm\xC3\xBC.test\r\n\r\n");
     Data += QByteArray(reinterpret_cast<const char*>(Text.utf16()), Text.size() * 2);
-    WriteBytes(In, Data);
+    WriteTestFile(In, Data);
     F->DialogAnswers = {In};
     F->SourceLoadButton->click();
     EXPECT_EQ(Strs(TQXMainForm::MemoLines(F->SourceMemo)),
@@ -439,7 +439,7 @@ TEST_F(MainFormUi, LoadFromFileReplacesTheSourceListInItsEncoding) {
 
     // The memo remembers the encoding: its list file is written back in it.
     F.reset();
-    EXPECT_EQ(ReadBytes(SettingsDir() + QStringLiteral("/srclist.txt")), Data);
+    EXPECT_EQ(ReadTestFile(SettingsDir() + QStringLiteral("/srclist.txt")), Data);
 }
 
 TEST_F(MainFormUi, ClearButtonsEmptyTheirMemoAndCounter) {
@@ -467,8 +467,8 @@ TEST_F(MainFormUi, ExploreButtonsShowTheirFile) {
     auto F = NewForm();
     const QString Src = TempPath(QStringLiteral("domains.txt"));
     const QString Out = TempPath(QStringLiteral("out.txt"));
-    WriteBytes(Src, "x");
-    WriteBytes(Out, "y");
+    WriteTestFile(Src, "x");
+    WriteTestFile(Out, "y");
     QStringList Seen;
     const TShellExploreProc Old =
         SetShellExploreProc([&](const QString& Path, bool Select) { Seen << Path + (Select ? "+" : "-"); });

@@ -1,4 +1,5 @@
 #include "MainFormTestWindow.h"
+#include "support/TestFiles.h"
 
 #include "app/ButtonExUnit.h"
 #include "app/uStoredSettings.h"
@@ -129,15 +130,3 @@ std::vector<std::string> SortedStrs(QStringList L) {
     return V;
 }
 
-QByteArray ReadBytes(const QString& AFileName) {
-    QFile F(AFileName);
-    if (!F.open(QIODevice::ReadOnly))
-        return QByteArray("<missing>");
-    return F.readAll();
-}
-
-void WriteBytes(const QString& AFileName, const QByteArray& AData) {
-    QFile F(AFileName);
-    ASSERT_TRUE(F.open(QIODevice::WriteOnly | QIODevice::Truncate)) << AFileName.toStdString();
-    ASSERT_EQ(F.write(AData), AData.size());
-}

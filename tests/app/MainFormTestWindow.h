@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/QXMainUnit.h"
+#include "support/TestFiles.h"
 #include "support/LocalDnsServers.h"
 
 #include <QByteArray>
@@ -90,8 +91,6 @@ private:
 std::string Str(const QString& S);
 std::vector<std::string> Strs(const QStringList& L);
 std::vector<std::string> SortedStrs(QStringList L);
-QByteArray ReadBytes(const QString& AFileName);
-void WriteBytes(const QString& AFileName, const QByteArray& AData);
 
 #define VT_REQUIRE_DNS_SERVERS()                                                                             \
     do {                                                                                                     \

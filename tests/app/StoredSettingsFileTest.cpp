@@ -1,4 +1,5 @@
 #include "app/uStoredSettings.h"
+#include "support/TestFiles.h"
 
 #include "containers/VHashedStringList.h"
 
@@ -20,19 +21,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-QByteArray ReadAll(const QString& Path) {
-    QFile F(Path);
-    if (!F.open(QIODevice::ReadOnly))
-        return QByteArray("<missing>");
-    return F.readAll();
-}
-
-void WriteAll(const QString& Path, const QByteArray& Data) {
-    QFile F(Path);
-    ASSERT_TRUE(F.open(QIODevice::WriteOnly));
-    ASSERT_EQ(F.write(Data), Data.size());
-}
 
 // --- command-line options ------------------------------------------------------
 
@@ -126,15 +114,15 @@ struct TFolders {
 
 TEST(StoredSettingsPaths, FirstStartCreatesAndSeedsTheProductFolder) {
     TFolders F;
-    WriteAll(F.Program + "/qx.ini", "Threads=7\r\n");
-    WriteAll(F.Program + "/notes.txt", "n");
-    WriteAll(F.Program + "/.hidden.ini", "h");
+    WriteTestFile(F.Program + "/qx.ini", "Threads=7\r\n");
+    WriteTestFile(F.Program + "/notes.txt", "n");
+    WriteTestFile(F.Program + "/.hidden.ini", "h");
     QDir().mkpath(F.Program + "/folder.ini");
     const TSettingsOptions None = Parse({});
 
     const QString Dir = ResolveAppSettingsDir(None, F.Program, F.AppData, "Veltrask", " qx.ini ; ;*.txt;*.ini");
     EXPECT_EQ(Dir, F.AppData + "/Veltrask");
-    EXPECT_EQ(ReadAll(Dir + "/qx.ini"), QByteArray("Threads=7\r\n"));
+    EXPECT_EQ(ReadTestFile(Dir + "/qx.ini"), QByteArray("Threads=7\r\n"));
     EXPECT_TRUE(QFile::exists(Dir + "/notes.txt"));
     EXPECT_FALSE(QFile::exists(Dir + "/.hidden.ini"));
     EXPECT_FALSE(QFileInfo::exists(Dir + "/folder.ini"));
@@ -148,7 +136,7 @@ TEST(StoredSettingsPaths, FirstStartCreatesAndSeedsTheProductFolder) {
 
 TEST(StoredSettingsPaths, SavingNeverSeedsAndADeletedFolderComesBack) {
     TFolders F;
-    WriteAll(F.Program + "/qx.ini", "x=1\r\n");
+    WriteTestFile(F.Program + "/qx.ini", "x=1\r\n");
     const TSettingsOptions None = Parse({});
     const QString Dir = ResolveAppSettingsDir(None, F.Program, F.AppData, "Veltrask", "");
     EXPECT_EQ(Dir, F.AppData + "/Veltrask");
@@ -161,7 +149,7 @@ TEST(StoredSettingsPaths, SavingNeverSeedsAndADeletedFolderComesBack) {
 
 TEST(StoredSettingsPaths, OptionFoldersAreUsedAsGiven) {
     TFolders F;
-    WriteAll(F.Program + "/qx.ini", "x=1\r\n");
+    WriteTestFile(F.Program + "/qx.ini", "x=1\r\n");
     EXPECT_EQ(ResolveAppSettingsDir(Parse({"-appsettingsdir"}), F.Program, F.AppData, "Veltrask", "qx.ini"),
               F.Program);
     EXPECT_EQ(ResolveAppSettingsDir(Parse({"-config", "a.ini"}), F.Program, F.AppData, "Veltrask", "qx.ini"),
@@ -179,11 +167,11 @@ TEST(StoredSettingsPaths, FallsBackToTheProgramFolder) {
     EXPECT_EQ(ResolveAppSettingsDir(None, F.Program, "", "Veltrask", "qx.ini"), F.Program);
     EXPECT_EQ(ResolveAppSettingsDir(None, F.Program, F.AppData, "", "qx.ini"), F.Program);
     // The product folder's place is taken by a file.
-    WriteAll(F.AppData + "/Veltrask", "not a folder");
+    WriteTestFile(F.AppData + "/Veltrask", "not a folder");
     EXPECT_EQ(ResolveAppSettingsDir(None, F.Program, F.AppData, "Veltrask", "qx.ini"), F.Program);
     // The configuration folder is a file.
     const QString Blocked = F.Root.path() + "/blocked";
-    WriteAll(Blocked, "x");
+    WriteTestFile(Blocked, "x");
     EXPECT_EQ(ResolveAppSettingsDir(None, F.Program, Blocked, "Veltrask", "qx.ini"), F.Program);
 }
 
@@ -303,7 +291,7 @@ TEST(StoredSettingsFile, DefaultsGiveExactlyThisFile) {
                                 "Threads=1\r\n"
                                 "LogFile=0\r\n"
                                 "DetailedLog=0\r\n";
-    EXPECT_EQ(ReadAll(Path), Expected);
+    EXPECT_EQ(ReadTestFile(Path), Expected);
 }
 
 TEST(StoredSettingsFile, ChangedInputsSurviveARestart) {
@@ -323,7 +311,7 @@ TEST(StoredSettingsFile, ChangedInputsSurviveARestart) {
         W.DetailedLogCheckBox.setChecked(true);
         W.Save(Path);
     }
-    const QByteArray Bytes = ReadAll(Path);
+    const QByteArray Bytes = ReadTestFile(Path);
     EXPECT_FALSE(Bytes.contains("OutFormatText"));
     EXPECT_FALSE(Bytes.contains("DNSList2="));
     EXPECT_TRUE(Bytes.contains(QString::fromUtf8("SrcFileName=/home/u/Домены.txt\r\n").toUtf8()));
@@ -346,13 +334,13 @@ TEST(StoredSettingsFile, ChangedInputsSurviveARestart) {
     W.Save(Again);
     QByteArray Expected = Bytes;
     Expected.replace("OutFormat=0\r\n", "OutFormat=0\r\nOutFormatText=-A OUTPUT -d %ip% -j REJECT\r\n");
-    EXPECT_EQ(ReadAll(Again), Expected);
+    EXPECT_EQ(ReadTestFile(Again), Expected);
 }
 
 TEST(StoredSettingsFile, ReadsWithOrWithoutMarkAndAnyLineBreak) {
     QTemporaryDir Dir;
     const QString Path = Dir.path() + "/qx.ini";
-    WriteAll(Path, "Threads=3\rDBLMode=out blacklisted\nnonsense line\r\nThreads = 5\r\nSrcType=1");
+    WriteTestFile(Path, "Threads=3\rDBLMode=out blacklisted\nnonsense line\r\nThreads = 5\r\nSrcType=1");
     TVHashedStringList L(SettingsHashBuckets);
     LoadSettingsFile(L, Path);
     EXPECT_EQ(L.GetValue("Threads"), QString("3"));
@@ -360,7 +348,7 @@ TEST(StoredSettingsFile, ReadsWithOrWithoutMarkAndAnyLineBreak) {
     EXPECT_EQ(L.GetValue("dblmode"), QString("out blacklisted"));
     EXPECT_EQ(L.IndexOf("nonsense line"), -1);
 
-    WriteAll(Path, "\xEF\xBB\xBFThreads=4\r\nThreads=6\r\n");
+    WriteTestFile(Path, "\xEF\xBB\xBFThreads=4\r\nThreads=6\r\n");
     TVHashedStringList M(SettingsHashBuckets);
     LoadSettingsFile(M, Path);
     EXPECT_EQ(M.Get(0), QString("Threads=4"));
@@ -402,7 +390,7 @@ TEST(StoredSettingsFile, BinaryGarbageRestoresWhatItCan) {
         Data.append(char(Gen.bounded(256)));
     Data += "\r\nThreads=12\r\nDNSListN=2000000000\r\nDNSList1=8.8.8.8\r\n";
     Data += QByteArray(5000, '\0');
-    WriteAll(Path, Data);
+    WriteTestFile(Path, Data);
     TWindowControls W;
     QElapsedTimer T;
     T.start();
@@ -436,7 +424,7 @@ TEST(StoredSettingsFile, HugeFileIsReadOnlyUpToTheLimit) {
 TEST(StoredSettingsFile, FailedSaveLeavesThePreviousFileIntact) {
     QTemporaryDir Dir;
     const QString Path = Dir.path() + "/qx.ini";
-    WriteAll(Path, "\xEF\xBB\xBFThreads=5\r\n");
+    WriteTestFile(Path, "\xEF\xBB\xBFThreads=5\r\n");
 
     TVHashedStringList L(SettingsHashBuckets);
     for (int i = 0; i < 2000; ++i)
@@ -458,11 +446,11 @@ TEST(StoredSettingsFile, FailedSaveLeavesThePreviousFileIntact) {
     std::signal(SIGXFSZ, OldHandler);
 
     EXPECT_TRUE(Raised);
-    EXPECT_EQ(ReadAll(Path), QByteArray("\xEF\xBB\xBFThreads=5\r\n"));
+    EXPECT_EQ(ReadTestFile(Path), QByteArray("\xEF\xBB\xBFThreads=5\r\n"));
     EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"qx.ini"});
     // With room again the same save succeeds.
     SaveSettingsFile(L, Path);
-    EXPECT_TRUE(ReadAll(Path).endsWith("Key1999=" + QByteArray(40, 'v') + "\r\n"));
+    EXPECT_TRUE(ReadTestFile(Path).endsWith("Key1999=" + QByteArray(40, 'v') + "\r\n"));
 }
 
 } // namespace

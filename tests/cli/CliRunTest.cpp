@@ -1,4 +1,5 @@
 #include "CliProcess.h"
+#include "support/TestFiles.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -9,17 +10,6 @@
 namespace {
 
 const QStringList kWww = {"10.0.0.1", "10.0.0.2", "10.0.0.3"};
-
-QByteArray ReadFile(const QString& AName) {
-    QFile F(AName);
-    return F.open(QIODevice::ReadOnly) ? F.readAll() : QByteArray("<missing>");
-}
-
-void WriteFile(const QString& AName, const QByteArray& AData) {
-    QFile F(AName);
-    ASSERT_TRUE(F.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    F.write(AData);
-}
 
 class CliRunTest : public ::testing::Test {
 protected:
@@ -49,7 +39,7 @@ TEST_F(CliRunTest, PlainRunPrintsBareAddressesOnStandardOutputOnly) {
 }
 
 TEST_F(CliRunTest, FileOperandAndDashReadTheSameLines) {
-    WriteFile(Path("in.txt"), "clean.vt.test\nmail.vt.test");
+    WriteTestFile(Path("in.txt"), "clean.vt.test\nmail.vt.test");
     const TCliResult FromFile = RunCli(Args({Path("in.txt")}));
     const TCliResult FromDash = RunCli(Args({"-"}), "clean.vt.test\nmail.vt.test");
     EXPECT_EQ(FromFile.ExitCode, 0) << FromFile.ErrText().toStdString();
@@ -109,7 +99,7 @@ TEST_F(CliRunTest, RBLOutKeepsOnlyListedAddressesOfResolvedDomains) {
 }
 
 TEST_F(CliRunTest, KnownLinesArePrintedNoMoreAndNewOnesOnlyOnce) {
-    WriteFile(Path("known.txt"), "10.0.0.1\r\n10.1.2.4\r\n");
+    WriteTestFile(Path("known.txt"), "10.0.0.1\r\n10.1.2.4\r\n");
     const TCliResult R =
         RunCli(Args({"--known", Path("known.txt")}), "www.vt.test\nclean.vt.test\nwww.vt.test\n10.0.0.3\n");
     EXPECT_EQ(R.ExitCode, 0) << R.ErrText().toStdString();
@@ -121,24 +111,24 @@ TEST_F(CliRunTest, OutputFileWithMarkAndUnixEndings) {
                                 "clean.vt.test\n1.2.3.4\n");
     EXPECT_EQ(R.ExitCode, 0);
     EXPECT_TRUE(R.Out.isEmpty());
-    EXPECT_EQ(ReadFile(Path("out.txt")), QByteArray("\xEF\xBB\xBF" "10.1.2.4 clean.vt.test\n1.2.3.4 1.2.3.4\n"));
+    EXPECT_EQ(ReadTestFile(Path("out.txt")), QByteArray("\xEF\xBB\xBF" "10.1.2.4 clean.vt.test\n1.2.3.4 1.2.3.4\n"));
 }
 
 TEST_F(CliRunTest, OutputFileDefaultsToWindowsEndingsWithoutMark) {
-    WriteFile(Path("out.txt"), "old content that must go\n");
+    WriteTestFile(Path("out.txt"), "old content that must go\n");
     const TCliResult R = RunCli(Args({"--output", Path("out.txt")}), "clean.vt.test\n1.2.3.4\n");
     EXPECT_EQ(R.ExitCode, 0);
-    EXPECT_EQ(ReadFile(Path("out.txt")), QByteArray("10.1.2.4\r\n1.2.3.4\r\n"));
+    EXPECT_EQ(ReadTestFile(Path("out.txt")), QByteArray("10.1.2.4\r\n1.2.3.4\r\n"));
 }
 
 TEST_F(CliRunTest, KnownLinesWithOutputFileWriteOnlyTheNewLines) {
-    WriteFile(Path("known.txt"), "10.1.2.4\n");
+    WriteTestFile(Path("known.txt"), "10.1.2.4\n");
     const TCliResult R = RunCli(
         Args({"--known", Path("known.txt"), "-o", Path("new.txt"), "--bom", "--line-ending", "unix"}),
         "clean.vt.test\nmail.vt.test\n");
     EXPECT_EQ(R.ExitCode, 0) << R.ErrText().toStdString();
     EXPECT_TRUE(R.Out.isEmpty());
-    EXPECT_EQ(ReadFile(Path("new.txt")), QByteArray("\xEF\xBB\xBF" "192.0.2.10\n"));
+    EXPECT_EQ(ReadTestFile(Path("new.txt")), QByteArray("\xEF\xBB\xBF" "192.0.2.10\n"));
 }
 
 TEST_F(CliRunTest, ManyThreadsLoseAndDuplicateNothing) {
@@ -158,12 +148,12 @@ TEST_F(CliRunTest, ManyThreadsLoseAndDuplicateNothing) {
 }
 
 TEST_F(CliRunTest, DetailedLogGoesToTheLogFileAndAppends) {
-    WriteFile(Path("run.log"), "earlier line\n");
+    WriteTestFile(Path("run.log"), "earlier line\n");
     const TCliResult R =
         RunCli(Args({"-v", "-q", "--log-file", Path("run.log"), "--log-append"}), "clean.vt.test\n");
     EXPECT_EQ(R.ExitCode, 0);
     EXPECT_TRUE(R.Err.isEmpty()) << R.ErrText().toStdString();
-    const QByteArray Log = ReadFile(Path("run.log"));
+    const QByteArray Log = ReadTestFile(Path("run.log"));
     EXPECT_TRUE(Log.startsWith("earlier line\n")) << Log.constData();
     EXPECT_TRUE(Log.contains("Resolve Domains Thread Initialized.")) << Log.constData();
     EXPECT_TRUE(Log.contains("IP: 10.1.2.4 (domain: clean.vt.test)")) << Log.constData();
@@ -208,16 +198,16 @@ TEST_F(CliRunTest, OutputFileThatCannotBeCreatedEndsWithStatusOne) {
 }
 
 TEST_F(CliRunTest, OutputFileThatIsTheInputOrKnownFileIsRefusedAndKept) {
-    WriteFile(Path("list.txt"), "clean.vt.test\n");
+    WriteTestFile(Path("list.txt"), "clean.vt.test\n");
     const TCliResult R = RunCli(Args({"-o", Path("list.txt"), Dir.path() + "/./list.txt"}));
     EXPECT_EQ(R.ExitCode, 1);
-    EXPECT_EQ(ReadFile(Path("list.txt")), QByteArray("clean.vt.test\n"));
+    EXPECT_EQ(ReadTestFile(Path("list.txt")), QByteArray("clean.vt.test\n"));
 
-    WriteFile(Path("hosts.txt"), "10.1.2.4\n");
+    WriteTestFile(Path("hosts.txt"), "10.1.2.4\n");
     const TCliResult K = RunCli(Args({"--known", Path("hosts.txt"), "-o", Path("hosts.txt")}), "mail.vt.test\n");
     EXPECT_EQ(K.ExitCode, 1);
     EXPECT_TRUE(K.ErrText().contains("use >> instead of --output")) << K.ErrText().toStdString();
-    EXPECT_EQ(ReadFile(Path("hosts.txt")), QByteArray("10.1.2.4\n"));
+    EXPECT_EQ(ReadTestFile(Path("hosts.txt")), QByteArray("10.1.2.4\n"));
 }
 
 TEST_F(CliRunTest, ProgressLineCountsProcessedLines) {

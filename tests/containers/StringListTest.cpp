@@ -1,4 +1,5 @@
 #include "containers/uStringList.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,19 +14,6 @@
 namespace {
 
 struct TTag : TObject {};
-
-QByteArray ReadAll(const QString& FileName) {
-    QFile F(FileName);
-    if (!F.open(QIODevice::ReadOnly))
-        return {};
-    return F.readAll();
-}
-
-void WriteAll(const QString& FileName, const QByteArray& Data) {
-    QFile F(FileName);
-    ASSERT_TRUE(F.open(QIODevice::WriteOnly));
-    ASSERT_EQ(F.write(Data), Data.size());
-}
 
 } // namespace
 
@@ -316,14 +304,14 @@ TEST_F(StringListFileTest, LoadPicksEncodingFromByteOrderMark) {
         {"plain", Text.toUtf8()},
     };
     for (const TCase& C : Cases) {
-        WriteAll(Path(C.Name), C.Data);
+        WriteTestFile(Path(C.Name), C.Data);
         TStringList L;
         L.LoadFromFile(Path(C.Name));
         EXPECT_EQ(L.ToQStringList(), QStringList({"ä=1", "β"})) << C.Name;
     }
 
     // Without a mark the caller's encoding decides.
-    WriteAll(Path("latin1"), QByteArray("caf\xE9"));
+    WriteTestFile(Path("latin1"), QByteArray("caf\xE9"));
     TStringList L;
     L.LoadFromFile(Path("latin1"), QStringConverter::Latin1);
     EXPECT_EQ(L[0], QStringLiteral("café"));
@@ -337,11 +325,11 @@ TEST_F(StringListFileTest, SaveWritesEncodingAndOptionalMark) {
     L.Add(QStringLiteral("ä"));
     L.Add("b");
     L.SaveToFile(Path("a.txt"));
-    EXPECT_EQ(ReadAll(Path("a.txt")), QByteArray("\xC3\xA4\r\nb\r\n"));
+    EXPECT_EQ(ReadTestFile(Path("a.txt")), QByteArray("\xC3\xA4\r\nb\r\n"));
     L.SaveToFile(Path("b.txt"), QStringConverter::Utf8, true);
-    EXPECT_EQ(ReadAll(Path("b.txt")), QByteArray("\xEF\xBB\xBF\xC3\xA4\r\nb\r\n"));
+    EXPECT_EQ(ReadTestFile(Path("b.txt")), QByteArray("\xEF\xBB\xBF\xC3\xA4\r\nb\r\n"));
     L.SaveToFile(Path("c.txt"), QStringConverter::Utf16LE, true);
-    EXPECT_EQ(ReadAll(Path("c.txt")), QByteArray("\xFF\xFE\xE4\0\r\0\n\0b\0\r\0\n\0", 14));
+    EXPECT_EQ(ReadTestFile(Path("c.txt")), QByteArray("\xFF\xFE\xE4\0\r\0\n\0b\0\r\0\n\0", 14));
 
     for (const char* Name : {"a.txt", "b.txt", "c.txt"}) {
         TStringList Back;
@@ -365,7 +353,7 @@ TEST_F(StringListFileTest, FileErrorsCarryTheSystemMessage) {
 
 TEST_F(StringListFileTest, FailedSaveKeepsTheOldFile) {
     const QString Target = Path("keep.txt");
-    WriteAll(Target, "old\r\n");
+    WriteTestFile(Target, "old\r\n");
     TStringList L;
     for (int I = 0; I < 1000; ++I)
         L.Add(QStringLiteral("line number %1 of a text too long for the disk").arg(I));
@@ -388,7 +376,7 @@ TEST_F(StringListFileTest, FailedSaveKeepsTheOldFile) {
     signal(SIGXFSZ, OldHandler);
 
     EXPECT_TRUE(Raised);
-    EXPECT_EQ(ReadAll(Target), QByteArray("old\r\n"));
+    EXPECT_EQ(ReadTestFile(Target), QByteArray("old\r\n"));
     EXPECT_EQ(QDir(FDir.path()).entryList(QDir::Files), QStringList({"keep.txt"}));
     // The same list saves fine once there is room.
     L.SaveToFile(Target);

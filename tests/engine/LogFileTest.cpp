@@ -1,4 +1,5 @@
 #include "FakeControls.h"
+#include "support/TestFiles.h"
 
 #include "engine/UtilsUnit.h"
 #include "engine/uLog.h"
@@ -16,19 +17,6 @@ class TOpenLog : public TLog {
 public:
     using TLog::UpdateLog;
 };
-
-QByteArray ReadFile(const QString& AName) {
-    QFile F(AName);
-    if (!F.open(QIODevice::ReadOnly))
-        return QByteArray("<unreadable>");
-    return F.readAll();
-}
-
-void WriteFile(const QString& AName, const QByteArray& AData) {
-    QFile F(AName);
-    ASSERT_TRUE(F.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    F.write(AData);
-}
 
 class LogFile : public ::testing::Test {
 protected:
@@ -54,44 +42,44 @@ TEST_F(LogFile, OneLinePerMessageWithEndingsDropped) {
     Log.Log(QString());
     Log.Log(QStringLiteral("pl\u00e4in"));
     // Each message is on disk when the logging call returns.
-    EXPECT_EQ(ReadFile(Path(QStringLiteral("a.log"))),
+    EXPECT_EQ(ReadTestFile(Path(QStringLiteral("a.log"))),
               QByteArray("crlf\r\ncr\r\nlf\n\r\ninner\r\nbreak\r\npl\xc3\xa4in\r\n"));
     Log.CloseLogFile();
     EXPECT_FALSE(Log.LogFileOpen());
     Log.Log(QStringLiteral("not in the file"));
-    EXPECT_FALSE(ReadFile(Path(QStringLiteral("a.log"))).contains("not in the file"));
+    EXPECT_FALSE(ReadTestFile(Path(QStringLiteral("a.log"))).contains("not in the file"));
 }
 
 TEST_F(LogFile, ExistingFileIsReplacedUnlessAppending) {
-    WriteFile(Path(QStringLiteral("r.log")), "old\r\n");
-    WriteFile(Path(QStringLiteral("p.log")), "old\r\n");
+    WriteTestFile(Path(QStringLiteral("r.log")), "old\r\n");
+    WriteTestFile(Path(QStringLiteral("p.log")), "old\r\n");
     Log.OpenLogFile(Path(QStringLiteral("r.log")), false);
     Log.Log(QStringLiteral("new"));
     Log.CloseLogFile();
-    EXPECT_EQ(ReadFile(Path(QStringLiteral("r.log"))), QByteArray("new\r\n"));
+    EXPECT_EQ(ReadTestFile(Path(QStringLiteral("r.log"))), QByteArray("new\r\n"));
     Log.OpenLogFile(Path(QStringLiteral("p.log")), true);
     Log.Log(QStringLiteral("new"));
     Log.CloseLogFile();
-    EXPECT_EQ(ReadFile(Path(QStringLiteral("p.log"))), QByteArray("old\r\nnew\r\n"));
+    EXPECT_EQ(ReadTestFile(Path(QStringLiteral("p.log"))), QByteArray("old\r\nnew\r\n"));
 }
 
 TEST_F(LogFile, ClearLogEmptiesOnlyAFileNotOpenedForAppending) {
     Log.OpenLogFile(Path(QStringLiteral("c.log")), false);
     Log.Log(QStringLiteral("first run"));
     Log.ClearLog();
-    EXPECT_EQ(ReadFile(Path(QStringLiteral("c.log"))), QByteArray());
+    EXPECT_EQ(ReadTestFile(Path(QStringLiteral("c.log"))), QByteArray());
     Log.Log(QStringLiteral("second run"));
-    EXPECT_EQ(ReadFile(Path(QStringLiteral("c.log"))), QByteArray("second run\r\n"));
+    EXPECT_EQ(ReadTestFile(Path(QStringLiteral("c.log"))), QByteArray("second run\r\n"));
 
-    WriteFile(Path(QStringLiteral("k.log")), "kept\r\n");
+    WriteTestFile(Path(QStringLiteral("k.log")), "kept\r\n");
     Log.OpenLogFile(Path(QStringLiteral("k.log")), true);
     Log.Log(QStringLiteral("more"));
     Log.ClearLog();
     Log.Log(QStringLiteral("after"));
     Log.CloseLogFile();
-    EXPECT_EQ(ReadFile(Path(QStringLiteral("k.log"))), QByteArray("kept\r\nmore\r\nafter\r\n"));
+    EXPECT_EQ(ReadTestFile(Path(QStringLiteral("k.log"))), QByteArray("kept\r\nmore\r\nafter\r\n"));
     // The first file was closed by the second opening.
-    EXPECT_EQ(ReadFile(Path(QStringLiteral("c.log"))), QByteArray("second run\r\n"));
+    EXPECT_EQ(ReadTestFile(Path(QStringLiteral("c.log"))), QByteArray("second run\r\n"));
 }
 
 TEST_F(LogFile, DestroyClosesTheFile) {
@@ -100,7 +88,7 @@ TEST_F(LogFile, DestroyClosesTheFile) {
         Other.OpenLogFile(Path(QStringLiteral("d.log")), false);
         Other.LogDT(QStringLiteral("stamped"));
     }
-    const QByteArray Data = ReadFile(Path(QStringLiteral("d.log")));
+    const QByteArray Data = ReadTestFile(Path(QStringLiteral("d.log")));
     EXPECT_TRUE(Data.startsWith("[")) << Data.constData();
     EXPECT_TRUE(Data.endsWith("] stamped\r\n")) << Data.constData();
     QFile F(Path(QStringLiteral("d.log")));
@@ -157,15 +145,15 @@ TEST_F(LogFile, DetailedLogOpensAndClosesTheFile) {
     Job.SetDetailedLog(false);
     EXPECT_FALSE(Job.DetailedLog());
     EXPECT_FALSE(Log.LogFileOpen());
-    EXPECT_TRUE(ReadFile(Path(QStringLiteral("j.log"))).endsWith("] detail\r\n"));
+    EXPECT_TRUE(ReadTestFile(Path(QStringLiteral("j.log"))).endsWith("] detail\r\n"));
 
-    WriteFile(Path(QStringLiteral("j.log")), "previous\r\n");
+    WriteTestFile(Path(QStringLiteral("j.log")), "previous\r\n");
     Job.SetLogFileAppend(true);
     Job.SetDetailedLog(true);
     Job.SetLogDateTime(false);
     Job.Log(QStringLiteral("appended"));
     Job.SetDetailedLog(false);
-    EXPECT_EQ(ReadFile(Path(QStringLiteral("j.log"))), QByteArray("previous\r\nappended\r\n"));
+    EXPECT_EQ(ReadTestFile(Path(QStringLiteral("j.log"))), QByteArray("previous\r\nappended\r\n"));
 
     Job.SetLogFileName(Path(QStringLiteral("no-such-folder/j.log")));
     EXPECT_THROW(Job.SetDetailedLog(true), Exception);
@@ -192,7 +180,7 @@ TEST_F(LogFile, ManyThreadsWriteWholeLinesInBufferOrder) {
     Log.CloseLogFile();
     Log.UpdateLog();
 
-    const QList<QByteArray> Lines = ReadFile(Name).split('\n');
+    const QList<QByteArray> Lines = ReadTestFile(Name).split('\n');
     ASSERT_EQ(Lines.size(), NThreads * NMsgs + 1);
     EXPECT_TRUE(Lines.last().isEmpty());
     const QStringList MemoLines = Memo.FText.split(QStringLiteral("\r\n"));

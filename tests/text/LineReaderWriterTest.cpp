@@ -1,4 +1,5 @@
 #include "text/uLineReaderWriter.h"
+#include "support/TestFiles.h"
 #include "TextPrinters.h"
 
 #include <QBuffer>
@@ -9,17 +10,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-QByteArray FileBytes(const QString& Name) {
-    QFile F(Name);
-    return F.open(QIODevice::ReadOnly) ? F.readAll() : QByteArray("<missing>");
-}
-
-void PutFile(const QString& Name, const QByteArray& Bytes) {
-    QFile F(Name);
-    ASSERT_TRUE(F.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    F.write(Bytes);
-}
 
 QStringList ReadAll(TLineReader& Reader) {
     QStringList Lines;
@@ -65,7 +55,7 @@ TEST_F(LineReaderTest, ListMode) {
 
 TEST_F(LineReaderTest, FileMode) {
     const QString Name = Dir.filePath("in.txt");
-    PutFile(Name, "\xEF\xBB\xBF" "example.com\r\nb\xC3\xBC" "cher.de\n\n1.2.3.4/24");
+    WriteTestFile(Name, "\xEF\xBB\xBF" "example.com\r\nb\xC3\xBC" "cher.de\n\n1.2.3.4/24");
     TLineReader Reader(Name, 1024);
     EXPECT_EQ(Reader.StreamSize(), QFile(Name).size());
     EXPECT_EQ(ReadAll(Reader), QStringList({"example.com", QString::fromUtf8("b\xC3\xBC" "cher.de"), "", "1.2.3.4/24"}));
@@ -77,7 +67,7 @@ TEST_F(LineReaderTest, FileMode) {
     EXPECT_EQ(Reader.LineIndex(), 5);
 
     // A UTF-16 file is not recognised: it reads as broken UTF-8 without failing.
-    PutFile(Name, QByteArray("\xFF\xFEh\0i\0", 6));
+    WriteTestFile(Name, QByteArray("\xFF\xFEh\0i\0", 6));
     TLineReader Utf16(Name, 1024);
     const QString First = Utf16.ReadLine();
     EXPECT_TRUE(First.startsWith(QChar(0xFFFD))) << First.toStdString();
@@ -159,31 +149,31 @@ TEST_F(LineWriterTest, BomLineBreakAndAppend) {
         TLineWriter Writer(Name, false);
         Writer.SetWriteBOM(true);
         Writer.WriteLine(QString::fromUtf8("caf\xC3\xA9"));
-        EXPECT_EQ(FileBytes(Name), "");  // nothing leaves the buffer before Flush
+        EXPECT_EQ(ReadTestFile(Name), "");  // nothing leaves the buffer before Flush
         Writer.Close();
     }
-    EXPECT_EQ(FileBytes(Name), "\xEF\xBB\xBF" "caf\xC3\xA9\r\n");
+    EXPECT_EQ(ReadTestFile(Name), "\xEF\xBB\xBF" "caf\xC3\xA9\r\n");
     {
         TLineWriter Writer(Name, true);
         Writer.SetWriteBOM(true);
         Writer.SetLineBreak("\n");
         Writer.WriteLine("next");
     }
-    EXPECT_EQ(FileBytes(Name), "\xEF\xBB\xBF" "caf\xC3\xA9\r\nnext\n");
+    EXPECT_EQ(ReadTestFile(Name), "\xEF\xBB\xBF" "caf\xC3\xA9\r\nnext\n");
     {
         TLineWriter Writer(Name, true);
         Writer.SetWriteBOM(true);
         Writer.Clear();
-        EXPECT_EQ(FileBytes(Name), "");
+        EXPECT_EQ(ReadTestFile(Name), "");
         Writer.WriteLine("again");
     }
-    EXPECT_EQ(FileBytes(Name), "\xEF\xBB\xBF" "again\r\n");
+    EXPECT_EQ(ReadTestFile(Name), "\xEF\xBB\xBF" "again\r\n");
     {
         TLineWriter Writer(Name, false, QString(), TEncoding::Unicode());
         Writer.SetWriteBOM(true);
         Writer.WriteLine("h");
     }
-    EXPECT_EQ(FileBytes(Name), QByteArray("\xFF\xFEh\0\r\0\n\0", 8));
+    EXPECT_EQ(ReadTestFile(Name), QByteArray("\xFF\xFEh\0\r\0\n\0", 8));
 }
 
 TEST_F(LineWriterTest, LongLinesGoOutInBufferSizedPieces) {
@@ -196,7 +186,7 @@ TEST_F(LineWriterTest, LongLinesGoOutInBufferSizedPieces) {
     Writer.SetLineBreak("\n");
     Writer.WriteLine(Long);
     EXPECT_EQ(Writer.PendingBytes(), (3003 + 1) % 1024);
-    EXPECT_EQ(FileBytes(Name).size(), 3003 + 1 - (3003 + 1) % 1024);
+    EXPECT_EQ(ReadTestFile(Name).size(), 3003 + 1 - (3003 + 1) % 1024);
     Writer.Close();
     TLineReader Reader(Name, 1024);
     EXPECT_EQ(ReadAll(Reader), QStringList({Long}));
@@ -204,28 +194,28 @@ TEST_F(LineWriterTest, LongLinesGoOutInBufferSizedPieces) {
 
 TEST_F(LineWriterTest, TemporaryExtensionKeepsTheOldFileUntilClose) {
     const QString Name = Dir.filePath("result.txt");
-    PutFile(Name, "old\r\n");
+    WriteTestFile(Name, "old\r\n");
     {
         TLineWriter Writer(Name, true, ".tmp");
         EXPECT_EQ(Writer.TempFileName(), Name + ".tmp");
         for (int I = 0; I < 500; ++I)
             Writer.WriteLine("new line");
         Writer.Flush();
-        EXPECT_EQ(FileBytes(Name), "old\r\n");
-        EXPECT_TRUE(FileBytes(Name + ".tmp").startsWith("old\r\nnew line\r\n"));
+        EXPECT_EQ(ReadTestFile(Name), "old\r\n");
+        EXPECT_TRUE(ReadTestFile(Name + ".tmp").startsWith("old\r\nnew line\r\n"));
         Writer.Close();
     }
     EXPECT_FALSE(QFile::exists(Name + ".tmp"));
-    const QByteArray After = FileBytes(Name);
+    const QByteArray After = ReadTestFile(Name);
     EXPECT_TRUE(After.startsWith("old\r\nnew line\r\n"));
     EXPECT_EQ(After.size(), 5 + 500 * 10);
 
     // Without Append the temporary file starts empty.
     TLineWriter Writer(Name, false, ".tmp");
     Writer.WriteLine("fresh");
-    EXPECT_EQ(FileBytes(Name).size(), 5 + 500 * 10);
+    EXPECT_EQ(ReadTestFile(Name).size(), 5 + 500 * 10);
     Writer.Close();
-    EXPECT_EQ(FileBytes(Name), "fresh\r\n");
+    EXPECT_EQ(ReadTestFile(Name), "fresh\r\n");
 }
 
 TEST_F(LineWriterTest, WriteErrorsSurfaceWithTheSystemMessage) {
