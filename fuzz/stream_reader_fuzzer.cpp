@@ -10,6 +10,7 @@
 // the default 65535 when the high bit is set), byte 2 options (bit 0 NUL
 // splitting, bits 1-2 the reader set-up), the rest is the stream.
 #include "text/StreamReaderExUnit.h"
+#include "FuzzFail.h"
 #include "text/uLineReaderWriter.h"
 
 #include <QBuffer>
@@ -27,13 +28,7 @@ enum TSetup { suFixedUTF8, suUTF16LE, suUTF16BE, suDetectBOM };
 [[noreturn]] void Fail(const char* What, qsizetype Pos) {
     char Msg[256];
     std::snprintf(Msg, sizeof Msg, "stream reader: %s (at character %lld)", What, static_cast<long long>(Pos));
-#ifdef VT_FUZZ_REPLAY
-    // Replayed by the unit tests: a failure is reported, not a crash.
-    throw std::runtime_error(Msg);
-#else
-    std::fprintf(stderr, "%s\n", Msg);
-    std::abort();
-#endif
+    FuzzFail(Msg);
 }
 
 // The text the whole input stands for, decoded in one piece the way the
