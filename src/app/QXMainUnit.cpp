@@ -34,7 +34,7 @@
 namespace {
 
 const char* const AppTitle = "Veltrask";
-const char* const AppVersion = "1.3";
+const char* const AppVersion = VELTRASK_VERSION;
 const int ClientWidth = 1022;
 const int ClientHeight = 610;
 const int LeftColumnWidth = 313;

@@ -144,7 +144,7 @@ TEST_F(MainFormUi, ControlsCarryTheirNamesCaptionsAndDefaults) {
 TEST_F(MainFormUi, CaptionEditionAndSize) {
     auto F = NewForm();
     // The test program has no "-applabel".
-    EXPECT_EQ(Str(F->windowTitle()), "Veltrask 1.3");
+    EXPECT_EQ(Str(F->windowTitle()), "Veltrask " VELTRASK_VERSION);
     EXPECT_EQ(Str(F->EditionLabel->text()), std::to_string(sizeof(void*) * 8) + "-Bit Edition");
     // Shown, the controls fit the designed client area: nothing pushes it wider.
     F->show();
