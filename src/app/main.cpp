@@ -3,6 +3,7 @@
 #include "random/RandomUtilsUnit.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 
 #include <cstdio>
@@ -13,6 +14,15 @@ namespace {
 
 void ShowStartError(const QString& Message) {
     QMessageBox::critical(nullptr, QStringLiteral("Veltrask"), Message);
+}
+
+// The application icon as PNG renderings: Qt reads PNG without a plugin, while
+// an SVG window icon would need the SVG icon engine, which a system may lack.
+QIcon AppIcon() {
+    QIcon Icon;
+    for (int Size : {16, 24, 32, 48, 64, 128, 256})
+        Icon.addFile(QStringLiteral(":/icons/veltrask-%1.png").arg(Size), QSize(Size, Size));
+    return Icon;
 }
 
 } // namespace
@@ -33,6 +43,11 @@ int main(int argc, char* argv[]) {
     // 2. The application object; the main window is a top-level window and so
     //    appears on the taskbar.
     QApplication App(argc, argv);
+    // The icons live in the window library; a static library's resources must be pulled in by name.
+    Q_INIT_RESOURCE(veltrask_icons);
+    QApplication::setWindowIcon(AppIcon());
+    // Lets the desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(VELTRASK_APP_ID));
     if (!TablesError.isEmpty())
         QMessageBox::warning(nullptr, QStringLiteral("Veltrask"), TablesError);
 
