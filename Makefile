@@ -69,3 +69,19 @@ clean:
 .PHONY: screenshot
 screenshot: bootstrap
 	bash scripts/screenshot.sh $(BUILD)
+
+# Installs the programs, the menu entry, the icon, the manual pages and the
+# completion under PREFIX; DESTDIR stages the whole tree under another root.
+PREFIX  ?= /usr/local
+DESTDIR ?=
+.PHONY: install package check-install
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# The Debian package veltrask_<version>_<arch>.deb, written into $(BUILD).
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+# The installed tree, the metadata, the manual pages, the completion and the package.
+check-install: build
+	bash scripts/check_install.sh $(BUILD) $(BUILD_TYPE)

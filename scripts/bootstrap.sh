@@ -13,6 +13,7 @@ PACKAGES=(
     clang-14 libclang-rt-14-dev
     wamerican python3
     xvfb xauth
+    dpkg-dev file desktop-file-utils appstream lintian man-db
 )
 
 missing=()
