@@ -215,15 +215,6 @@ TEST(Aggregate, RefusesWhatIsNoAddress) {
     EXPECT_TRUE(A.BlockTexts().isEmpty());
 }
 
-TEST(Aggregate, BlockTexts) {
-    EXPECT_EQ(FormatIPv4Block({0x0A000000, 8}), "10.0.0.0/8");
-    EXPECT_EQ(FormatIPv4Block({0xC0000201, 32}), "192.0.2.1");
-    EXPECT_EQ(FormatIPv4Block({0, 0}), "0.0.0.0/0");
-    EXPECT_EQ(FormatIPv6Block({V6("2001:db8::"), 32}), "2001:db8::/32");
-    EXPECT_EQ(FormatIPv6Block({V6("2001:db8::1"), 128}), "2001:db8::1");
-    EXPECT_EQ(FormatIPv6Block({V6("::"), 0}), "::/0");
-}
-
 TEST(Aggregate, RandomSetsMatchTheBruteForceCover) {
     const TUniverse Universes[] = {
         {false, 0x00000000, {}},           // the bottom of the space
