@@ -16,6 +16,14 @@
 //   VT_SKIP_WITHOUT_DNS_SERVERS();           // only when the binaries are absent
 //   ASSERT_TRUE(Servers.Start()) << Servers.LastError();
 //   Resolver.SetHost(Servers.DnsAddress());  // "127.0.0.1:<port>"
+//
+// IPv6: a hosts entry may carry an IPv6 address in any text form
+// ("2001:db8::10"); dnsmasq answers AAAA questions for it, and an A question
+// for a name with IPv6 entries only gets a reply without records. A zone may
+// be of rbldnsd's type "ip6tset" (entries are /64 prefixes written as four
+// groups, "2001:db8:1:2") or "ip6trie" (addresses and CIDR blocks,
+// "2001:db8::20", "2001:db8:bad::/48"); both are asked under the address's 32
+// nibbles in reverse order ("5.0.0. ... .1.0.0.2.<zone>").
 class TLocalDnsServers {
 public:
     struct THostEntry {

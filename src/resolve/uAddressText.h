@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+// Address texts beside the job's own lenient IPv4 parser: IPv6 addresses,
+// strict dotted quads (as libc reads them) and their canonical texts. libc's
+// inet_pton and inet_ntop do the reading and writing, so every form they know
+// ("::", an embedded IPv4 tail, RFC 5952 output) behaves as the system's own
+// tools expect.
+
+// An IPv6 address in network order, Bytes[0] first.
+struct TIPv6Address {
+    quint8 Bytes[16] = {};
+
+    bool operator==(const TIPv6Address& AOther) const = default;
+    auto operator<=>(const TIPv6Address& AOther) const = default;
+};
+
+// An IPv6 address in any text form inet_pton accepts: eight groups, "::" for
+// a run of zero groups, an IPv4 tail ("::ffff:192.0.2.1"). No surrounding
+// blanks, no "/prefix", no zone index ("fe80::1%eth0" is not an address).
+bool ParseIPv6Address(QStringView AText, TIPv6Address& AAddress);
+
+// An IPv6 address line: an address as above, optionally followed by "/" and a
+// prefix length of one to three decimal digits, 0 to 128. APrefix is -1 when
+// the line has none. Both outputs are left alone when the line is refused.
+bool ParseIPv6Line(QStringView AText, TIPv6Address& AAddress, int& APrefix);
+
+// RFC 5952 text: lower case, no leading zeros, "::" for the longest run of two
+// or more zero groups (the first of equal runs), dotted tail for mapped IPv4.
+QString FormatIPv6(const TIPv6Address& AAddress);
+// FormatIPv6 plus "/" and the prefix when APrefix is 0 or more.
+QString FormatIPv6Line(const TIPv6Address& AAddress, int APrefix);
+
+// The DNSBL query name of an address: its 32 nibbles from the last one back,
+// each as one lower-case hex digit, joined by "." (the zone is appended by the
+// caller after another ".").
+QString IPv6QueryName(const TIPv6Address& AAddress);
+
+// A dotted quad exactly as inet_pton reads it (four decimal parts 0..255, no
+// leading zeros, nothing else); the value's most significant byte is the first
+// part, as everywhere in the job.
+bool ParseIPv4Strict(QStringView AText, quint32& AValue);
+// A strict dotted quad, optionally followed by "/" and a prefix length of one
+// or two decimal digits, 0 to 32. APrefix is -1 when the line has none.
+bool ParseIPv4LineStrict(QStringView AText, quint32& AValue, int& APrefix);
+// The dotted quad of a value ("10.0.0.1").
+QString FormatIPv4(quint32 AValue);

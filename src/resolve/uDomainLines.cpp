@@ -1,0 +1,271 @@
+#include "resolve/uDomainLines.h"
+
+#include "resolve/uAddressText.h"
+
+#include <QUrl>
+
+namespace {
+
+// White space as the job's trim sees it: every character up to 32.
+bool IsBlank(QChar C) {
+    return C.unicode() <= 32;
+}
+
+QStringView TrimBlanks(QStringView AText) {
+    qsizetype First = 0;
+    qsizetype Last = AText.size();
+    while (First < Last && IsBlank(AText[First]))
+        ++First;
+    while (Last > First && IsBlank(AText[Last - 1]))
+        --Last;
+    return AText.sliced(First, Last - First);
+}
+
+bool IsAscii(QStringView AText) {
+    for (const QChar C : AText)
+        if (C.unicode() >= 128)
+            return false;
+    return true;
+}
+
+bool IsSchemeChar(QChar C, bool AFirst) {
+    const char16_t U = C.unicode();
+    const bool Letter = (U >= u'a' && U <= u'z') || (U >= u'A' && U <= u'Z');
+    if (AFirst)
+        return Letter;
+    return Letter || (U >= u'0' && U <= u'9') || U == u'+' || U == u'-' || U == u'.';
+}
+
+// "scheme://" at the start of the text.
+bool HasUrlScheme(QStringView AText) {
+    const qsizetype Sep = AText.indexOf(u"://");
+    if (Sep < 1)
+        return false;
+    for (qsizetype I = 0; I < Sep; ++I)
+        if (!IsSchemeChar(AText[I], I == 0))
+            return false;
+    return true;
+}
+
+// The sink address a hosts file puts before its names. An IPv6 sink may carry
+// a zone ("fe80::1%lo0 localhost" in some systems' files): the zone makes it
+// no address line, but the line is still a hosts line.
+bool IsHostsAddress(QStringView AWord) {
+    quint32 V4 = 0;
+    if (ParseIPv4Strict(AWord, V4))
+        return true;
+    TIPv6Address V6;
+    const qsizetype Zone = AWord.indexOf(u'%');
+    if (Zone < 0)
+        return ParseIPv6Address(AWord, V6);
+    return Zone + 1 < AWord.size() && ParseIPv6Address(AWord.left(Zone), V6);
+}
+
+const char16_t* const kFurniture[] = {
+    u"localhost",     u"localhost.localdomain", u"local",         u"broadcasthost",
+    u"ip6-localhost", u"ip6-loopback",          u"ip6-localnet",  u"ip6-mcastprefix",
+    u"ip6-allnodes",  u"ip6-allrouters",        u"ip6-allhosts",  u"0.0.0.0",
+};
+
+} // namespace
+
+QString TLineSkip::Format(TLineSkipReason AReason) {
+    switch (AReason) {
+    case lsNoAsciiForm:
+        return QStringLiteral("International name cannot be converted: %1");
+    case lsNotADomain:
+        break;
+    }
+    return QStringLiteral("Not a domain: %1");
+}
+
+QString TLineSkip::Message() const {
+    return Format(Reason).arg(Text);
+}
+
+void TNormalizedLine::Clear() {
+    // QList::clear keeps the capacity of a list that is not shared.
+    Items.clear();
+    Skips.clear();
+    Comment = false;
+}
+
+TDomainLineNormalizer::TDomainLineNormalizer(TAddressTest AAddressTest) : FAddressTest(AAddressTest) {}
+
+bool TDomainLineNormalizer::IsPlainName(QStringView AText) {
+    const qsizetype Size = AText.size();
+    if (Size == 0 || Size > 253)
+        return false;
+    qsizetype Label = 0;
+    for (qsizetype I = 0; I < Size; ++I) {
+        const char16_t C = AText[I].unicode();
+        if (C == u'.') {
+            if (Label == 0)
+                return false;   // leading dot or an empty label
+            Label = 0;
+            continue;
+        }
+        const bool Ok = (C >= u'a' && C <= u'z') || (C >= u'A' && C <= u'Z') || (C >= u'0' && C <= u'9') ||
+                        C == u'-' || C == u'_';
+        if (!Ok || ++Label > 63)
+            return false;
+    }
+    return Label > 0;   // no trailing dot
+}
+
+bool TDomainLineNormalizer::IsHostsFurniture(QStringView AName) {
+    for (const char16_t* F : kFurniture)
+        if (AName.compare(QStringView(F), Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+bool TDomainLineNormalizer::IsStrictAddressLine(const QString& ALine) {
+    quint32 Value = 0;
+    int Prefix = -1;
+    return ParseIPv4LineStrict(ALine, Value, Prefix);
+}
+
+bool TDomainLineNormalizer::IsAddressLine(const QString& ALine) const {
+    if (FAddressTest ? FAddressTest(ALine) : IsStrictAddressLine(ALine))
+        return true;
+    TIPv6Address Address;
+    int Prefix = -1;
+    return ParseIPv6Line(ALine, Address, Prefix);
+}
+
+void TDomainLineNormalizer::Normalize(const QString& ALine, TNormalizedLine& AResult) const {
+    AResult.Clear();
+    if (ALine.isEmpty() || ALine[0] == u'#' || ALine[0] == u'!' || ALine[0] == u';') {
+        AResult.Comment = true;
+        return;
+    }
+    // The common case first: one scan, and the line itself is the item.
+    if (IsPlainName(ALine) || IsAddressLine(ALine)) {
+        AResult.Items.append(ALine);
+        return;
+    }
+
+    QStringView Text(ALine);
+    // "name  # text": a "#" after white space starts a comment. A "#" inside a
+    // word ("example.com##.banner") is filter syntax and stays.
+    for (qsizetype I = 1; I < Text.size(); ++I) {
+        if (Text[I] == u'#' && IsBlank(Text[I - 1])) {
+            Text = TrimBlanks(Text.left(I));
+            const QString Cut = Text.toString();
+            if (IsPlainName(Cut) || IsAddressLine(Cut)) {
+                AResult.Items.append(Cut);
+                return;
+            }
+            break;
+        }
+    }
+
+    if (Text.startsWith(u"||")) {
+        AddFilterRule(Text, AResult);
+        return;
+    }
+    // Exceptions, element hiding, regular expressions and other anchors are
+    // rules about pages, not names.
+    if (Text.startsWith(u"@@") || Text.startsWith(u'|') || Text.startsWith(u'/') || Text.contains(u"##") ||
+        Text.contains(u"#@#")) {
+        AResult.Skips.append({lsNotADomain, Text.toString()});
+        return;
+    }
+    if (HasUrlScheme(Text)) {
+        AddUrlHost(Text, AResult);
+        return;
+    }
+    AddWords(Text, AResult);
+}
+
+// One or more words: a hosts line ("0.0.0.0 a.example b.example") gives its
+// names, a single word is a name; anything else has white space in a name.
+void TDomainLineNormalizer::AddWords(QStringView AText, TNormalizedLine& AResult) const {
+    qsizetype End = 0;
+    while (End < AText.size() && !IsBlank(AText[End]))
+        ++End;
+    if (End == AText.size()) {
+        AddName(AText, AText, false, AResult);
+        return;
+    }
+    if (!IsHostsAddress(AText.left(End))) {
+        AResult.Skips.append({lsNotADomain, AText.toString()});
+        return;
+    }
+    // The leading address is the hosts file's sink, not a result: only the names count.
+    qsizetype Pos = End;
+    for (;;) {
+        while (Pos < AText.size() && IsBlank(AText[Pos]))
+            ++Pos;
+        if (Pos == AText.size())
+            break;
+        const qsizetype Start = Pos;
+        while (Pos < AText.size() && !IsBlank(AText[Pos]))
+            ++Pos;
+        const QStringView Word = AText.sliced(Start, Pos - Start);
+        AddName(Word, Word, true, AResult);
+    }
+}
+
+// "||name^", optionally "$options" after it; "^" may be left out when nothing
+// follows the name or the options start at once.
+void TDomainLineNormalizer::AddFilterRule(QStringView AText, TNormalizedLine& AResult) const {
+    const QStringView Rest = AText.sliced(2);
+    qsizetype End = 0;
+    while (End < Rest.size() && Rest[End] != u'^' && Rest[End] != u'$')
+        ++End;
+    if (End < Rest.size() && Rest[End] == u'^') {
+        const QStringView After = Rest.sliced(End + 1);
+        if (!After.isEmpty() && After[0] != u'$') {
+            AResult.Skips.append({lsNotADomain, AText.toString()});
+            return;
+        }
+    }
+    AddName(Rest.left(End), AText, false, AResult);
+}
+
+void TDomainLineNormalizer::AddUrlHost(QStringView AText, TNormalizedLine& AResult) const {
+    const QUrl Url(AText.toString());
+    // EncodeUnicode: an international host comes back in its ASCII form.
+    const QString Host = Url.isValid() ? Url.host(QUrl::EncodeUnicode) : QString();
+    if (Host.isEmpty()) {
+        AResult.Skips.append({lsNotADomain, AText.toString()});
+        return;
+    }
+    TIPv6Address Address;
+    if (ParseIPv6Address(Host, Address)) {
+        AResult.Items.append(Host);
+        return;
+    }
+    AddName(Host, AText, false, AResult);
+}
+
+void TDomainLineNormalizer::AddName(QStringView AName, QStringView AReportText, bool AFromHosts,
+                                    TNormalizedLine& AResult) const {
+    QStringView Name = AName;
+    if (Name.startsWith(u"*."))
+        Name = Name.sliced(2);
+    if (Name.endsWith(u'.'))
+        Name.chop(1);
+    if (AFromHosts && IsHostsFurniture(Name))
+        return;
+    QString Out;
+    if (IsAscii(Name)) {
+        Out = Name.toString();
+    } else {
+        Out = QString::fromLatin1(QUrl::toAce(Name.toString()));
+        if (Out.isEmpty()) {
+            AResult.Skips.append({lsNoAsciiForm, AReportText.toString()});
+            return;
+        }
+        // A full stop written as an ideographic one ends up as a trailing ".".
+        if (Out.endsWith(u'.'))
+            Out.chop(1);
+    }
+    if (!IsPlainName(Out)) {
+        AResult.Skips.append({lsNotADomain, AReportText.toString()});
+        return;
+    }
+    AResult.Items.append(Out);
+}

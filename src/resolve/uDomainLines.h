@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+// Why a piece of an input line is not worked.
+enum TLineSkipReason : quint8 {
+    lsNotADomain = 0,     // filter syntax, white space, characters no host name has
+    lsNoAsciiForm = 1,    // an international name IDNA refuses
+};
+
+// One piece of an input line that was dropped, for the detailed log.
+struct TLineSkip {
+    TLineSkipReason Reason = lsNotADomain;
+    QString Text;   // the dropped text as it stood in the line
+
+    // "Not a domain: %1" or "International name cannot be converted: %1".
+    static QString Format(TLineSkipReason AReason);
+    QString Message() const;
+};
+
+// What one input line turns into. Meant to be kept per worker and handed to
+// every Normalize call: clearing keeps the lists' storage, so a plain line
+// costs no allocation at all.
+struct TNormalizedLine {
+    QStringList Items;         // domain or address lines to work, in line order
+    QList<TLineSkip> Skips;    // pieces dropped with a message, in line order
+    bool Comment = false;      // an empty or comment line: dropped without a message
+
+    void Clear();
+};
+
+// Turns the lines people actually have (hosts files, filter lists, URLs,
+// wildcards, international names, comments) into the domain and address lines
+// the job works. A plain name or address line comes out as it went in, shared
+// with the input and found by one scan over its characters.
+//
+//   TDomainLineNormalizer Normalizer(AddressTest);
+//   TNormalizedLine Result;                 // one per worker, reused
+//   Normalizer.Normalize(TrimmedLine, Result);
+//   for (const TLineSkip& S : Result.Skips) log S.Message() in detailed mode;
+//   for (const QString& Item : Result.Items) work Item as a line of its own;
+//
+// The object holds no state besides the address test; Normalize may run on
+// several threads at once with a result object each.
+class TDomainLineNormalizer {
+public:
+    // Tells whether a whole line is an address line that must pass unchanged.
+    // The job hands in its own classification, so every form it has always
+    // taken as an address (shortened, octal, "1.2.3.4.", ".x") stays one.
+    using TAddressTest = bool (*)(const QString& ALine);
+
+    // Without a test, strict dotted quads with an optional "/0".."/32" are
+    // address lines (IsStrictAddressLine). IPv6 address lines ("2001:db8::1",
+    // "::ffff:192.0.2.1/120") always pass unchanged; whether they are worked
+    // is the job's decision.
+    explicit TDomainLineNormalizer(TAddressTest AAddressTest = nullptr);
+
+    // ALine is trimmed already (the job's trim of characters up to 32).
+    // Clears AResult, then fills it.
+    void Normalize(const QString& ALine, TNormalizedLine& AResult) const;
+
+    // Letters, digits, "-" and "_" in dot-separated labels of 1 to 63
+    // characters, 253 characters at most, no dot at either end. "_" stays
+    // allowed: service labels and a good share of real blocklist entries carry
+    // it, and DNS answers for such names.
+    static bool IsPlainName(QStringView AText);
+    // localhost, broadcasthost, ip6-allnodes and the other names hosts files
+    // carry for the machine itself; any letter case.
+    static bool IsHostsFurniture(QStringView AName);
+    // A strict dotted quad with an optional prefix length 0..32.
+    static bool IsStrictAddressLine(const QString& ALine);
+
+private:
+    bool IsAddressLine(const QString& ALine) const;
+    void AddName(QStringView AName, QStringView AReportText, bool AFromHosts, TNormalizedLine& AResult) const;
+    void AddFilterRule(QStringView AText, TNormalizedLine& AResult) const;
+    void AddUrlHost(QStringView AText, TNormalizedLine& AResult) const;
+    void AddWords(QStringView AText, TNormalizedLine& AResult) const;
+
+    TAddressTest FAddressTest;
+};
