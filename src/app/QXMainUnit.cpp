@@ -3,10 +3,12 @@
 #include "app/ButtonExUnit.h"
 #include "app/ListViewExUnit.h"
 #include "app/uControlAdapters.h"
+#include "app/uMemo.h"
 #include "app/uStoredSettings.h"
 #include "containers/VHashedStringList.h"
 #include "containers/uFileUtils.h"
 #include "containers/uIntList.h"
+#include "engine/uFormat.h"
 #include "engine/uLog.h"
 #include "engine/uProgress.h"
 #include "resolve/QXUtilsUnit.h"
@@ -91,9 +93,11 @@ template <class T> T* Named(T* W, const char* Name) {
 }
 
 QPlainTextEdit* MakeMemo(const char* Name) {
-    auto* M = Named(new QPlainTextEdit, Name);
+    auto* M = Named(new TMemo, Name);
     M->setLineWrapMode(QPlainTextEdit::NoWrap);
     M->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // No line of a list can use a tab: Tab moves on, so focus never gets stuck.
+    M->setTabChangesFocus(true);
     return M;
 }
 
@@ -184,7 +188,7 @@ void TQXMainForm::CreateControls() {
         auto* L = new QVBoxLayout(SrcListTabSheet);
         SourceListLabel = Named(new QLabel(QStringLiteral("List of domains (0):")), "SourceListLabel");
         SourceMemo = MakeMemo("SourceMemo");
-        SourceLoadButton = Named(MakeButton(QStringLiteral("Load from file...")), "SourceLoadButton");
+        SourceLoadButton = Named(MakeButton(QStringLiteral("&Load from file...")), "SourceLoadButton");
         SourceClearButton = Named(MakeButton(QStringLiteral("Clear")), "SourceClearButton");
         L->addWidget(SourceListLabel);
         L->addWidget(SourceMemo, 1);
@@ -252,10 +256,10 @@ void TQXMainForm::CreateControls() {
     ThreadsEdit = Named(new QLineEdit(QStringLiteral("1")), "ThreadsEdit");
     ThreadsEdit->setMaximumWidth(60);
     LeftL->addWidget(Row({ThreadsLabel, ThreadsEdit, EditionLabel}));
-    StartButton = Named(MakeButton(QStringLiteral("Resolve")), "StartButton");
-    BreakButton = Named(MakeButton(QStringLiteral("Break")), "BreakButton");
+    StartButton = Named(MakeButton(QStringLiteral("&Resolve")), "StartButton");
+    BreakButton = Named(MakeButton(QStringLiteral("&Break")), "BreakButton");
     BreakButton->setEnabled(false);
-    CloseButton = Named(MakeButton(QStringLiteral("Close")), "CloseButton");
+    CloseButton = Named(MakeButton(QStringLiteral("&Close")), "CloseButton");
     LeftL->addWidget(Row({StartButton, BreakButton, CloseButton}));
     Main->addWidget(Left);
 
@@ -269,13 +273,14 @@ void TQXMainForm::CreateControls() {
         auto* L = new QGridLayout(OutListTabSheet);
         ResultListLabel = Named(new QLabel(QStringLiteral("Resolved list (0):")), "ResultListLabel");
         ResultMemo = MakeMemo("ResultMemo");
-        ResultSaveButton = Named(MakeButton(QStringLiteral("Save to file...")), "ResultSaveButton");
+        ResultSaveButton = Named(MakeButton(QStringLiteral("&Save to file...")), "ResultSaveButton");
         ResultDelimiterLabel = Named(new QLabel(QStringLiteral("Delimiter:")), "ResultDelimiterLabel");
         ResultDelimiterComboBox = MakeCombo("ResultDelimiterComboBox", DelimiterItems());
         ResultClearButton = Named(MakeButton(QStringLiteral("Clear")), "ResultClearButton");
         AddedCheckBox = Named(new QCheckBox(QStringLiteral("New records (0):")), "AddedCheckBox");
         AddedMemo = MakeMemo("AddedMemo");
-        AddedSaveButton = Named(MakeButton(QStringLiteral("Save to file...")), "AddedSaveButton");
+        // Its own letter: two buttons on one key would only take turns at the focus.
+        AddedSaveButton = Named(MakeButton(QStringLiteral("Sa&ve to file...")), "AddedSaveButton");
         AddedDelimiterLabel = Named(new QLabel(QStringLiteral("Delimiter:")), "AddedDelimiterLabel");
         AddedDelimiterComboBox = MakeCombo("AddedDelimiterComboBox", DelimiterItems());
         AddedClearButton = Named(MakeButton(QStringLiteral("Clear")), "AddedClearButton");
@@ -286,7 +291,7 @@ void TQXMainForm::CreateControls() {
             C->setMinimumContentsLength(8);
         }
         for (TButton* B : {ResultSaveButton, ResultClearButton, AddedSaveButton, AddedClearButton})
-            B->setMinimumWidth(qMin(B->sizeHint().width(), B->fontMetrics().horizontalAdvance(B->text()) + 16));
+            B->setMinimumWidth(qMin(B->sizeHint().width(), B->fontMetrics().horizontalAdvance(QString(B->text()).remove(QLatin1Char('&'))) + 16));
         L->addWidget(ResultListLabel, 0, 0);
         L->addWidget(ResultMemo, 1, 0);
         L->addWidget(Row({ResultSaveButton, ResultDelimiterLabel, ResultDelimiterComboBox, ResultClearButton}), 2, 0);
@@ -486,7 +491,7 @@ QString TQXMainForm::ExecFileDialog(QFileDialog* Dialog) {
 // --- Memo helpers ----------------------------------------------------------
 
 QStringList TQXMainForm::MemoLines(const QPlainTextEdit* Memo) {
-    QString Text = Memo->toPlainText();
+    const QString Text = MemoText(Memo);
     if (Text.isEmpty())
         return {};
     QStringList Lines = Text.split(QLatin1Char('\n'));
