@@ -225,8 +225,27 @@ void TQXMainForm::CreateControls() {
         Label5 = Named(new QLabel(QStringLiteral("DNS Servers:")), "Label5");
         DNSMemo = MakeMemo("DNSMemo");
         DNSMemo->setPlainText(QStringLiteral("8.8.8.8\n8.8.4.4"));
+        // Retries, pause and time-out of the lookups, under the servers.
+        RetriesLabel = Named(new QLabel(QStringLiteral("Retries:")), "RetriesLabel");
+        RetriesEdit = Named(new QLineEdit(QStringLiteral("0")), "RetriesEdit");
+        PauseLabel = Named(new QLabel(QStringLiteral("Pause, ms:")), "PauseLabel");
+        PauseEdit = Named(new QLineEdit(QStringLiteral("200")), "PauseEdit");
+        TimeoutLabel = Named(new QLabel(QStringLiteral("Time-out, ms:")), "TimeoutLabel");
+        TimeoutEdit = Named(new QLineEdit(QStringLiteral("5000")), "TimeoutEdit");
+        auto* Lookups = new QGridLayout;
+        Lookups->setContentsMargins(0, 0, 0, 0);
+        Lookups->addWidget(RetriesLabel, 0, 0);
+        Lookups->addWidget(RetriesEdit, 0, 1);
+        Lookups->addWidget(PauseLabel, 0, 2);
+        Lookups->addWidget(PauseEdit, 0, 3);
+        Lookups->addWidget(TimeoutLabel, 1, 0);
+        Lookups->addWidget(TimeoutEdit, 1, 1);
+        for (QLineEdit* E : {RetriesEdit, PauseEdit, TimeoutEdit})
+            E->setFixedWidth(60);
+        Lookups->setColumnStretch(4, 1);
         L->addWidget(Label5);
         L->addWidget(DNSMemo, 1);
+        L->addLayout(Lookups);
     }
     {
         auto* L = new QVBoxLayout(DBLTabSheet);
@@ -655,7 +674,7 @@ void TQXMainForm::SetControlsRunning(bool Running) {
                     ResultDelimiterComboBox, ResultClearButton, AddedCheckBox, AddedMemo, AddedSaveButton,
                     AddedDelimiterComboBox, AddedClearButton, ResultFileEdit, ResultBrowseButton,
                     ResultExploreButton, OutFileFormatComboBox, OutFileEndingsComboBox, SourcePageControl,
-                    ResultPageControl, ThreadsEdit});
+                    ResultPageControl, ThreadsEdit, RetriesEdit, PauseEdit, TimeoutEdit});
     CloseButton->setEnabled(!Running);
 }
 
@@ -727,6 +746,22 @@ bool TQXMainForm::CheckParams() {
     int Threads = 0;
     TryStrToInt(ThreadsEdit->text(), Threads);
     FUtils->SetThreads(Threads);
+    // 8. Lookups, checked and copied one after the other like Threads.
+    const struct {
+        QLineEdit* Edit;
+        const char* Name;
+        int Min, Max;
+        void (TQXUtils::*Set)(int);
+    } Lookups[] = {{RetriesEdit, "Retries", 0, 10, &TQXUtils::SetDNSRetries},
+                   {PauseEdit, "Pause", 0, 60000, &TQXUtils::SetPauseMSec},
+                   {TimeoutEdit, "Time-out", 1, 60000, &TQXUtils::SetDNSTimeoutMSec}};
+    for (const auto& E : Lookups) {
+        if (!CheckStrToInt(E.Edit->text(), QLatin1String(E.Name), E.Min, E.Max))
+            return false;
+        int Value = 0;
+        TryStrToInt(E.Edit->text(), Value);
+        (FUtils->*E.Set)(Value);
+    }
     return true;
 }
 
@@ -820,7 +855,10 @@ TCtrlRecs MainTable(TQXMainForm* F) {
             MakeCtrlRec(F->ResultPageControl, QStringLiteral("OutType")),
             MakeCtrlRec(F->OutFileFormatComboBox, QStringLiteral("OutFileFormat")),
             MakeCtrlRec(F->OutFileEndingsComboBox, QStringLiteral("OutFileEndings")),
-            MakeCtrlRec(F->ThreadsEdit, QStringLiteral("Threads"))};
+            MakeCtrlRec(F->ThreadsEdit, QStringLiteral("Threads")),
+            MakeCtrlRec(F->RetriesEdit, QStringLiteral("DNSRetries")),
+            MakeCtrlRec(F->PauseEdit, QStringLiteral("PauseMSec")),
+            MakeCtrlRec(F->TimeoutEdit, QStringLiteral("DNSTimeoutMSec"))};
 }
 
 TCtrlRecs LogTable(TQXMainForm* F) {

@@ -146,6 +146,12 @@ public:
     QWidget* RBLTabSheet = nullptr;
     QLabel* Label5 = nullptr;
     QPlainTextEdit* DNSMemo = nullptr;
+    QLabel* RetriesLabel = nullptr;
+    QLineEdit* RetriesEdit = nullptr;
+    QLabel* PauseLabel = nullptr;
+    QLineEdit* PauseEdit = nullptr;
+    QLabel* TimeoutLabel = nullptr;
+    QLineEdit* TimeoutEdit = nullptr;
     QCheckBox* DBLCheckBox = nullptr;
     QComboBox* DBLComboBox = nullptr;
     QPlainTextEdit* DBLMemo = nullptr;

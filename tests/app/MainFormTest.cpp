@@ -64,6 +64,12 @@ TEST_F(MainFormUi, ControlsCarryTheirNamesCaptionsAndDefaults) {
         {"Label4", "%ip% - resolved IP, %domain% - domain."},
         {"Label5", "DNS Servers:"},
         {"DNSMemo", "8.8.8.8|8.8.4.4"},
+        {"RetriesLabel", "Retries:"},
+        {"RetriesEdit", "0"},
+        {"PauseLabel", "Pause, ms:"},
+        {"PauseEdit", "200"},
+        {"TimeoutLabel", "Time-out, ms:"},
+        {"TimeoutEdit", "5000"},
         {"DBLCheckBox", "DBL Services:"},
         {"DBLComboBox", "Suppress blacklisted|Out blacklisted @0"},
         {"DBLMemo", "dbl.spamhaus.org"},
@@ -314,7 +320,7 @@ TEST_F(MainFormUi, AcceptedEdgesOfTheChecksStartARun) {
     for (const TCheckCase& C : Cases) {
         SCOPED_TRACE(C.Name);
         auto F = NewForm();
-        F->Utils()->SetPauseMSec(0);
+        F->PauseEdit->setText(QStringLiteral("0"));
         F->SourceMemo->setPlainText(QStringLiteral("10.5.5.5"));
         UseLocalDns(*F);
         C.Setup(*F);
