@@ -26,6 +26,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QScreen>
 #include <QSplitter>
 #include <QTabWidget>
@@ -378,7 +379,50 @@ void TQXMainForm::CreateControls() {
     LogPageControl->addTab(LogTabSheet, QStringLiteral("Log"));
     LogPageControl->addTab(ThreadsTabSheet, QStringLiteral("Threads"));
     Split->addWidget(LogPageControl);
-    Main->addWidget(Split, 1);
+
+    // The run's displays, under the log and level with the buttons.
+    ProgressPanel = Named(new QWidget, "ProgressPanel");
+    ProgressBar = Named(new QProgressBar, "ProgressBar");
+    ProgressBar->setTextVisible(false); // the percentage has its own label
+    ProgressLabel = Named(new QLabel(QStringLiteral("0 %")), "ProgressLabel");
+    ElapsedTitleLabel = Named(new QLabel(QStringLiteral("Elapsed:")), "ElapsedTitleLabel");
+    ElapsedLabel = Named(new QLabel, "ElapsedLabel");
+    ProcessedTitleLabel = Named(new QLabel(QStringLiteral("Processed:")), "ProcessedTitleLabel");
+    ProcessedLabel = Named(new QLabel, "ProcessedLabel");
+    StatusLabel = Named(new QLabel, "StatusLabel");
+    {
+        auto* L = new QHBoxLayout(ProgressPanel);
+        L->setContentsMargins(0, 0, 0, 0);
+        // Room for the widest usual texts, so the row does not shift while it counts.
+        const QFontMetrics M = ProgressLabel->fontMetrics();
+        ProgressLabel->setMinimumWidth(M.horizontalAdvance(QStringLiteral("100 %")));
+        ProgressLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        ElapsedLabel->setMinimumWidth(M.horizontalAdvance(QStringLiteral("00:00:00")));
+        ProcessedLabel->setMinimumWidth(M.horizontalAdvance(QStringLiteral("0000000 lines, 00000/s")));
+        StatusLabel->setMinimumWidth(M.horizontalAdvance(QStringLiteral("Resolving...")));
+        L->addWidget(ProgressBar, 1);
+        L->addWidget(ProgressLabel);
+        L->addSpacing(BorderWidth);
+        L->addWidget(ElapsedTitleLabel);
+        L->addWidget(ElapsedLabel);
+        L->addSpacing(BorderWidth);
+        L->addWidget(ProcessedTitleLabel);
+        L->addWidget(ProcessedLabel);
+        L->addSpacing(BorderWidth);
+        L->addWidget(StatusLabel);
+    }
+    // The row keeps its height while its displays wait for the first run.
+    ProgressPanel->setFixedHeight(StartButton->sizeHint().height());
+    for (QWidget* W : ProgressDisplays())
+        W->setVisible(false);
+
+    auto* Right = Named(new QWidget, "RightPanel");
+    auto* RightL = new QVBoxLayout(Right);
+    RightL->setContentsMargins(0, 0, 0, 0);
+    RightL->setSpacing(BorderWidth);
+    RightL->addWidget(Split, 1);
+    RightL->addWidget(ProgressPanel);
+    Main->addWidget(Right, 1);
 
     TIntList Widths;
     Widths.Add(80);
@@ -430,6 +474,21 @@ void TQXMainForm::FormCreate() {
     FStartButtonAdapter = std::make_unique<TButtonAdapter>(StartButton);
     FProgress->SetBreakButton(FBreakButtonAdapter.get());
     FProgress->SetStartButton(FStartButtonAdapter.get());
+    FProgressBarAdapter = std::make_unique<TProgressBarAdapter>(ProgressBar);
+    FProgress->SetProgressBar(FProgressBarAdapter.get());
+    const struct {
+        QLabel* Label;
+        void (TProgress::*Set)(TLabelControl*);
+    } Displays[] = {{ProgressLabel, &TProgress::SetProgressLabel},
+                    {ElapsedLabel, &TProgress::SetElapsedLabel},
+                    {ElapsedTitleLabel, &TProgress::SetElapsedTitleLabel},
+                    {ProcessedLabel, &TProgress::SetProcessedLabel},
+                    {ProcessedTitleLabel, &TProgress::SetProcessedTitleLabel},
+                    {StatusLabel, &TProgress::SetStatusLabel}};
+    for (const auto& D : Displays) {
+        FLabelAdapters.push_back(std::make_unique<TLabelAdapter>(D.Label));
+        (FProgress->*D.Set)(FLabelAdapters.back().get());
+    }
     FProgress->BeforeStart = [this](TProgress* Sender, bool& Allow) { ProgressBeforeStart(Sender, Allow); };
     FProgress->AfterStop = [this](TProgress* Sender) { ProgressAfterStop(Sender); };
     FProgress->OnStart = [this](TProgress* Sender) { ProgressStart(Sender); };
@@ -788,6 +847,9 @@ void TQXMainForm::ProgressBeforeStart(TProgress*, bool& Allow) {
 }
 
 void TQXMainForm::ProgressStart(TProgress*) {
+    // Shown from the first run on; afterwards they keep the last run's figures.
+    for (QWidget* W : ProgressDisplays())
+        W->setVisible(true);
     // A worker that cannot be created stops the creating; those already
     // running end the run as usual.
     if (const auto Error = Catch([this] { FUtils->StartResolveThreads(); }))
@@ -795,6 +857,7 @@ void TQXMainForm::ProgressStart(TProgress*) {
 }
 
 void TQXMainForm::ProgressTerminate(TProgress* Sender) {
+    Sender->SetStatus(QStringLiteral("Stopping..."));
     if (FLog->ActiveThreads() == 0)
         Sender->EndProgress();
 }
@@ -826,7 +889,24 @@ void TQXMainForm::ProgressAfterStop(TProgress*) {
         QMetaObject::invokeMethod(this, [this, Text = *Error] { ErrorMessage(Text); }, Qt::QueuedConnection);
 }
 
-void TQXMainForm::ProgressDisplay(TProgress*) {}
+void TQXMainForm::ProgressDisplay(TProgress* Sender) {
+    // The count of lines done, with their rate over the run so far or the whole last run.
+    const TDateTime Start = Sender->StartTime();
+    if (Start == 0)
+        return;
+    const TDateTime End = Sender->EndTime();
+    const qint64 MSec = MilliSecondsBetween(Start, End != 0 ? End : NowDateTime());
+    const qint64 Done = Sender->Processed();
+    QString Text = QStringLiteral("%1 %2").arg(Done).arg(Done == 1 ? QStringLiteral("line") : QStringLiteral("lines"));
+    if (MSec > 0)
+        Text += QStringLiteral(", %1/s").arg(Done * 1000 / MSec);
+    ProcessedLabel->setText(Text);
+}
+
+QList<QWidget*> TQXMainForm::ProgressDisplays() const {
+    return {ProgressBar, ProgressLabel, ElapsedTitleLabel, ElapsedLabel, ProcessedTitleLabel, ProcessedLabel,
+            StatusLabel};
+}
 
 // --- Settings --------------------------------------------------------------
 
