@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
@@ -49,6 +50,18 @@ TButtonEx::TButtonEx(const QString& Text, QWidget* AOwner) : QPushButton(Text, A
 
 TButtonEx::~TButtonEx() {
     delete FBrowseFolderDialog;
+}
+
+void TButtonEx::keyPressEvent(QKeyEvent* Event) {
+    // Outside dialogs a push button ignores Enter unless it is an auto-default one.
+    const bool Enter = Event->key() == Qt::Key_Return || Event->key() == Qt::Key_Enter;
+    if (Enter && (Event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && !autoDefault() && !isDefault()) {
+        if (!Event->isAutoRepeat())
+            click();
+        Event->accept();
+        return;
+    }
+    QPushButton::keyPressEvent(Event);
 }
 
 void TButtonEx::SetBrowse(QWidget* ASourceEdit, QFileDialog* AOpenDialog, TBrowsePathEvent AOnBrowsePath) {

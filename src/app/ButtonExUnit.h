@@ -59,6 +59,8 @@ public:
     void Explore();
 
 protected:
+    // Enter and Return press the focused button, as Space does, in any window.
+    void keyPressEvent(QKeyEvent* Event) override;
     // Shows a dialog modally; on confirmation fills AFiles and returns true.
     // Tests answer here instead of showing the dialog.
     virtual bool ExecuteDialog(QFileDialog* ADialog, QStringList& AFiles);

@@ -3,10 +3,12 @@
 #include "app/ButtonExUnit.h"
 #include "app/ListViewExUnit.h"
 #include "app/uControlAdapters.h"
+#include "app/uMemo.h"
 #include "app/uStoredSettings.h"
 #include "containers/VHashedStringList.h"
 #include "containers/uFileUtils.h"
 #include "containers/uIntList.h"
+#include "engine/uFormat.h"
 #include "engine/uLog.h"
 #include "engine/uProgress.h"
 #include "resolve/QXUtilsUnit.h"
@@ -24,6 +26,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QScreen>
 #include <QSplitter>
 #include <QTabWidget>
@@ -91,9 +94,11 @@ template <class T> T* Named(T* W, const char* Name) {
 }
 
 QPlainTextEdit* MakeMemo(const char* Name) {
-    auto* M = Named(new QPlainTextEdit, Name);
+    auto* M = Named(new TMemo, Name);
     M->setLineWrapMode(QPlainTextEdit::NoWrap);
     M->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // No line of a list can use a tab: Tab moves on, so focus never gets stuck.
+    M->setTabChangesFocus(true);
     return M;
 }
 
@@ -184,7 +189,7 @@ void TQXMainForm::CreateControls() {
         auto* L = new QVBoxLayout(SrcListTabSheet);
         SourceListLabel = Named(new QLabel(QStringLiteral("List of domains (0):")), "SourceListLabel");
         SourceMemo = MakeMemo("SourceMemo");
-        SourceLoadButton = Named(MakeButton(QStringLiteral("Load from file...")), "SourceLoadButton");
+        SourceLoadButton = Named(MakeButton(QStringLiteral("&Load from file...")), "SourceLoadButton");
         SourceClearButton = Named(MakeButton(QStringLiteral("Clear")), "SourceClearButton");
         L->addWidget(SourceListLabel);
         L->addWidget(SourceMemo, 1);
@@ -221,8 +226,27 @@ void TQXMainForm::CreateControls() {
         Label5 = Named(new QLabel(QStringLiteral("DNS Servers:")), "Label5");
         DNSMemo = MakeMemo("DNSMemo");
         DNSMemo->setPlainText(QStringLiteral("8.8.8.8\n8.8.4.4"));
+        // Retries, pause and time-out of the lookups, under the servers.
+        RetriesLabel = Named(new QLabel(QStringLiteral("Retries:")), "RetriesLabel");
+        RetriesEdit = Named(new QLineEdit(QStringLiteral("0")), "RetriesEdit");
+        PauseLabel = Named(new QLabel(QStringLiteral("Pause, ms:")), "PauseLabel");
+        PauseEdit = Named(new QLineEdit(QStringLiteral("200")), "PauseEdit");
+        TimeoutLabel = Named(new QLabel(QStringLiteral("Time-out, ms:")), "TimeoutLabel");
+        TimeoutEdit = Named(new QLineEdit(QStringLiteral("5000")), "TimeoutEdit");
+        auto* Lookups = new QGridLayout;
+        Lookups->setContentsMargins(0, 0, 0, 0);
+        Lookups->addWidget(RetriesLabel, 0, 0);
+        Lookups->addWidget(RetriesEdit, 0, 1);
+        Lookups->addWidget(PauseLabel, 0, 2);
+        Lookups->addWidget(PauseEdit, 0, 3);
+        Lookups->addWidget(TimeoutLabel, 1, 0);
+        Lookups->addWidget(TimeoutEdit, 1, 1);
+        for (QLineEdit* E : {RetriesEdit, PauseEdit, TimeoutEdit})
+            E->setFixedWidth(60);
+        Lookups->setColumnStretch(4, 1);
         L->addWidget(Label5);
         L->addWidget(DNSMemo, 1);
+        L->addLayout(Lookups);
     }
     {
         auto* L = new QVBoxLayout(DBLTabSheet);
@@ -252,10 +276,10 @@ void TQXMainForm::CreateControls() {
     ThreadsEdit = Named(new QLineEdit(QStringLiteral("1")), "ThreadsEdit");
     ThreadsEdit->setMaximumWidth(60);
     LeftL->addWidget(Row({ThreadsLabel, ThreadsEdit, EditionLabel}));
-    StartButton = Named(MakeButton(QStringLiteral("Resolve")), "StartButton");
-    BreakButton = Named(MakeButton(QStringLiteral("Break")), "BreakButton");
+    StartButton = Named(MakeButton(QStringLiteral("&Resolve")), "StartButton");
+    BreakButton = Named(MakeButton(QStringLiteral("&Break")), "BreakButton");
     BreakButton->setEnabled(false);
-    CloseButton = Named(MakeButton(QStringLiteral("Close")), "CloseButton");
+    CloseButton = Named(MakeButton(QStringLiteral("&Close")), "CloseButton");
     LeftL->addWidget(Row({StartButton, BreakButton, CloseButton}));
     Main->addWidget(Left);
 
@@ -269,13 +293,14 @@ void TQXMainForm::CreateControls() {
         auto* L = new QGridLayout(OutListTabSheet);
         ResultListLabel = Named(new QLabel(QStringLiteral("Resolved list (0):")), "ResultListLabel");
         ResultMemo = MakeMemo("ResultMemo");
-        ResultSaveButton = Named(MakeButton(QStringLiteral("Save to file...")), "ResultSaveButton");
+        ResultSaveButton = Named(MakeButton(QStringLiteral("&Save to file...")), "ResultSaveButton");
         ResultDelimiterLabel = Named(new QLabel(QStringLiteral("Delimiter:")), "ResultDelimiterLabel");
         ResultDelimiterComboBox = MakeCombo("ResultDelimiterComboBox", DelimiterItems());
         ResultClearButton = Named(MakeButton(QStringLiteral("Clear")), "ResultClearButton");
         AddedCheckBox = Named(new QCheckBox(QStringLiteral("New records (0):")), "AddedCheckBox");
         AddedMemo = MakeMemo("AddedMemo");
-        AddedSaveButton = Named(MakeButton(QStringLiteral("Save to file...")), "AddedSaveButton");
+        // Its own letter: two buttons on one key would only take turns at the focus.
+        AddedSaveButton = Named(MakeButton(QStringLiteral("Sa&ve to file...")), "AddedSaveButton");
         AddedDelimiterLabel = Named(new QLabel(QStringLiteral("Delimiter:")), "AddedDelimiterLabel");
         AddedDelimiterComboBox = MakeCombo("AddedDelimiterComboBox", DelimiterItems());
         AddedClearButton = Named(MakeButton(QStringLiteral("Clear")), "AddedClearButton");
@@ -286,7 +311,7 @@ void TQXMainForm::CreateControls() {
             C->setMinimumContentsLength(8);
         }
         for (TButton* B : {ResultSaveButton, ResultClearButton, AddedSaveButton, AddedClearButton})
-            B->setMinimumWidth(qMin(B->sizeHint().width(), B->fontMetrics().horizontalAdvance(B->text()) + 16));
+            B->setMinimumWidth(qMin(B->sizeHint().width(), B->fontMetrics().horizontalAdvance(QString(B->text()).remove(QLatin1Char('&'))) + 16));
         L->addWidget(ResultListLabel, 0, 0);
         L->addWidget(ResultMemo, 1, 0);
         L->addWidget(Row({ResultSaveButton, ResultDelimiterLabel, ResultDelimiterComboBox, ResultClearButton}), 2, 0);
@@ -354,7 +379,50 @@ void TQXMainForm::CreateControls() {
     LogPageControl->addTab(LogTabSheet, QStringLiteral("Log"));
     LogPageControl->addTab(ThreadsTabSheet, QStringLiteral("Threads"));
     Split->addWidget(LogPageControl);
-    Main->addWidget(Split, 1);
+
+    // The run's displays, under the log and level with the buttons.
+    ProgressPanel = Named(new QWidget, "ProgressPanel");
+    ProgressBar = Named(new QProgressBar, "ProgressBar");
+    ProgressBar->setTextVisible(false); // the percentage has its own label
+    ProgressLabel = Named(new QLabel(QStringLiteral("0 %")), "ProgressLabel");
+    ElapsedTitleLabel = Named(new QLabel(QStringLiteral("Elapsed:")), "ElapsedTitleLabel");
+    ElapsedLabel = Named(new QLabel, "ElapsedLabel");
+    ProcessedTitleLabel = Named(new QLabel(QStringLiteral("Processed:")), "ProcessedTitleLabel");
+    ProcessedLabel = Named(new QLabel, "ProcessedLabel");
+    StatusLabel = Named(new QLabel, "StatusLabel");
+    {
+        auto* L = new QHBoxLayout(ProgressPanel);
+        L->setContentsMargins(0, 0, 0, 0);
+        // Room for the widest usual texts, so the row does not shift while it counts.
+        const QFontMetrics M = ProgressLabel->fontMetrics();
+        ProgressLabel->setMinimumWidth(M.horizontalAdvance(QStringLiteral("100 %")));
+        ProgressLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        ElapsedLabel->setMinimumWidth(M.horizontalAdvance(QStringLiteral("00:00:00")));
+        ProcessedLabel->setMinimumWidth(M.horizontalAdvance(QStringLiteral("0000000 lines, 00000/s")));
+        StatusLabel->setMinimumWidth(M.horizontalAdvance(QStringLiteral("Resolving...")));
+        L->addWidget(ProgressBar, 1);
+        L->addWidget(ProgressLabel);
+        L->addSpacing(BorderWidth);
+        L->addWidget(ElapsedTitleLabel);
+        L->addWidget(ElapsedLabel);
+        L->addSpacing(BorderWidth);
+        L->addWidget(ProcessedTitleLabel);
+        L->addWidget(ProcessedLabel);
+        L->addSpacing(BorderWidth);
+        L->addWidget(StatusLabel);
+    }
+    // The row keeps its height while its displays wait for the first run.
+    ProgressPanel->setFixedHeight(StartButton->sizeHint().height());
+    for (QWidget* W : ProgressDisplays())
+        W->setVisible(false);
+
+    auto* Right = Named(new QWidget, "RightPanel");
+    auto* RightL = new QVBoxLayout(Right);
+    RightL->setContentsMargins(0, 0, 0, 0);
+    RightL->setSpacing(BorderWidth);
+    RightL->addWidget(Split, 1);
+    RightL->addWidget(ProgressPanel);
+    Main->addWidget(Right, 1);
 
     TIntList Widths;
     Widths.Add(80);
@@ -406,6 +474,21 @@ void TQXMainForm::FormCreate() {
     FStartButtonAdapter = std::make_unique<TButtonAdapter>(StartButton);
     FProgress->SetBreakButton(FBreakButtonAdapter.get());
     FProgress->SetStartButton(FStartButtonAdapter.get());
+    FProgressBarAdapter = std::make_unique<TProgressBarAdapter>(ProgressBar);
+    FProgress->SetProgressBar(FProgressBarAdapter.get());
+    const struct {
+        QLabel* Label;
+        void (TProgress::*Set)(TLabelControl*);
+    } Displays[] = {{ProgressLabel, &TProgress::SetProgressLabel},
+                    {ElapsedLabel, &TProgress::SetElapsedLabel},
+                    {ElapsedTitleLabel, &TProgress::SetElapsedTitleLabel},
+                    {ProcessedLabel, &TProgress::SetProcessedLabel},
+                    {ProcessedTitleLabel, &TProgress::SetProcessedTitleLabel},
+                    {StatusLabel, &TProgress::SetStatusLabel}};
+    for (const auto& D : Displays) {
+        FLabelAdapters.push_back(std::make_unique<TLabelAdapter>(D.Label));
+        (FProgress->*D.Set)(FLabelAdapters.back().get());
+    }
     FProgress->BeforeStart = [this](TProgress* Sender, bool& Allow) { ProgressBeforeStart(Sender, Allow); };
     FProgress->AfterStop = [this](TProgress* Sender) { ProgressAfterStop(Sender); };
     FProgress->OnStart = [this](TProgress* Sender) { ProgressStart(Sender); };
@@ -486,7 +569,7 @@ QString TQXMainForm::ExecFileDialog(QFileDialog* Dialog) {
 // --- Memo helpers ----------------------------------------------------------
 
 QStringList TQXMainForm::MemoLines(const QPlainTextEdit* Memo) {
-    QString Text = Memo->toPlainText();
+    const QString Text = MemoText(Memo);
     if (Text.isEmpty())
         return {};
     QStringList Lines = Text.split(QLatin1Char('\n'));
@@ -650,7 +733,7 @@ void TQXMainForm::SetControlsRunning(bool Running) {
                     ResultDelimiterComboBox, ResultClearButton, AddedCheckBox, AddedMemo, AddedSaveButton,
                     AddedDelimiterComboBox, AddedClearButton, ResultFileEdit, ResultBrowseButton,
                     ResultExploreButton, OutFileFormatComboBox, OutFileEndingsComboBox, SourcePageControl,
-                    ResultPageControl, ThreadsEdit});
+                    ResultPageControl, ThreadsEdit, RetriesEdit, PauseEdit, TimeoutEdit});
     CloseButton->setEnabled(!Running);
 }
 
@@ -722,6 +805,22 @@ bool TQXMainForm::CheckParams() {
     int Threads = 0;
     TryStrToInt(ThreadsEdit->text(), Threads);
     FUtils->SetThreads(Threads);
+    // 8. Lookups, checked and copied one after the other like Threads.
+    const struct {
+        QLineEdit* Edit;
+        const char* Name;
+        int Min, Max;
+        void (TQXUtils::*Set)(int);
+    } Lookups[] = {{RetriesEdit, "Retries", 0, 10, &TQXUtils::SetDNSRetries},
+                   {PauseEdit, "Pause", 0, 60000, &TQXUtils::SetPauseMSec},
+                   {TimeoutEdit, "Time-out", 1, 60000, &TQXUtils::SetDNSTimeoutMSec}};
+    for (const auto& E : Lookups) {
+        if (!CheckStrToInt(E.Edit->text(), QLatin1String(E.Name), E.Min, E.Max))
+            return false;
+        int Value = 0;
+        TryStrToInt(E.Edit->text(), Value);
+        (FUtils->*E.Set)(Value);
+    }
     return true;
 }
 
@@ -748,6 +847,9 @@ void TQXMainForm::ProgressBeforeStart(TProgress*, bool& Allow) {
 }
 
 void TQXMainForm::ProgressStart(TProgress*) {
+    // Shown from the first run on; afterwards they keep the last run's figures.
+    for (QWidget* W : ProgressDisplays())
+        W->setVisible(true);
     // A worker that cannot be created stops the creating; those already
     // running end the run as usual.
     if (const auto Error = Catch([this] { FUtils->StartResolveThreads(); }))
@@ -755,6 +857,7 @@ void TQXMainForm::ProgressStart(TProgress*) {
 }
 
 void TQXMainForm::ProgressTerminate(TProgress* Sender) {
+    Sender->SetStatus(QStringLiteral("Stopping..."));
     if (FLog->ActiveThreads() == 0)
         Sender->EndProgress();
 }
@@ -786,7 +889,24 @@ void TQXMainForm::ProgressAfterStop(TProgress*) {
         QMetaObject::invokeMethod(this, [this, Text = *Error] { ErrorMessage(Text); }, Qt::QueuedConnection);
 }
 
-void TQXMainForm::ProgressDisplay(TProgress*) {}
+void TQXMainForm::ProgressDisplay(TProgress* Sender) {
+    // The count of lines done, with their rate over the run so far or the whole last run.
+    const TDateTime Start = Sender->StartTime();
+    if (Start == 0)
+        return;
+    const TDateTime End = Sender->EndTime();
+    const qint64 MSec = MilliSecondsBetween(Start, End != 0 ? End : NowDateTime());
+    const qint64 Done = Sender->Processed();
+    QString Text = QStringLiteral("%1 %2").arg(Done).arg(Done == 1 ? QStringLiteral("line") : QStringLiteral("lines"));
+    if (MSec > 0)
+        Text += QStringLiteral(", %1/s").arg(Done * 1000 / MSec);
+    ProcessedLabel->setText(Text);
+}
+
+QList<QWidget*> TQXMainForm::ProgressDisplays() const {
+    return {ProgressBar, ProgressLabel, ElapsedTitleLabel, ElapsedLabel, ProcessedTitleLabel, ProcessedLabel,
+            StatusLabel};
+}
 
 // --- Settings --------------------------------------------------------------
 
@@ -815,7 +935,10 @@ TCtrlRecs MainTable(TQXMainForm* F) {
             MakeCtrlRec(F->ResultPageControl, QStringLiteral("OutType")),
             MakeCtrlRec(F->OutFileFormatComboBox, QStringLiteral("OutFileFormat")),
             MakeCtrlRec(F->OutFileEndingsComboBox, QStringLiteral("OutFileEndings")),
-            MakeCtrlRec(F->ThreadsEdit, QStringLiteral("Threads"))};
+            MakeCtrlRec(F->ThreadsEdit, QStringLiteral("Threads")),
+            MakeCtrlRec(F->RetriesEdit, QStringLiteral("DNSRetries")),
+            MakeCtrlRec(F->PauseEdit, QStringLiteral("PauseMSec")),
+            MakeCtrlRec(F->TimeoutEdit, QStringLiteral("DNSTimeoutMSec"))};
 }
 
 TCtrlRecs LogTable(TQXMainForm* F) {

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -13,6 +14,7 @@ class QFileDialog;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
+class QProgressBar;
 class QTabWidget;
 class QWidget;
 class TButton;
@@ -24,6 +26,8 @@ class TStringList;
 class TMemoAdapter;
 class TListViewAdapter;
 class TButtonAdapter;
+class TLabelAdapter;
+class TProgressBarAdapter;
 
 // The encoding a memo's text was last read from, so that its list file is
 // written back the same way. No value: the system's 8-bit code page, no mark.
@@ -105,6 +109,8 @@ private:
     void ProgressTerminate(TProgress* Sender);
     void ProgressAfterStop(TProgress* Sender);
     void ProgressDisplay(TProgress* Sender);
+    // The progress bar and the labels of the run, in the order they are laid out.
+    QList<QWidget*> ProgressDisplays() const;
     void SaveMemoToFile(QPlainTextEdit* Memo, QComboBox* DelimiterCombo, QFileDialog* Dialog);
     void FillMemo(QPlainTextEdit* Memo, const TStringList* List);
     static void MemoToList(const QPlainTextEdit* Memo, TStringList& List);
@@ -119,6 +125,8 @@ private:
     std::unique_ptr<TListViewAdapter> FThreadsViewAdapter;
     std::unique_ptr<TButtonAdapter> FStartButtonAdapter;
     std::unique_ptr<TButtonAdapter> FBreakButtonAdapter;
+    std::unique_ptr<TProgressBarAdapter> FProgressBarAdapter;
+    std::vector<std::unique_ptr<TLabelAdapter>> FLabelAdapters;
 
     std::optional<TMemoEncoding> FSourceMemoEncoding;
     std::optional<TMemoEncoding> FResultMemoEncoding;
@@ -146,6 +154,12 @@ public:
     QWidget* RBLTabSheet = nullptr;
     QLabel* Label5 = nullptr;
     QPlainTextEdit* DNSMemo = nullptr;
+    QLabel* RetriesLabel = nullptr;
+    QLineEdit* RetriesEdit = nullptr;
+    QLabel* PauseLabel = nullptr;
+    QLineEdit* PauseEdit = nullptr;
+    QLabel* TimeoutLabel = nullptr;
+    QLineEdit* TimeoutEdit = nullptr;
     QCheckBox* DBLCheckBox = nullptr;
     QComboBox* DBLComboBox = nullptr;
     QPlainTextEdit* DBLMemo = nullptr;
@@ -191,6 +205,14 @@ public:
     TButton* LogFileBrowseButton = nullptr;
     QPlainTextEdit* LogMemo = nullptr;
     TListView* ThreadsListView = nullptr;
+    QWidget* ProgressPanel = nullptr;
+    QProgressBar* ProgressBar = nullptr;
+    QLabel* ProgressLabel = nullptr;
+    QLabel* ElapsedTitleLabel = nullptr;
+    QLabel* ElapsedLabel = nullptr;
+    QLabel* ProcessedTitleLabel = nullptr;
+    QLabel* ProcessedLabel = nullptr;
+    QLabel* StatusLabel = nullptr;
 
     QFileDialog* SourceOpenDialog = nullptr;
     QFileDialog* ResultSaveDialog = nullptr;

@@ -3,6 +3,7 @@
 #include "containers/uFileUtils.h"
 
 #include "app/ListViewExUnit.h"
+#include "app/uMemo.h"
 #include "containers/VHashedStringList.h"
 
 #include <QCheckBox>
@@ -358,7 +359,7 @@ void SaveCtrl(TVHashedStringList& List, const QString& SName, QWidget* Ctrl, TTw
     else if (auto* Box = qobject_cast<QListWidget*>(Ctrl))
         SaveCheckList(List, SName, Box);
     else if (auto* Memo = qobject_cast<QPlainTextEdit*>(Ctrl))
-        SaveLines(List, SName, Memo->toPlainText(), false);
+        SaveLines(List, SName, MemoText(Memo), false);
     else if (auto* Pages = qobject_cast<QTabWidget*>(Ctrl))
         StoreValue(List, SName, QString::number(Pages->currentIndex()));
     else if (auto* Picker = qobject_cast<QDateTimeEdit*>(Ctrl))

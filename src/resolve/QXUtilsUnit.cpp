@@ -245,14 +245,19 @@ void TQXUtils::AssignDBLServices(const TStringList* ADBLServices) { AssignNonEmp
 void TQXUtils::AssignRBLServices(const TStringList* ARBLServices) { AssignNonEmpty(FRBLServices, ARBLServices); }
 
 void TQXUtils::OpenRun() {
+    // The run's progress goes over the input: its lines, or a file's bytes,
+    // so that the bar moves evenly whatever the length of the lines.
     switch (FSourceMode) {
     case srcList:
         FSourceLineReader = new TLineReader(FDomainList);
+        FProgress->SetMax(FDomainList->Count());
         break;
     case srcFile:
         FSourceLineReader = new TLineReader(FDomainListFile, 1024);
+        FProgress->SetMax(FSourceLineReader->StreamSize());
         break;
     }
+    FProgress->SetStatus(QStringLiteral("Resolving..."));
     FResultIndex.clear();
     switch (FResultMode) {
     case outList:
@@ -422,6 +427,10 @@ void TQXUtils::DoResolve(TUtilsThread* AThread) {
                 if (FSourceLineReader->EndOfLines())
                     break;
                 Line = TrimLine(FSourceLineReader->ReadLine());
+                if (FSourceMode == srcFile)
+                    FProgress->SetPosition(FSourceLineReader->StreamPosition());
+                else
+                    FProgress->IncProgress(1);
             }
             // Every line taken counts, skipped ones too, so a progress display
             // can tell how far through the input the run is.

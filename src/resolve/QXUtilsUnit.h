@@ -99,6 +99,8 @@ public:
     // Reply wait of every DNS client created by the workers.
     int DNSTimeoutMSec() const { return FDNSTimeoutMSec; }
     void SetDNSTimeoutMSec(int Value) { FDNSTimeoutMSec = Value; }
+    int DNSRetries() const { return FDNSRetries; }
+    void SetDNSRetries(int Value) { FDNSRetries = Value; }
 
 protected:
     TUtilsThread* CreateWorker(const TUtilsThreadMethod& AMethod, const QString& AMethodName,
@@ -143,6 +145,7 @@ private:
     bool FCustomOutFormat = false;
     int FPauseMSec = 200;
     int FDNSTimeoutMSec = 5000;
+    int FDNSRetries = 0;
     // Case-folded copy of every line in FResultList during an outListNew run, so
     // the duplicate test is one hash look-up instead of a scan of the list.
     QSet<QString> FResultIndex;

@@ -67,7 +67,7 @@ TEST_F(MainFormRun, ResolvesTheListIntoTheResultMemoWithCounters) {
 TEST_F(MainFormRun, TemplateAndBlocklistsFilterTheOutput) {
     VT_REQUIRE_DNS_SERVERS();
     auto F = NewForm();
-    F->Utils()->SetPauseMSec(0);
+    F->PauseEdit->setText(QStringLiteral("0"));
     UseLocalDns(*F);
     F->SourceMemo->setPlainText(
         QStringLiteral("www.vt.test\nlisted.vt.test\nclean.vt.test\nmail.vt.test\n10.9.1.1\n10.5.5.5"));
@@ -112,7 +112,7 @@ TEST_F(MainFormRun, TemplateAndBlocklistsFilterTheOutput) {
 TEST_F(MainFormRun, NewRecordsAddOnlyWhatIsNotShownYet) {
     VT_REQUIRE_DNS_SERVERS();
     auto F = NewForm();
-    F->Utils()->SetPauseMSec(0);
+    F->PauseEdit->setText(QStringLiteral("0"));
     UseLocalDns(*F);
     F->SourceMemo->setPlainText(QStringLiteral("www.vt.test"));
     // Two of the three lines come again (one in other letter case), one does not.
@@ -138,7 +138,7 @@ TEST_F(MainFormRun, NewRecordsAddOnlyWhatIsNotShownYet) {
 TEST_F(MainFormRun, FileOutputHonoursMarkAndLineEndingsAndLeavesTheMemos) {
     VT_REQUIRE_DNS_SERVERS();
     auto F = NewForm();
-    F->Utils()->SetPauseMSec(0);
+    F->PauseEdit->setText(QStringLiteral("0"));
     UseLocalDns(*F);
     // One thread keeps the input order.
     F->SourceMemo->setPlainText(QStringLiteral("10.5.5.5\nclean.vt.test\n10.6.0.0/16"));
@@ -214,7 +214,7 @@ TEST_F(MainFormRun, ControlsAreLockedExactlyWhileRunning) {
         F->ResultDelimiterComboBox, F->ResultClearButton, F->AddedCheckBox, F->AddedMemo, F->AddedSaveButton,
         F->AddedDelimiterComboBox, F->AddedClearButton, F->ResultFileEdit, F->ResultBrowseButton,
         F->ResultExploreButton, F->OutFileFormatComboBox, F->OutFileEndingsComboBox, F->SourcePageControl,
-        F->ResultPageControl, F->ThreadsEdit, F->CloseButton};
+        F->ResultPageControl, F->ThreadsEdit, F->RetriesEdit, F->PauseEdit, F->TimeoutEdit, F->CloseButton};
     QWidget* const Free[] = {F->PageControl1,        F->LogPageControl, F->LogMemo,
                              F->ThreadsListView,     F->DetailedLogCheckBox, F->LogFileCheckBox,
                              F->LogFileEdit,         F->LogFileBrowseButton};
@@ -267,7 +267,7 @@ TEST_F(MainFormRun, BreakStopsFiftyThreadsEarly) {
     EXPECT_TRUE(F->Boxes.isEmpty());
 
     // And the next run is whole.
-    F->Utils()->SetPauseMSec(0);
+    F->PauseEdit->setText(QStringLiteral("0"));
     F->ThreadsEdit->setText(QStringLiteral("5"));
     F->SourceMemo->setPlainText(QStringLiteral("www.vt.test"));
     ASSERT_TRUE(F->RunAndWait());
@@ -322,7 +322,7 @@ TEST_F(MainFormRun, DestroyingTheWindowDuringARunIsSafe) {
 TEST_F(MainFormRun, DetailedLogGoesToTheLogFile) {
     VT_REQUIRE_DNS_SERVERS();
     auto F = NewForm();
-    F->Utils()->SetPauseMSec(0);
+    F->PauseEdit->setText(QStringLiteral("0"));
     UseLocalDns(*F);
     const QString LogFile = TempPath(QStringLiteral("run.log"));
     F->LogFileCheckBox->setChecked(true);
@@ -344,7 +344,7 @@ TEST_F(MainFormRun, AnOutputFileThatCannotBeCompletedIsReportedAndTheWindowComes
     if (!QFileInfo(QStringLiteral("/dev/full")).isWritable())
         GTEST_SKIP() << "no /dev/full";
     auto F = NewForm();
-    F->Utils()->SetPauseMSec(0);
+    F->PauseEdit->setText(QStringLiteral("0"));
     UseLocalDns(*F);
     F->SourceMemo->setPlainText(QStringLiteral("10.5.5.5\n10.6.6.6"));
     F->ResultPageControl->setCurrentIndex(1);

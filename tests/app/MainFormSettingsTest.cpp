@@ -61,6 +61,9 @@ TEST_F(MainFormSettings, AWindowWithItsDefaultsWritesBothTablesInOrder) {
                                                     "OutFileFormat=UTF-8 without BOM\r\n"
                                                     "OutFileEndings=Windows\r\n"
                                                     "Threads=1\r\n"
+                                                    "DNSRetries=0\r\n"
+                                                    "PauseMSec=200\r\n"
+                                                    "DNSTimeoutMSec=5000\r\n"
                                                     "LogFile=0\r\n"
                                                     "DetailedLog=0\r\n"));
     // The three list files are always written, empty ones too.
@@ -238,7 +241,7 @@ TEST_F(MainFormSettings, AfterARunTheResultListsTakeTheEncodingOfWhatFilledThem)
     WriteTestFile(SettingsDir() + QStringLiteral("/newlist.txt"), Utf16LE(QStringLiteral("old\r\n")));
     {
         auto F = NewForm();
-        F->Utils()->SetPauseMSec(0);
+        F->PauseEdit->setText(QStringLiteral("0"));
         UseLocalDns(*F);
         F->SourceMemo->setPlainText(QStringLiteral("10.7.7.7"));
         ASSERT_TRUE(F->AddedCheckBox->isChecked());
@@ -255,7 +258,7 @@ TEST_F(MainFormSettings, AfterARunTheResultListsTakeTheEncodingOfWhatFilledThem)
     WriteTestFile(SettingsDir() + QStringLiteral("/outlist.txt"), Utf16LE(OutText));
     {
         auto F = NewForm();
-        F->Utils()->SetPauseMSec(0);
+        F->PauseEdit->setText(QStringLiteral("0"));
         UseLocalDns(*F);
         F->AddedCheckBox->setChecked(false);
         F->SourceMemo->setPlainText(QStringLiteral("10.8.8.8"));

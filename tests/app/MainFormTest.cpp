@@ -53,7 +53,7 @@ TEST_F(MainFormUi, ControlsCarryTheirNamesCaptionsAndDefaults) {
         {"SourcePageControl", "SrcListTabSheet=Domain List|SrcFileTabSheet=Domain File @0"},
         {"SourceListLabel", "List of domains (0):"},
         {"SourceMemo", ""},
-        {"SourceLoadButton", "Load from file..."},
+        {"SourceLoadButton", "&Load from file..."},
         {"SourceClearButton", "Clear"},
         {"Label7", "Domain list file:"},
         {"SourceFileEdit", ""},
@@ -64,6 +64,12 @@ TEST_F(MainFormUi, ControlsCarryTheirNamesCaptionsAndDefaults) {
         {"Label4", "%ip% - resolved IP, %domain% - domain."},
         {"Label5", "DNS Servers:"},
         {"DNSMemo", "8.8.8.8|8.8.4.4"},
+        {"RetriesLabel", "Retries:"},
+        {"RetriesEdit", "0"},
+        {"PauseLabel", "Pause, ms:"},
+        {"PauseEdit", "200"},
+        {"TimeoutLabel", "Time-out, ms:"},
+        {"TimeoutEdit", "5000"},
         {"DBLCheckBox", "DBL Services:"},
         {"DBLComboBox", "Suppress blacklisted|Out blacklisted @0"},
         {"DBLMemo", "dbl.spamhaus.org"},
@@ -72,19 +78,19 @@ TEST_F(MainFormUi, ControlsCarryTheirNamesCaptionsAndDefaults) {
         {"RBLMemo", "zen.spamhaus.org"},
         {"ThreadsLabel", "Threads:"},
         {"ThreadsEdit", "1"},
-        {"StartButton", "Resolve"},
-        {"BreakButton", "Break"},
-        {"CloseButton", "Close"},
+        {"StartButton", "&Resolve"},
+        {"BreakButton", "&Break"},
+        {"CloseButton", "&Close"},
         {"ResultPageControl", "OutListTabSheet=Resolved List|OutFileTabSheet=Resolved File @0"},
         {"ResultListLabel", "Resolved list (0):"},
         {"ResultMemo", ""},
-        {"ResultSaveButton", "Save to file..."},
+        {"ResultSaveButton", "&Save to file..."},
         {"ResultDelimiterLabel", "Delimiter:"},
         {"ResultDelimiterComboBox", "End-Of-Line|Comma|Semicolon @0"},
         {"ResultClearButton", "Clear"},
         {"AddedCheckBox", "New records (0):"},
         {"AddedMemo", ""},
-        {"AddedSaveButton", "Save to file..."},
+        {"AddedSaveButton", "Sa&ve to file..."},
         {"AddedDelimiterLabel", "Delimiter:"},
         {"AddedDelimiterComboBox", "End-Of-Line|Comma|Semicolon @0"},
         {"AddedClearButton", "Clear"},
@@ -314,7 +320,7 @@ TEST_F(MainFormUi, AcceptedEdgesOfTheChecksStartARun) {
     for (const TCheckCase& C : Cases) {
         SCOPED_TRACE(C.Name);
         auto F = NewForm();
-        F->Utils()->SetPauseMSec(0);
+        F->PauseEdit->setText(QStringLiteral("0"));
         F->SourceMemo->setPlainText(QStringLiteral("10.5.5.5"));
         UseLocalDns(*F);
         C.Setup(*F);
