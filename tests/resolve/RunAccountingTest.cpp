@@ -341,7 +341,7 @@ TEST_F(RunAccountingTest, DuplicatesAndBreakAreAccounted) {
     R.SetDomains(In);
     R.Utils.SetThreads(2);
     R.Start();
-    ASSERT_TRUE(WaitServing([this] { return R.Utils.LockedResultCount() >= 2; }, 20000));
+    ASSERT_TRUE(WaitServing([this] { return R.Utils.RunCounters().Written >= 2; }, 20000));
     R.Progress.BreakClick();
     ASSERT_TRUE(R.WaitEnd(10000));
     ExpectSummary(TQXRunCounters{2, 2, 0, 0, 0, 2, 0, 0});
