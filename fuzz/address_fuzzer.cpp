@@ -7,6 +7,13 @@
 //     integer: leading blanks, a sign, then decimal digits or hexadecimal
 //     after "$", "x" or "0x"; a magnitude beyond 64 bits is not a number;
 //   - an optional "/prefix" (same conversion, 0..32) is checked, not used.
+// Input lines go through the strict form as well (TQXUtils::ParseAddressLine):
+// one to four non-empty parts of digits (or "0x" and hexadecimal digits), each
+// fitting the bytes it fills, an optional "/prefix" of the same form and 0..32.
+// An accepted line must be written as the dotted quad of its value (plus
+// "/prefix" in decimal) and read back as itself; and a name the job would ask
+// a server must be made of letters, digits, "-" and "_" in labels of 1..63,
+// 253 characters at most.
 // The first input byte picks how the rest becomes text: as UTF-8, or mapped
 // onto the characters that matter to the parser so that most inputs get past
 // the first part.
@@ -20,6 +27,8 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -118,6 +127,75 @@ std::optional<uint32_t> RefEntry(const U16& S) {
     return RefIPv4(S.substr(0, Slash));
 }
 
+bool RefDigitPart(const U16& P) {
+    if (P.size() > 2 && HexPrefixAt(P, 0))
+        return P.find_first_not_of(u"0123456789abcdefABCDEF", 2) == U16::npos;
+    return !P.empty() && P.find_first_not_of(u"0123456789") == U16::npos;
+}
+
+// The strict address form: the value and the text the output carries.
+std::optional<std::pair<uint32_t, std::string>> RefAddressLine(const U16& S) {
+    const size_t Slash = S.find(u'/');
+    std::string Suffix;
+    if (Slash != U16::npos) {
+        const U16 P = S.substr(Slash + 1);
+        const std::optional<uint64_t> Prefix = RefDigitPart(P) ? RefPart(P) : std::nullopt;
+        if (!Prefix || *Prefix > 32)
+            return std::nullopt;
+        Suffix = "/" + std::to_string(*Prefix);
+    }
+    const U16 A = S.substr(0, Slash);
+    std::vector<U16> Parts;
+    for (size_t Pos = 0;;) {
+        const size_t Dot = A.find(u'.', Pos);
+        Parts.push_back(A.substr(Pos, Dot == U16::npos ? U16::npos : Dot - Pos));
+        if (Dot == U16::npos)
+            break;
+        Pos = Dot + 1;
+    }
+    if (Parts.size() > 4)
+        return std::nullopt;
+    uint64_t Value = 0;
+    for (size_t I = 0; I < Parts.size(); ++I) {
+        const std::optional<uint64_t> V = RefDigitPart(Parts[I]) ? RefPart(Parts[I]) : std::nullopt;
+        const unsigned Bytes = I + 1 == Parts.size() ? unsigned(4 - I) : 1;
+        if (!V || (*V >> (8 * Bytes)) != 0)
+            return std::nullopt;
+        Value = (Value << (8 * Bytes)) | *V;
+    }
+    const std::string Text = std::to_string(Value >> 24) + "." + std::to_string((Value >> 16) & 0xFF) + "." +
+                             std::to_string((Value >> 8) & 0xFF) + "." + std::to_string(Value & 0xFF);
+    return std::make_pair(uint32_t(Value), Text + Suffix);
+}
+
+bool RefQueryableName(U16 S) {
+    if (!S.empty() && S.back() == u'.')
+        S.pop_back();
+    if (S.empty() || S.size() > 253)
+        return false;
+    size_t Label = 0;
+    for (char16_t C : S) {
+        if (C == u'.') {
+            if (Label == 0)
+                return false;
+            Label = 0;
+            continue;
+        }
+        const bool Ok = (C >= u'a' && C <= u'z') || (C >= u'A' && C <= u'Z') || (C >= u'0' && C <= u'9') || C == u'-' ||
+                        C == u'_';
+        if (!Ok || ++Label > 63)
+            return false;
+    }
+    return Label > 0;
+}
+
+[[noreturn]] void FailText(const char* What, const QString& Text, const QString& Got, const QString& Want) {
+    char Msg[1024];
+    std::snprintf(Msg, sizeof Msg, "%s disagrees on \"%s\": got \"%s\", reference \"%s\"", What,
+                  Text.toUtf8().constData(), Got.toUtf8().constData(), Want.toUtf8().constData());
+    FuzzFail(Msg);
+}
+
 [[noreturn]] void Fail(const char* What, const QString& Text, bool GotOk, uint32_t Got, bool WantOk, uint32_t Want) {
     char Msg[1024];
     std::snprintf(Msg, sizeof Msg, "%s disagrees on \"%s\": got %s 0x%08x, reference %s 0x%08x", What,
@@ -151,6 +229,31 @@ void Check(const QString& Text) {
         if (Reverse != Expected)
             Fail("ReverseIPv4", Text, true, Entry, true, Entry);
     }
+
+    quint32 LineValue = 0;
+    QString LineText;
+    const bool LineOk = TQXUtils::ParseAddressLine(Text, LineValue, LineText);
+    const auto WantLine = RefAddressLine(S);
+    const QString WantText = WantLine ? QString::fromStdString(WantLine->second) : QStringLiteral("(none)");
+    if (LineOk != WantLine.has_value() || (LineOk && (LineValue != WantLine->first || LineText != WantText)))
+        FailText("ParseAddressLine", Text, LineOk ? LineText : QStringLiteral("(none)"), WantText);
+    if (LineOk) {
+        // The lenient parser reads the same value, so the RBL query and the
+        // written text mean one address.
+        if (!Ok || Entry != LineValue)
+            Fail("ParseAddressLine against ParseIPEntry", Text, Ok, Entry, true, LineValue);
+        // The written text is canonical: it reads back as itself.
+        quint32 Again = 0;
+        QString AgainText;
+        if (!TQXUtils::ParseAddressLine(LineText, Again, AgainText) || Again != LineValue || AgainText != LineText)
+            FailText("canonical text", Text, AgainText, LineText);
+        for (QChar C : LineText)
+            if (!C.isDigit() && C != QLatin1Char('.') && C != QLatin1Char('/'))
+                FailText("address text characters", Text, LineText, LineText);
+    }
+    if (TQXUtils::IsQueryableName(Text) != RefQueryableName(S))
+        FailText("IsQueryableName", Text, TQXUtils::IsQueryableName(Text) ? "name" : "no name",
+                 RefQueryableName(S) ? "name" : "no name");
 }
 
 } // namespace

@@ -6,7 +6,7 @@ namespace {
 
 enum TOptionId {
     oiDNS, oiThreads, oiFormat, oiDBL, oiDBLMode, oiRBL, oiRBLMode, oiOutput, oiBOM, oiLineEnding, oiKnown,
-    oiPause, oiTimeout, oiDetailed, oiLogFile, oiLogAppend, oiQuiet, oiProgress, oiHelp, oiVersion
+    oiPause, oiTimeout, oiRetries, oiDetailed, oiLogFile, oiLogAppend, oiQuiet, oiProgress, oiHelp, oiVersion
 };
 
 struct TOptionDef {
@@ -23,7 +23,8 @@ const TOptionDef kOptions[] = {
     {oiRBLMode, "rbl-mode", 0, true},   {oiOutput, "output", 'o', true},
     {oiBOM, "bom", 0, false},           {oiLineEnding, "line-ending", 0, true},
     {oiKnown, "known", 0, true},        {oiPause, "pause", 0, true},
-    {oiTimeout, "timeout", 0, true},    {oiDetailed, "detailed", 'v', false},
+    {oiTimeout, "timeout", 0, true},    {oiRetries, "retries", 0, true},
+    {oiDetailed, "detailed", 'v', false},
     {oiLogFile, "log-file", 0, true},   {oiLogAppend, "log-append", 0, false},
     {oiQuiet, "quiet", 'q', false},     {oiProgress, "progress", 0, false},
     {oiHelp, "help", 'h', false},       {oiVersion, "version", 'V', false},
@@ -140,6 +141,9 @@ void Apply(TCliOptions& R, const TOptionDef& D, const QString& V, bool& ADBLMode
         break;
     case oiTimeout:
         R.TimeoutMSec = RangedNumber(V, LongName(D), 1, 60000);
+        break;
+    case oiRetries:
+        R.Retries = RangedNumber(V, LongName(D), 0, 10);
         break;
     case oiDetailed:
         R.Detailed = true;
@@ -282,16 +286,27 @@ QString CliHelpText() {
         "                         lines that are new\n"
         "      --pause MS         pause after each domain, 0 to 60000 (default 200)\n"
         "      --timeout MS       DNS wait per lookup, 1 to 60000 (default 5000)\n"
+        "      --retries N        ask again, up to N times (0 to 10, default 0), on the\n"
+        "                         next server when a lookup timed out, met a socket\n"
+        "                         error or was answered SERVFAIL or REFUSED\n"
         "  -v, --detailed         detailed log\n"
         "      --log-file FILE    with -v: write the log to FILE as well\n"
         "      --log-append       with --log-file: append to FILE instead of replacing it\n"
         "  -q, --quiet            no log on standard error\n"
-        "      --progress         a live progress line on standard error\n"
+        "      --progress         a live progress line on standard error, with the\n"
+        "                         count of failed lookups and blocklist checks\n"
         "  -h, --help             show this help and exit\n"
         "  -V, --version          show the version and exit\n"
         "\n"
+        "A line that is neither an address nor a name a server can be asked is\n"
+        "skipped. An address line is written as the dotted quad of its value (with\n"
+        "its \"/prefix\"): 010.001.002.003 becomes 8.1.2.3, 10.1 becomes 10.0.0.1.\n"
+        "\n"
         "Standard output carries the output lines only; the log goes to standard\n"
-        "error. Exit status: 0 the run completed; 1 the run could not start or ended\n"
-        "by an error; 2 the command line is wrong; 130 broken by Ctrl-C (SIGINT),\n"
-        "143 by SIGTERM.\n");
+        "error and ends with a summary line (\"Done: ... lookups failed, ...\").\n"
+        "Exit status: 0 the run completed and every lookup and blocklist check was\n"
+        "answered; 3 the run completed but a lookup or a blocklist check failed (no\n"
+        "reply, an error reply, or a blocklist's error code); 1 the run could not\n"
+        "start or ended by an error; 2 the command line is wrong; 130 broken by\n"
+        "Ctrl-C (SIGINT), 143 by SIGTERM.\n");
 }

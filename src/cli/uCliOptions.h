@@ -40,6 +40,7 @@ struct TCliOptions {
 
     int PauseMSec = 200;
     int TimeoutMSec = 5000;
+    int Retries = 0;
 
     bool Detailed = false;
     bool HasLogFile = false;

@@ -364,10 +364,12 @@ QString TCliRun::ProgressText() const {
     const qint64 MSec = Start == 0 ? 0 : MilliSecondsBetween(Start, End != 0 ? End : NowDateTime());
     const qint64 Processed = FProgress->Processed();
     const double Rate = MSec > 0 ? double(Processed) * 1000.0 / double(MSec) : 0.0;
-    return QStringLiteral("%1 lines, %2 lines/s, %3")
+    const TQXRunCounters C = FUtils->RunCounters();
+    return QStringLiteral("%1 lines, %2 lines/s, %3, %4 failed")
         .arg(Processed)
         .arg(Rate, 0, 'f', 1)
-        .arg(TProgress::FormatElapsed(MSec / 1000));
+        .arg(TProgress::FormatElapsed(MSec / 1000))
+        .arg(C.LookupsFailed + C.BLChecksFailed);
 }
 
 void TCliRun::DrainOutput() {
@@ -425,6 +427,7 @@ int TCliRun::Execute() {
     FUtils = std::make_unique<TCliUtils>(FProgress.get(), FLog.get());
     FUtils->SetPauseMSec(FOptions.PauseMSec);
     FUtils->SetDNSTimeoutMSec(FOptions.TimeoutMSec);
+    FUtils->SetDNSRetries(FOptions.Retries);
 
     if (FOptions.Detailed) {
         if (FOptions.HasLogFile && FOptions.LogFile.isEmpty()) {
@@ -484,5 +487,8 @@ int TCliRun::Execute() {
                             .arg(QString::fromLocal8Bit(std::strerror(FRelay.ReadError()))));
         return 1;
     }
-    return FRunError ? 1 : 0;
+    if (FRunError)
+        return 1;
+    // Completed, but some answers are missing from the output.
+    return FUtils->RunHadFailures() ? 3 : 0;
 }

@@ -152,6 +152,99 @@ bool TQXUtils::ParseIPEntry(const QString& S, quint32& AValue) {
     return true;
 }
 
+namespace {
+
+// Digits only, or "0x" with hexadecimal digits: what an address part may be
+// written as. Blanks, signs and the "$" and "x" forms the integer conversion
+// also reads are left out, so that no text but a number stands for a part.
+bool IsDigitPart(const QString& APart) {
+    if (APart.isEmpty())
+        return false;
+    if (APart.size() > 2 && APart.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
+        for (qsizetype I = 2; I < APart.size(); ++I)
+            if (!IsHexDigit(APart.at(I)))
+                return false;
+        return true;
+    }
+    for (QChar C : APart)
+        if (C < QLatin1Char('0') || C > QLatin1Char('9'))
+            return false;
+    return true;
+}
+
+bool IsNameChar(QChar C) {
+    const char16_t U = C.unicode();
+    return (U >= 'a' && U <= 'z') || (U >= 'A' && U <= 'Z') || (U >= '0' && U <= '9') || U == '-' || U == '_';
+}
+
+} // namespace
+
+bool TQXUtils::ParseAddressLine(const QString& S, quint32& AValue, QString& AText) {
+    AValue = 0;
+    AText.clear();
+    const qsizetype Slash = S.indexOf(QLatin1Char('/'));
+    const QString Address = Slash < 0 ? S : S.left(Slash);
+    int Prefix = -1;
+    if (Slash >= 0) {
+        const QString PrefixText = S.mid(Slash + 1);
+        quint64 P;
+        if (!IsDigitPart(PrefixText) || !ConvertIPPart(PrefixText, P) || P > 32)
+            return false;
+        Prefix = int(P);
+    }
+    const QStringList Parts = Address.split(QLatin1Char('.'));
+    if (Parts.size() > 4)
+        return false;
+    quint64 Value = 0;
+    for (qsizetype I = 0; I < Parts.size(); ++I) {
+        quint64 Part;
+        if (!IsDigitPart(Parts.at(I)) || !ConvertIPPart(Parts.at(I), Part))
+            return false;
+        // The last part fills every byte still open; a wider value would be
+        // masked by the parser and mean another address than the text says.
+        const int Bytes = I + 1 == Parts.size() ? int(4 - I) : 1;
+        if (Part >> (8 * Bytes) != 0)
+            return false;
+        Value = (Value << (8 * Bytes)) | Part;
+    }
+    // The parser the rest of the job knows must read the same value.
+    bool Error;
+    if (ParseIPv4(Address, Error) != quint32(Value) || Error)
+        return false;
+    AValue = quint32(Value);
+    AText = FormatIPv4(AValue);
+    if (Prefix >= 0)
+        AText += QLatin1Char('/') + QString::number(Prefix);
+    return true;
+}
+
+bool TQXUtils::IsQueryableName(const QString& S) {
+    // One final "." is the root: "example.com." is asked as "example.com".
+    const qsizetype Length = S.endsWith(QLatin1Char('.')) ? S.size() - 1 : S.size();
+    if (Length <= 0 || Length > 253)
+        return false;
+    qsizetype LabelLength = 0;
+    for (qsizetype I = 0; I < Length; ++I) {
+        const QChar C = S.at(I);
+        if (C == QLatin1Char('.')) {
+            if (LabelLength == 0)
+                return false;
+            LabelLength = 0;
+        } else if (!IsNameChar(C) || ++LabelLength > 63) {
+            return false;
+        }
+    }
+    return LabelLength > 0;
+}
+
+QString TQXUtils::FormatIPv4(quint32 AValue) {
+    return QStringLiteral("%1.%2.%3.%4")
+        .arg(AValue >> 24)
+        .arg((AValue >> 16) & 0xFF)
+        .arg((AValue >> 8) & 0xFF)
+        .arg(AValue & 0xFF);
+}
+
 QString TQXUtils::ReverseIPv4(quint32 AValue) {
     return QStringLiteral("%1.%2.%3.%4")
         .arg(AValue & 0xFF)
@@ -311,6 +404,63 @@ void TQXUtils::CloseRun() {
         std::rethrow_exception(Error);
 }
 
+void TQXUtils::BeforeStart() {
+    // No worker of this job exists now: the counts start over for the run.
+    for (std::atomic<qint64>* C : {&FCounters.Lines, &FCounters.Domains, &FCounters.NotFound,
+                                   &FCounters.LookupsFailed, &FCounters.BLChecksFailed, &FCounters.Written,
+                                   &FCounters.Duplicates, &FCounters.Skipped})
+        *C = 0;
+    {
+        std::lock_guard<std::mutex> Lock(FNoticeCS);
+        FNoticed.clear();
+    }
+    THTTPUtils::BeforeStart();
+}
+
+void TQXUtils::AfterStop() {
+    // The summary is logged also when closing the output fails; the failure
+    // is passed on after it.
+    std::exception_ptr Error;
+    try {
+        THTTPUtils::AfterStop();
+    } catch (...) {
+        Error = std::current_exception();
+    }
+    Log(SummaryText(RunCounters()));
+    if (Error)
+        std::rethrow_exception(Error);
+}
+
+TQXRunCounters TQXUtils::RunCounters() const {
+    TQXRunCounters R;
+    R.Lines = FCounters.Lines;
+    R.Domains = FCounters.Domains;
+    R.NotFound = FCounters.NotFound;
+    R.LookupsFailed = FCounters.LookupsFailed;
+    R.BLChecksFailed = FCounters.BLChecksFailed;
+    R.Written = FCounters.Written;
+    R.Duplicates = FCounters.Duplicates;
+    R.Skipped = FCounters.Skipped;
+    return R;
+}
+
+bool TQXUtils::RunHadFailures() const {
+    return FCounters.LookupsFailed > 0 || FCounters.BLChecksFailed > 0;
+}
+
+QString TQXUtils::SummaryText(const TQXRunCounters& C) {
+    return QStringLiteral("Done: %1 lines, %2 domains, %3 not found, %4 lookups failed, %5 blocklist checks failed, "
+                          "%6 lines written, %7 duplicates, %8 skipped.")
+        .arg(C.Lines)
+        .arg(C.Domains)
+        .arg(C.NotFound)
+        .arg(C.LookupsFailed)
+        .arg(C.BLChecksFailed)
+        .arg(C.Written)
+        .arg(C.Duplicates)
+        .arg(C.Skipped);
+}
+
 void TQXUtils::WriteResult(const QString& ALine) {
     bool Duplicate = false;
     {
@@ -327,6 +477,7 @@ void TQXUtils::WriteResult(const QString& ALine) {
             FResultLineWriter->WriteLine(ALine);
         }
     }
+    ++(Duplicate ? FCounters.Duplicates : FCounters.Written);
     // Logged after the lock is released: a full log buffer makes the logging
     // thread wait for the main thread, which must never wait on this lock.
     if (Duplicate && FDetailedLog)
@@ -341,18 +492,72 @@ TIdDNSResolver* TQXUtils::NewClient() const {
     return Client;
 }
 
-bool TQXUtils::Lookup(TIdDNSResolver* AClient, const QString& AServer, const QString& AName) {
+TQXUtils::TLookupOutcome TQXUtils::Lookup(TIdDNSResolver* AClient, const QString& AServer, const QString& AName,
+                                          bool& ARetry) {
+    ARetry = false;
     try {
         // The client takes "host:port" as well, which local resolvers need.
         AClient->SetHost(AServer.trimmed());
         AClient->QueryResult().Clear();
         AClient->Resolve(AName, nullptr, 1);
-        return true;
+    } catch (const EIdSocketError&) {
+        if (FDetailedLog)
+            LogException(std::current_exception());
+        ARetry = true;
+        return loFailed;
+    } catch (const EIdDnsResolverError&) {
+        if (FDetailedLog)
+            LogException(std::current_exception());
+        // The header holds the reply's RCODE only when the reply got as far
+        // as its RCODE check; for every earlier failure it reads 0.
+        switch (AClient->DNSHeader().RCode()) {
+        case 3:
+            return loNotFound;
+        case 2:
+        case 5:
+            ARetry = true;
+            return loFailed;
+        default:
+            return loFailed;
+        }
     } catch (...) {
         if (FDetailedLog)
             LogException(std::current_exception());
-        return false;
+        return loFailed;
     }
+    // Nothing came back in time (the client returns quietly then), or a
+    // datagram too short to be a reply.
+    if (AClient->PlainTextResult().size() <= 4) {
+        ARetry = AClient->PlainTextResult().isEmpty();
+        return loFailed;
+    }
+    return loAnswered;
+}
+
+TQXUtils::TLookupOutcome TQXUtils::LookupWithRetries(TIdDNSResolver* AClient, int& AServerCounter,
+                                                     const QString& AName,
+                                                     const std::function<void(const QString& AServer)>& ABeforeAttempt) {
+    for (int Attempt = 0;; ++Attempt) {
+        const QString Server = FDNSList->Get(NextIndex(AServerCounter, FDNSList->Count()));
+        ABeforeAttempt(Server);
+        bool Retry;
+        const TLookupOutcome Outcome = Lookup(AClient, Server, AName, Retry);
+        if (Outcome != loFailed || !Retry || Attempt >= FDNSRetries || Terminated())
+            return Outcome;
+    }
+}
+
+void TQXUtils::LogOnce(const QString& AKey, const QString& AMessage) {
+    bool First;
+    {
+        std::lock_guard<std::mutex> Lock(FNoticeCS);
+        First = !FNoticed.contains(AKey);
+        if (First)
+            FNoticed.insert(AKey);
+    }
+    // Logged outside the lock: a full log buffer waits for the main thread.
+    if (First)
+        Log(AMessage);
 }
 
 namespace {
@@ -361,6 +566,20 @@ namespace {
 // the additional section, which is neither an address of the name asked for
 // nor a sign that it is listed.
 bool IsAnswerA(const TResultRecord* ARec) { return ARec->RecType() == qtA && ARec->Section() == rsAnswer; }
+
+// The common error codes of blocklist zones (127.255.255.0/24).
+QString RefusalMeaning(quint32 AValue) {
+    switch (AValue & 0xFF) {
+    case 252:
+        return QStringLiteral("malformed query name");
+    case 254:
+        return QStringLiteral("query through a public or open resolver");
+    case 255:
+        return QStringLiteral("too many queries");
+    default:
+        return QString();
+    }
+}
 
 } // namespace
 
@@ -371,24 +590,69 @@ bool TQXUtils::CheckBLService(TBLMode AMode, const QString& AKind, const QString
         return true;
     if (AServices->Count() == 0) {
         Log(QStringLiteral("No %1 Services").arg(AKind));
+        ++FCounters.BLChecksFailed;
         return false;
     }
     const QString Zone = AServices->Get(NextIndex(AServiceCounter, AServices->Count())).trimmed();
     if (FDNSList->Count() == 0) {
         Log(QStringLiteral("No DNS Hosts."));
+        ++FCounters.BLChecksFailed;
         return false;
     }
-    const QString Server = FDNSList->Get(NextIndex(AServerCounter, FDNSList->Count()));
-    if (FDetailedLog)
-        Log(QStringLiteral("%1: Resolving domain \"%2.%3\" (dns server: %4)...").arg(AKind, AQuery, Zone, Server));
-    if (Lookup(AClient, Server, AQuery + QLatin1Char('.') + Zone)) {
+    const TLookupOutcome Outcome =
+        LookupWithRetries(AClient, AServerCounter, AQuery + QLatin1Char('.') + Zone, [&](const QString& AServer) {
+            if (FDetailedLog)
+                Log(QStringLiteral("%1: Resolving domain \"%2.%3\" (dns server: %4)...")
+                        .arg(AKind, AQuery, Zone, AServer));
+        });
+    bool Failed = Outcome == loFailed;
+    if (Outcome == loAnswered) {
+        // A listing is an address in 127.0.0.0/8; 127.255.255.0/24 holds the
+        // zone's error codes, and anything else is no answer a zone should give.
+        bool Listed = false, Refused = false, Odd = false;
+        quint32 RefusalValue = 0;
+        QString Refusal, Unexpected;
         const TQueryResult& Result = AClient->QueryResult();
-        for (int I = 0; I < Result.Count(); ++I)
-            if (IsAnswerA(Result.Items(I))) {
-                AListed = true;
-                break;
+        for (int I = 0; I < Result.Count(); ++I) {
+            const TResultRecord* Rec = Result.Items(I);
+            if (!IsAnswerA(Rec))
+                continue;
+            const QString Text = static_cast<const TARecord*>(Rec)->IPAddress();
+            quint32 IP;
+            QString IPText;
+            if (!ParseAddressLine(Text, IP, IPText) || (IP >> 24) != 127) {
+                if (!Odd)
+                    Unexpected = IPText.isEmpty() ? QStringLiteral("\"%1\"").arg(Text) : IPText;
+                Odd = true;
+            } else if ((IP & 0xFFFFFF00u) == 0x7FFFFF00u) {
+                if (!Refused) {
+                    Refusal = IPText;
+                    RefusalValue = IP;
+                }
+                Refused = true;
+            } else {
+                Listed = true;
             }
+        }
+        if (Refused) {
+            Failed = true;
+            const QString Meaning = RefusalMeaning(RefusalValue);
+            LogOnce(AKind + QLatin1String(" refused ") + Zone,
+                    QStringLiteral("%1 zone \"%2\" refused the query: %3").arg(AKind, Zone, Refusal) +
+                        (Meaning.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(Meaning)));
+        } else if (Odd) {
+            Failed = true;
+            LogOnce(AKind + QLatin1String(" unexpected ") + Zone,
+                    QStringLiteral("%1 zone \"%2\" answered with an unexpected address: %3")
+                        .arg(AKind, Zone, Unexpected));
+        } else {
+            AListed = Listed;
+        }
     }
+    // A check without a usable answer lets the item through in suppress mode
+    // and keeps it out in out mode, as a failed lookup always did.
+    if (Failed)
+        ++FCounters.BLChecksFailed;
     return AMode == blSuppress ? !AListed : AListed;
 }
 
@@ -407,6 +671,20 @@ void TQXUtils::ProcessAddress(const QString& AIPText, const QString& ADomain, qu
     if (Passed)
         WriteResult(FormatOutLine(AIPText, ADomain));
 }
+
+namespace {
+
+// The text of a refused line for the log: control characters would reach a
+// terminal as they are.
+QString Printable(const QString& S) {
+    QString R = S;
+    for (QChar& C : R)
+        if (C.unicode() < 32 || (C.unicode() >= 127 && C.unicode() < 160))
+            C = QChar(0xFFFD);
+    return R;
+}
+
+} // namespace
 
 void TQXUtils::DoResolve(TUtilsThread* AThread) {
     if (!CheckInitialized())
@@ -435,18 +713,31 @@ void TQXUtils::DoResolve(TUtilsThread* AThread) {
             // Every line taken counts, skipped ones too, so a progress display
             // can tell how far through the input the run is.
             FProgress->IncProcessed(1);
+            ++FCounters.Lines;
             if (Line.isEmpty())
                 continue;
 
             quint32 Value;
-            if (ParseIPEntry(Line, Value)) {
-                // Addresses and networks are passed through without resolving.
-                ProcessAddress(Line, Line, Value, false, RBLCounter, ServerCounter, RBLClient.get());
+            QString IPText;
+            if (ParseAddressLine(Line, Value, IPText)) {
+                // Addresses and networks are passed through without resolving,
+                // written as the value that was checked.
+                ProcessAddress(IPText, IPText, Value, false, RBLCounter, ServerCounter, RBLClient.get());
+                continue;
+            }
+            // A line no server can answer would cost a full time-out, and its
+            // text would go into the output as it stands.
+            if (!IsQueryableName(Line)) {
+                ++FCounters.Skipped;
+                if (FDetailedLog)
+                    Log(QStringLiteral("Not an address or domain: %1").arg(Printable(Line)));
                 continue;
             }
 
+            // The zone follows the name, so a final "." of the name must go.
+            const QString Name = Line.endsWith(QLatin1Char('.')) ? Line.chopped(1) : Line;
             bool Listed;
-            const bool Passed = CheckBLService(FDBLMode, QStringLiteral("DBL"), Line, FDBLServices, DBLCounter,
+            const bool Passed = CheckBLService(FDBLMode, QStringLiteral("DBL"), Name, FDBLServices, DBLCounter,
                                                ServerCounter, DBLClient.get(), Listed);
             if (Listed && FDetailedLog)
                 Log(QStringLiteral("DBL blacklisted domain: %1").arg(Line));
@@ -457,20 +748,26 @@ void TQXUtils::DoResolve(TUtilsThread* AThread) {
                 Log(QStringLiteral("No DNS Hosts."));
                 break;
             }
-            const QString Server = FDNSList->Get(NextIndex(ServerCounter, FDNSList->Count()));
-            if (FDetailedLog)
-                Log(QStringLiteral("Resolving domain \"%1\" (dns server: %2)...").arg(Line, Server));
-            if (Lookup(Client.get(), Server, Line)) {
+            ++FCounters.Domains;
+            const TLookupOutcome Outcome =
+                LookupWithRetries(Client.get(), ServerCounter, Line, [&](const QString& AServer) {
+                    if (FDetailedLog)
+                        Log(QStringLiteral("Resolving domain \"%1\" (dns server: %2)...").arg(Line, AServer));
+                });
+            if (Outcome == loNotFound) {
+                ++FCounters.NotFound;
+            } else if (Outcome == loFailed) {
+                ++FCounters.LookupsFailed;
+            } else {
                 const TQueryResult& Result = Client->QueryResult();
                 for (int I = 0; I < Result.Count(); ++I) {
                     const TResultRecord* Rec = Result.Items(I);
                     if (!IsAnswerA(Rec))
                         continue;
-                    const QString IPText = static_cast<const TARecord*>(Rec)->IPAddress();
                     // An A record without data has no address text; the parser
                     // would take the empty text for 0.0.0.0 and emit an empty address.
                     quint32 IP;
-                    if (IPText.isEmpty() || !ParseIPEntry(IPText, IP))
+                    if (!ParseAddressLine(static_cast<const TARecord*>(Rec)->IPAddress(), IP, IPText))
                         continue;
                     ProcessAddress(IPText, Line, IP, true, RBLCounter, ServerCounter, RBLClient.get());
                 }

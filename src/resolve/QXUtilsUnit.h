@@ -6,6 +6,9 @@
 
 #include <QSet>
 #include <QString>
+#include <atomic>
+#include <functional>
+#include <mutex>
 
 class TIdDNSResolver;
 class TLineReader;
@@ -31,6 +34,24 @@ quint32 ParseIPv4(const QString& S, bool& Error);
 // The integer conversion behind every part of an address and behind a prefix
 // length. Exposed for the tests and the command line.
 bool ConvertIPPart(const QString& APart, quint64& AValue);
+
+// What one run did, counted as it went. Every line taken counts in Lines
+// (blank ones too); a domain counts in Domains once its A lookup is made,
+// however many attempts that took, and then in NotFound (the server said the
+// name does not exist) or LookupsFailed (no usable answer) or neither (it was
+// answered). BLChecksFailed counts blocklist checks that got no usable answer
+// or an error code of the zone. Skipped counts lines that are neither an
+// address nor a name that can be asked.
+struct TQXRunCounters {
+    qint64 Lines = 0;
+    qint64 Domains = 0;
+    qint64 NotFound = 0;
+    qint64 LookupsFailed = 0;
+    qint64 BLChecksFailed = 0;
+    qint64 Written = 0;
+    qint64 Duplicates = 0;
+    qint64 Skipped = 0;
+};
 
 // The resolve job: takes input lines, checks them against DNS blocklists,
 // resolves domains to their A records and writes one formatted line per
@@ -58,8 +79,19 @@ public:
     void StartResolveThreads();
 
     // Address line with an optional "/prefix" (0..32, checked, not used). The
-    // value is that of the part before the "/".
+    // value is that of the part before the "/". The lenient form, kept for
+    // what the parser accepts; input lines go through ParseAddressLine.
     static bool ParseIPEntry(const QString& S, quint32& AValue);
+    // An input line that is an address: one to four parts of digits ("0x"
+    // hexadecimal and leading-zero octal included), none empty, each fitting
+    // the bytes it fills, and an optional "/prefix" of 0 to 32. AText is what
+    // the output carries: the dotted quad of AValue, plus "/prefix" when given.
+    static bool ParseAddressLine(const QString& S, quint32& AValue, QString& AText);
+    // A name a DNS server can be asked: letters, digits, "-" and "_" in labels
+    // of 1 to 63 characters, at most 253 characters in all (one final "." allowed).
+    static bool IsQueryableName(const QString& S);
+    // "a.b.c.d" with the most significant byte first.
+    static QString FormatIPv4(quint32 AValue);
     // The DNSBL query text of an address: its bytes from the least significant up.
     static QString ReverseIPv4(quint32 AValue);
     // Round robin over ACount entries; returns the index to use and advances ACounter.
@@ -99,8 +131,22 @@ public:
     // Reply wait of every DNS client created by the workers.
     int DNSTimeoutMSec() const { return FDNSTimeoutMSec; }
     void SetDNSTimeoutMSec(int Value) { FDNSTimeoutMSec = Value; }
+    // How many times a lookup that timed out, hit a socket error or was
+    // answered SERVFAIL or REFUSED is asked again, each time on the next
+    // server of the rotation; 0 to 10.
     int DNSRetries() const { return FDNSRetries; }
-    void SetDNSRetries(int Value) { FDNSRetries = Value; }
+    void SetDNSRetries(int Value) { FDNSRetries = qBound(0, Value, 10); }
+
+    // The counts of the current (or last) run.
+    TQXRunCounters RunCounters() const;
+    // A lookup or a blocklist check of the current (or last) run failed.
+    bool RunHadFailures() const;
+    // "Done: ..." as the log's last line of a run carries it.
+    static QString SummaryText(const TQXRunCounters& ACounters);
+
+    void BeforeStart() override;
+    // Closes the run and logs its summary, whatever the mode of the log.
+    void AfterStop() override;
 
 protected:
     TUtilsThread* CreateWorker(const TUtilsThreadMethod& AMethod, const QString& AMethodName,
@@ -116,8 +162,16 @@ protected:
     void WriteResult(const QString& ALine);
 
 private:
-    // One A lookup of AName on AServer; false when it raised (logged in detailed mode).
-    bool Lookup(TIdDNSResolver* AClient, const QString& AServer, const QString& AName);
+    enum TLookupOutcome { loAnswered, loNotFound, loFailed };
+    // One A lookup of AName on AServer (logged in detailed mode when it
+    // raised). ARetry tells whether another attempt may get an answer.
+    TLookupOutcome Lookup(TIdDNSResolver* AClient, const QString& AServer, const QString& AName, bool& ARetry);
+    // Lookup with the retries: every attempt takes the next server of the
+    // rotation, announced through ABeforeAttempt. FDNSList must not be empty.
+    TLookupOutcome LookupWithRetries(TIdDNSResolver* AClient, int& AServerCounter, const QString& AName,
+                                     const std::function<void(const QString& AServer)>& ABeforeAttempt);
+    // Logs AMessage unless AKey was logged before in this run.
+    void LogOnce(const QString& AKey, const QString& AMessage);
     TIdDNSResolver* NewClient() const;
     // RBL check, its log line and the output line of one address.
     void ProcessAddress(const QString& AIPText, const QString& ADomain, quint32 AValue, bool AFromDomain,
@@ -146,6 +200,14 @@ private:
     int FPauseMSec = 200;
     int FDNSTimeoutMSec = 5000;
     int FDNSRetries = 0;
+    // The run's counts; workers add to them without a lock.
+    struct {
+        std::atomic<qint64> Lines{0}, Domains{0}, NotFound{0}, LookupsFailed{0}, BLChecksFailed{0}, Written{0},
+            Duplicates{0}, Skipped{0};
+    } FCounters;
+    // Zone notices already logged in this run.
+    std::mutex FNoticeCS;
+    QSet<QString> FNoticed;
     // Case-folded copy of every line in FResultList during an outListNew run, so
     // the duplicate test is one hash look-up instead of a scan of the list.
     QSet<QString> FResultIndex;

@@ -73,6 +73,10 @@ TLocalDnsServers::TOptions::TOptions()
 
 TLocalDnsServers::TLocalDnsServers() = default;
 
+QString TLocalDnsServers::ValuedEntry(const QString& AEntry, const QString& AAddress, const QString& AText) {
+    return AEntry + " :" + AAddress + ':' + AText;
+}
+
 TLocalDnsServers::~TLocalDnsServers() {
     StopAll();
     if (!FDir.isEmpty())

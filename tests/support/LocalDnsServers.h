@@ -33,12 +33,19 @@ public:
 
     // One blocklist zone served by rbldnsd: Type is "dnset" (names) or "ip4set"
     // (addresses); Entries are data lines as rbldnsd reads them ("bad.example",
-    // "*.evil.example", "10.1.2.3", "10.9.0.0/16").
+    // "*.evil.example", "10.1.2.3", "10.9.0.0/16"). An entry answers
+    // ListedAddress unless it carries its own value (see ValuedEntry).
     struct TZone {
         QString Name;
         QString Type;
         QStringList Entries;
     };
+
+    // A zone entry answering AAddress instead of the zone's listed address,
+    // in rbldnsd's value syntax: ValuedEntry("refused.example", "127.255.255.254")
+    // is "refused.example :127.255.255.254:<text>".
+    static QString ValuedEntry(const QString& AEntry, const QString& AAddress,
+                               const QString& AText = QStringLiteral("Listed"));
 
     struct TOptions {
         TOptions();
