@@ -129,6 +129,7 @@ void Apply(TCliOptions& R, const TOptionDef& D, const QString& V, bool& ADBLMode
             R.UnixLineEnding = true;
         else
             Fail(QStringLiteral("--line-ending must be windows or unix"));
+        R.HasLineEnding = true;
         ALineEnding = true;
         break;
     case oiKnown:
@@ -261,7 +262,8 @@ QString CliHelpText() {
         "Resolve the domain names read from FILE (standard input when FILE is absent\n"
         "or \"-\") to IPv4 addresses and print one line per address. A line that is an\n"
         "IPv4 address, optionally with \"/\" and a prefix length, is passed through\n"
-        "without resolving.\n"
+        "without resolving. Standard input is taken line by line as it arrives; it is\n"
+        "UTF-8, or UTF-16 when it starts with a byte-order mark.\n"
         "\n"
         "Options:\n"
         "  -s, --dns SERVER       DNS server; repeatable; default 8.8.8.8 and 8.8.4.4;\n"
@@ -275,9 +277,10 @@ QString CliHelpText() {
         "      --rbl ZONE         address blocklist (RBL) zone; repeatable; turns RBL on\n"
         "      --rbl-mode MODE    suppress (default) or out, for addresses\n"
         "  -o, --output FILE      write the lines to FILE (UTF-8) instead of standard\n"
-        "                         output\n"
+        "                         output; \"-\" is standard output\n"
         "      --bom              with --output: write a byte-order mark\n"
-        "      --line-ending E    with --output: windows (default) or unix\n"
+        "      --line-ending E    with --output: windows or unix (default: windows\n"
+        "                         for a file, unix for standard output)\n"
         "      --known FILE       lines already known, one a line; print only the\n"
         "                         lines that are new\n"
         "      --pause MS         pause after each domain, 0 to 60000 (default 200)\n"
@@ -286,12 +289,14 @@ QString CliHelpText() {
         "      --log-file FILE    with -v: write the log to FILE as well\n"
         "      --log-append       with --log-file: append to FILE instead of replacing it\n"
         "  -q, --quiet            no log on standard error\n"
-        "      --progress         a live progress line on standard error\n"
+        "      --progress         progress on standard error: a live line on a\n"
+        "                         terminal, else a line every 5 seconds and at the end\n"
         "  -h, --help             show this help and exit\n"
         "  -V, --version          show the version and exit\n"
         "\n"
         "Standard output carries the output lines only; the log goes to standard\n"
         "error. Exit status: 0 the run completed; 1 the run could not start or ended\n"
         "by an error; 2 the command line is wrong; 130 broken by Ctrl-C (SIGINT),\n"
-        "143 by SIGTERM.\n");
+        "143 by SIGTERM. A second Ctrl-C ends the program at once, after the output\n"
+        "line being written.\n");
 }
