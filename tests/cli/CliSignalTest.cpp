@@ -1,15 +1,30 @@
 #include "CliProcess.h"
+#include "support/FakeUdpServer.h"
+#include "support/TestFiles.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <functional>
+#include <iostream>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
 
 namespace {
 
@@ -103,4 +118,168 @@ TEST_F(CliSignalTest, InterruptWhileWaitingForInputEndsAtOnce) {
     ::kill(P.processId(), SIGINT);
     ASSERT_TRUE(P.waitForFinished(5000)) << "the run did not end while standard input stayed open";
     EXPECT_EQ(P.exitCode(), 130);
+}
+
+namespace {
+
+// The command line with standard output on a pipe that the test drains only
+// when it chooses to, so that the program can be caught writing.
+class TUndrainedCli {
+public:
+    ~TUndrainedCli() {
+        if (FPid > 0) {
+            ::kill(FPid, SIGKILL);
+            ::waitpid(FPid, nullptr, 0);
+        }
+        if (FOut >= 0)
+            ::close(FOut);
+    }
+
+    bool Start(const QStringList& AArgs) {
+        int Pipe[2];
+        if (::pipe(Pipe) != 0)
+            return false;
+        posix_spawn_file_actions_t Actions;
+        posix_spawn_file_actions_init(&Actions);
+        posix_spawn_file_actions_addopen(&Actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_adddup2(&Actions, Pipe[1], 1);
+        posix_spawn_file_actions_addclose(&Actions, Pipe[0]);
+        posix_spawn_file_actions_addclose(&Actions, Pipe[1]);
+        QList<QByteArray> Args = {QByteArray(VT_CLI_PATH)};
+        for (const QString& A : AArgs)
+            Args << A.toLocal8Bit();
+        std::vector<char*> Argv;
+        for (QByteArray& A : Args)
+            Argv.push_back(A.data());
+        Argv.push_back(nullptr);
+        const int Rc = posix_spawn(&FPid, VT_CLI_PATH, &Actions, nullptr, Argv.data(), environ);
+        posix_spawn_file_actions_destroy(&Actions);
+        ::close(Pipe[1]);
+        FOut = Pipe[0];
+        return Rc == 0;
+    }
+
+    // Bytes written by the program and not yet read.
+    int Unread() const {
+        int N = 0;
+        return ::ioctl(FOut, FIONREAD, &N) == 0 ? N : -1;
+    }
+
+    bool Running() const { return FPid > 0 && ::waitpid(FPid, nullptr, WNOHANG) == 0; }
+
+    void Signal(int ASignal) const { ::kill(FPid, ASignal); }
+
+    // Everything up to the end of standard output.
+    QByteArray ReadToEnd() {
+        QByteArray All;
+        char Buf[65536];
+        ssize_t N;
+        while ((N = ::read(FOut, Buf, sizeof Buf)) > 0)
+            All.append(Buf, N);
+        return All;
+    }
+
+    // The exit status, or -1 when the program has not ended within AMs.
+    int Wait(int AMs) {
+        QDeadlineTimer Deadline(AMs);
+        for (;;) {
+            int Status = 0;
+            if (::waitpid(FPid, &Status, WNOHANG) == FPid) {
+                FPid = -1;
+                return WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status);
+            }
+            if (Deadline.hasExpired())
+                return -1;
+            QThread::msleep(10);
+        }
+    }
+
+private:
+    pid_t FPid = -1;
+    int FOut = -1;
+};
+
+// A run whose output outgrows any pipe: the program ends up blocked writing.
+class CliSecondSignalTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Dir.isValid());
+        QByteArray In;
+        for (int I = 0; I < 30000; ++I)
+            In += QString("10.6.%1.%2\n").arg(I / 256).arg(I % 256).toUtf8();
+        WriteTestFile(Dir.filePath("in.txt"), In);
+        const QString Dead = QString("127.0.0.1:%1").arg(TLocalDnsServers::FreeUdpPort());
+        ASSERT_TRUE(Cli.Start({"-s", Dead, "--pause", "0", "-q", "-f", "-A OUTPUT -d %ip% -j REJECT",
+                               Dir.filePath("in.txt")}));
+        // Full pipe, and a moment for the program to be stuck in its write.
+        QDeadlineTimer Deadline(20000);
+        while (Cli.Unread() < 60000 && !Deadline.hasExpired())
+            QThread::msleep(10);
+        ASSERT_GE(Cli.Unread(), 60000);
+        QThread::msleep(200);
+    }
+
+    QTemporaryDir Dir;
+    TUndrainedCli Cli;
+};
+
+} // namespace
+
+TEST_F(CliSecondSignalTest, SecondInterruptEndsAfterTheLineBeingWritten) {
+    Cli.Signal(SIGINT);
+    QThread::msleep(300);
+    // The first one only asks the run to stop, which needs the write to go on.
+    ASSERT_TRUE(Cli.Running());
+    Cli.Signal(SIGINT);
+    QElapsedTimer Clock;
+    Clock.start();
+    const QByteArray Out = Cli.ReadToEnd();
+    EXPECT_EQ(Cli.Wait(5000), 130);
+    EXPECT_LT(Clock.elapsed(), 1500);
+    ASSERT_TRUE(Out.endsWith('\n'));
+    const QRegularExpression Re("^-A OUTPUT -d 10\\.6\\.\\d+\\.\\d+ -j REJECT$");
+    const QList<QByteArray> Lines = Out.chopped(1).split('\n');
+    for (const QByteArray& L : Lines)
+        ASSERT_TRUE(Re.match(QString::fromLatin1(L)).hasMatch()) << L.constData();
+    // It stopped close to where it was held up, not at the end of the input.
+    EXPECT_LT(Lines.size(), 30000);
+}
+
+TEST_F(CliSecondSignalTest, ThirdSignalEndsEvenWhileNobodyReads) {
+    Cli.Signal(SIGTERM);
+    Cli.Signal(SIGINT);
+    QThread::msleep(100);
+    ASSERT_TRUE(Cli.Running()) << "the second signal must not cut the line under way";
+    Cli.Signal(SIGINT);
+    EXPECT_EQ(Cli.Wait(1500), 130);
+}
+
+TEST_F(CliSignalTest, SignalEndsLookupsWaitingForASilentServerAtOnce) {
+    TFakeUdpServer Server;   // takes every query, answers none
+    ASSERT_TRUE(Server.IsListening());
+    for (int Signal : {SIGINT, SIGTERM}) {
+        const int Before = Server.QueryCount();
+        QProcess P;
+        // The default pause after each name is part of what the stop has to cut short.
+        P.start(VT_CLI_PATH, {"-s", Server.Address(), "--timeout", "20000", "-t", "4", "-q"});
+        ASSERT_TRUE(P.waitForStarted(10000));
+        P.write("a.vt.test\nb.vt.test\nc.vt.test\nd.vt.test\ne.vt.test\n");
+        P.closeWriteChannel();
+        P.waitForBytesWritten(5000);
+        // Every worker is now waiting out its 20 s.
+        ASSERT_TRUE(Server.WaitForQueries(Before + 4, 10000));
+        QThread::msleep(100);
+        ASSERT_EQ(P.state(), QProcess::Running);
+        QElapsedTimer Clock;
+        Clock.start();
+        ::kill(P.processId(), Signal);
+        ASSERT_TRUE(P.waitForFinished(10000));
+        const qint64 Took = Clock.elapsed();
+        std::cout << "[ measured ] signal " << Signal << " ended the run in " << Took << " ms" << std::endl;
+        EXPECT_EQ(P.exitCode(), 128 + Signal);
+        // Meant to be under half a second; the bound leaves room for a loaded machine.
+        EXPECT_LT(Took, 1500);
+        // The fifth name was never asked: the stop came first.
+        EXPECT_EQ(Server.QueryCount(), Before + 4);
+    }
 }
