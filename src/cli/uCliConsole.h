@@ -29,8 +29,6 @@ public:
     // Ends a shown progress line with a line break, so it stays on screen; on
     // no terminal, writes the last line given unless it was written already.
     void FinishProgress();
-    // Progress goes to a terminal (carriage-return updates).
-    bool Terminal() const { return FTerminal; }
     // "veltrask-cli: <message>", shown even when quiet.
     void Error(const QString& AMessage);
 
