@@ -158,6 +158,7 @@ TEST_F(CliPipelineTest, StandardInputWithoutMarkStaysUtf8) {
 
 TEST_F(CliPipelineTest, DashAsOutputIsStandardOutput) {
     const QByteArray In = "clean.vt.test\nmail.vt.test\n";
+    QFile::remove("-");   // the working folder is the program's too
     const TCliResult Plain = RunCli(Args({}), In);
     const TCliResult Dash = RunCli(Args({"-o", "-"}), In);
     EXPECT_EQ(Dash.ExitCode, 0) << Dash.ErrText().toStdString();

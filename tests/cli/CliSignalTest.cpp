@@ -16,15 +16,11 @@
 #include <csignal>
 #include <functional>
 #include <iostream>
-#include <vector>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
@@ -122,81 +118,36 @@ TEST_F(CliSignalTest, InterruptWhileWaitingForInputEndsAtOnce) {
 
 namespace {
 
-// The command line with standard output on a pipe that the test drains only
-// when it chooses to, so that the program can be caught writing.
-class TUndrainedCli {
+// Standard output on a FIFO that the test drains only when it chooses to, so
+// that the program can be caught in the middle of a write.
+class TUndrainedOutput {
 public:
-    ~TUndrainedCli() {
-        if (FPid > 0) {
-            ::kill(FPid, SIGKILL);
-            ::waitpid(FPid, nullptr, 0);
-        }
-        if (FOut >= 0)
-            ::close(FOut);
+    explicit TUndrainedOutput(const QString& APath) {
+        if (::mkfifo(QFile::encodeName(APath).constData(), 0600) == 0)
+            FFd = ::open(QFile::encodeName(APath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     }
-
-    bool Start(const QStringList& AArgs) {
-        int Pipe[2];
-        if (::pipe(Pipe) != 0)
-            return false;
-        posix_spawn_file_actions_t Actions;
-        posix_spawn_file_actions_init(&Actions);
-        posix_spawn_file_actions_addopen(&Actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_adddup2(&Actions, Pipe[1], 1);
-        posix_spawn_file_actions_addclose(&Actions, Pipe[0]);
-        posix_spawn_file_actions_addclose(&Actions, Pipe[1]);
-        QList<QByteArray> Args = {QByteArray(VT_CLI_PATH)};
-        for (const QString& A : AArgs)
-            Args << A.toLocal8Bit();
-        std::vector<char*> Argv;
-        for (QByteArray& A : Args)
-            Argv.push_back(A.data());
-        Argv.push_back(nullptr);
-        const int Rc = posix_spawn(&FPid, VT_CLI_PATH, &Actions, nullptr, Argv.data(), environ);
-        posix_spawn_file_actions_destroy(&Actions);
-        ::close(Pipe[1]);
-        FOut = Pipe[0];
-        return Rc == 0;
+    ~TUndrainedOutput() {
+        if (FFd >= 0)
+            ::close(FFd);
     }
-
-    // Bytes written by the program and not yet read.
+    bool IsOpen() const { return FFd >= 0; }
     int Unread() const {
         int N = 0;
-        return ::ioctl(FOut, FIONREAD, &N) == 0 ? N : -1;
+        return ::ioctl(FFd, FIONREAD, &N) == 0 ? N : -1;
     }
-
-    bool Running() const { return FPid > 0 && ::waitpid(FPid, nullptr, WNOHANG) == 0; }
-
-    void Signal(int ASignal) const { ::kill(FPid, ASignal); }
-
-    // Everything up to the end of standard output.
-    QByteArray ReadToEnd() {
+    // Everything up to the end of the output (the writer gone).
+    QByteArray ReadToEnd() const {
+        ::fcntl(FFd, F_SETFL, ::fcntl(FFd, F_GETFL) & ~O_NONBLOCK);
         QByteArray All;
         char Buf[65536];
         ssize_t N;
-        while ((N = ::read(FOut, Buf, sizeof Buf)) > 0)
+        while ((N = ::read(FFd, Buf, sizeof Buf)) > 0)
             All.append(Buf, N);
         return All;
     }
 
-    // The exit status, or -1 when the program has not ended within AMs.
-    int Wait(int AMs) {
-        QDeadlineTimer Deadline(AMs);
-        for (;;) {
-            int Status = 0;
-            if (::waitpid(FPid, &Status, WNOHANG) == FPid) {
-                FPid = -1;
-                return WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status);
-            }
-            if (Deadline.hasExpired())
-                return -1;
-            QThread::msleep(10);
-        }
-    }
-
 private:
-    pid_t FPid = -1;
-    int FOut = -1;
+    int FFd = -1;
 };
 
 // A run whose output outgrows any pipe: the program ends up blocked writing.
@@ -204,54 +155,60 @@ class CliSecondSignalTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(Dir.isValid());
+        ASSERT_TRUE(Out.IsOpen());
         QByteArray In;
         for (int I = 0; I < 30000; ++I)
             In += QString("10.6.%1.%2\n").arg(I / 256).arg(I % 256).toUtf8();
         WriteTestFile(Dir.filePath("in.txt"), In);
         const QString Dead = QString("127.0.0.1:%1").arg(TLocalDnsServers::FreeUdpPort());
-        ASSERT_TRUE(Cli.Start({"-s", Dead, "--pause", "0", "-q", "-f", "-A OUTPUT -d %ip% -j REJECT",
-                               Dir.filePath("in.txt")}));
+        Cli.setStandardOutputFile(Dir.filePath("out"));
+        Cli.start(VT_CLI_PATH, {"-s", Dead, "--pause", "0", "-q", "-f", "-A OUTPUT -d %ip% -j REJECT",
+                                Dir.filePath("in.txt")});
+        ASSERT_TRUE(Cli.waitForStarted(10000));
         // Full pipe, and a moment for the program to be stuck in its write.
         QDeadlineTimer Deadline(20000);
-        while (Cli.Unread() < 60000 && !Deadline.hasExpired())
+        while (Out.Unread() < 60000 && !Deadline.hasExpired())
             QThread::msleep(10);
-        ASSERT_GE(Cli.Unread(), 60000);
+        ASSERT_GE(Out.Unread(), 60000);
         QThread::msleep(200);
     }
+    void Signal(int ASignal) { ::kill(Cli.processId(), ASignal); }
 
     QTemporaryDir Dir;
-    TUndrainedCli Cli;
+    TUndrainedOutput Out{Dir.filePath("out")};
+    QProcess Cli;
 };
 
 } // namespace
 
 TEST_F(CliSecondSignalTest, SecondInterruptEndsAfterTheLineBeingWritten) {
-    Cli.Signal(SIGINT);
-    QThread::msleep(300);
+    Signal(SIGINT);
     // The first one only asks the run to stop, which needs the write to go on.
-    ASSERT_TRUE(Cli.Running());
-    Cli.Signal(SIGINT);
+    ASSERT_FALSE(Cli.waitForFinished(300));
+    Signal(SIGINT);
     QElapsedTimer Clock;
     Clock.start();
-    const QByteArray Out = Cli.ReadToEnd();
-    EXPECT_EQ(Cli.Wait(5000), 130);
+    const QByteArray Data = Out.ReadToEnd();
+    ASSERT_TRUE(Cli.waitForFinished(5000));
+    EXPECT_EQ(Cli.exitCode(), 130);
     EXPECT_LT(Clock.elapsed(), 1500);
-    ASSERT_TRUE(Out.endsWith('\n'));
+    ASSERT_TRUE(Data.endsWith('\n'));
     const QRegularExpression Re("^-A OUTPUT -d 10\\.6\\.\\d+\\.\\d+ -j REJECT$");
-    const QList<QByteArray> Lines = Out.chopped(1).split('\n');
+    const QList<QByteArray> Lines = Data.chopped(1).split('\n');
     for (const QByteArray& L : Lines)
         ASSERT_TRUE(Re.match(QString::fromLatin1(L)).hasMatch()) << L.constData();
     // It stopped close to where it was held up, not at the end of the input.
     EXPECT_LT(Lines.size(), 30000);
+
 }
 
 TEST_F(CliSecondSignalTest, ThirdSignalEndsEvenWhileNobodyReads) {
-    Cli.Signal(SIGTERM);
-    Cli.Signal(SIGINT);
-    QThread::msleep(100);
-    ASSERT_TRUE(Cli.Running()) << "the second signal must not cut the line under way";
-    Cli.Signal(SIGINT);
-    EXPECT_EQ(Cli.Wait(1500), 130);
+    Signal(SIGTERM);
+    Signal(SIGINT);
+    ASSERT_FALSE(Cli.waitForFinished(100)) << "the second signal must not cut the line under way";
+    Signal(SIGINT);
+    ASSERT_TRUE(Cli.waitForFinished(1500));
+    EXPECT_EQ(Cli.exitCode(), 130);
 }
 
 TEST_F(CliSignalTest, SignalEndsLookupsWaitingForASilentServerAtOnce) {
