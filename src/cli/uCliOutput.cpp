@@ -11,6 +11,9 @@
 
 namespace {
 
+// One write: PIPE_BUF, what a pipe takes in one piece.
+const qsizetype kPieceSize = 4096;
+
 // Lock-free atomics are safe to touch from a signal handler.
 std::atomic<bool> GWriting{false};
 std::atomic<int> GExitCode{0};
@@ -64,34 +67,30 @@ bool TCliOutput::WriteAll(const QByteArray& ABytes, QString& AError) {
     const TWritingMark Mark;
     const char* P = ABytes.constData();
     const char* const End = P + ABytes.size();
-    const char* Stop = End;
-    while (P < Stop) {
-        const ssize_t N = ::write(FFd, P, size_t(Stop - P));
-        if (N < 0 && errno == EINTR) {
-            // fall through to the exit check below
-        } else if (N < 0) {
-            FFailed = true;
-            AError = FailText(errno);
-            return false;
-        } else if (N == 0) {
-            FFailed = true;
-            AError = FailText(EIO);
-            return false;
-        } else {
+    while (P < End) {
+        // Small pieces that end on a line break: a write to a pipe that has no
+        // room yet is taken up again after a signal, so an exit asked for
+        // meanwhile is carried out after at most one more piece, on a whole line.
+        const char* Stop = End;
+        if (End - P > kPieceSize) {
+            const void* Last = ::memrchr(P, '\n', kPieceSize);
+            const void* Next = Last ? nullptr : std::memchr(P + kPieceSize, '\n', size_t(End - P - kPieceSize));
+            Stop = Last ? static_cast<const char*>(Last) + 1 : Next ? static_cast<const char*>(Next) + 1 : End;
+        }
+        while (P < Stop) {
+            const ssize_t N = ::write(FFd, P, size_t(Stop - P));
+            if (N < 0 && errno == EINTR)
+                continue;
+            if (N <= 0) {
+                FFailed = true;
+                AError = FailText(N < 0 ? errno : EIO);
+                return false;
+            }
             P += N;
         }
-        // An exit was asked for while writing: finish the line under way, then go.
-        if (const int Code = GExitCode; Code != 0) {
-            if (P == ABytes.constData() || P[-1] == '\n')
-                ::_exit(Code);
-            const void* Break = std::memchr(P, '\n', size_t(End - P));
-            Stop = Break ? static_cast<const char*>(Break) + 1 : End;
-            if (P >= Stop)
-                ::_exit(Code);
-        }
+        if (const int Code = GExitCode; Code != 0)
+            ::_exit(Code);
     }
-    if (GExitCode != 0)
-        ::_exit(GExitCode);
     return true;
 }
 
