@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <unistd.h>
 
-TCliConsole::TCliConsole(bool AQuiet, int AFd) : FQuiet(AQuiet), FFd(AFd) {}
+TCliConsole::TCliConsole(bool AQuiet, int AFd) : FQuiet(AQuiet), FFd(AFd), FTerminal(::isatty(AFd) == 1) {
+    FPlainTimer.start();
+}
 
 void TCliConsole::Write(const QString& AText) {
     const QByteArray Bytes = AText.toUtf8();
@@ -46,6 +48,15 @@ void TCliConsole::WriteLog(const QString& AText) {
 }
 
 void TCliConsole::ShowProgress(const QString& ALine) {
+    if (!FTerminal) {
+        FPlainPending = ALine;
+        if (FPlainTimer.elapsed() >= kPlainProgressMSec) {
+            Write(FPlainPending + QLatin1Char('\n'));
+            FPlainPending.clear();
+            FPlainTimer.restart();
+        }
+        return;
+    }
     // Blanks cover the rest of a longer line shown before.
     QString Line = ALine;
     if (Line.size() < FProgressLine.size())
@@ -55,6 +66,12 @@ void TCliConsole::ShowProgress(const QString& ALine) {
 }
 
 void TCliConsole::FinishProgress() {
+    if (!FTerminal) {
+        if (!FPlainPending.isEmpty())
+            Write(FPlainPending + QLatin1Char('\n'));
+        FPlainPending.clear();
+        return;
+    }
     if (FProgressLine.isEmpty())
         return;
     Write(QStringLiteral("\n"));

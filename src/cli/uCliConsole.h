@@ -2,25 +2,32 @@
 
 #include "engine/uControls.h"
 
+#include <QElapsedTimer>
 #include <QString>
 
 // Standard error as the command line uses it: the log as it is written, one
 // live progress line that log text never runs into, and error messages.
-// Main thread only.
+// When standard error is no terminal (a log file, a pipe) the progress comes
+// as plain lines instead, at most one per kPlainProgressMSec, so that no
+// carriage returns end up in the file. Main thread only.
 class TCliConsole {
 public:
     // AQuiet drops the log (the last line is still remembered); AFd is the
     // descriptor written to, standard error unless a test says otherwise.
     explicit TCliConsole(bool AQuiet, int AFd = 2);
 
+    static constexpr int kPlainProgressMSec = 5000;
+
     TCliConsole(const TCliConsole&) = delete;
     TCliConsole& operator=(const TCliConsole&) = delete;
 
     // Log text with CR LF or LF breaks; written with LF breaks.
     void WriteLog(const QString& AText);
-    // Replaces the progress line ("\r" in front, blanks over a longer old one).
+    // Replaces the progress line ("\r" in front, blanks over a longer old one);
+    // on no terminal, writes it as a line of its own when its time has come.
     void ShowProgress(const QString& ALine);
-    // Ends a shown progress line with a line break, so it stays on screen.
+    // Ends a shown progress line with a line break, so it stays on screen; on
+    // no terminal, writes the last line given unless it was written already.
     void FinishProgress();
     // "veltrask-cli: <message>", shown even when quiet.
     void Error(const QString& AMessage);
@@ -34,6 +41,9 @@ private:
 
     bool FQuiet;
     int FFd;
+    bool FTerminal;
+    QElapsedTimer FPlainTimer;   // since the last plain progress line (or the start)
+    QString FPlainPending;       // given and not written yet
     QString FProgressLine;   // the line on screen, empty when none
     QString FLastLogLine;
 };

@@ -130,6 +130,7 @@ void Apply(TCliOptions& R, const TOptionDef& D, const QString& V, bool& ADBLMode
             R.UnixLineEnding = true;
         else
             Fail(QStringLiteral("--line-ending must be windows or unix"));
+        R.HasLineEnding = true;
         ALineEnding = true;
         break;
     case oiKnown:
@@ -265,7 +266,8 @@ QString CliHelpText() {
         "Resolve the domain names read from FILE (standard input when FILE is absent\n"
         "or \"-\") to IPv4 addresses and print one line per address. A line that is an\n"
         "IPv4 address, optionally with \"/\" and a prefix length, is passed through\n"
-        "without resolving.\n"
+        "without resolving. Standard input is taken line by line as it arrives; it is\n"
+        "UTF-8, or UTF-16 when it starts with a byte-order mark.\n"
         "\n"
         "Options:\n"
         "  -s, --dns SERVER       DNS server; repeatable; default 8.8.8.8 and 8.8.4.4;\n"
@@ -279,9 +281,10 @@ QString CliHelpText() {
         "      --rbl ZONE         address blocklist (RBL) zone; repeatable; turns RBL on\n"
         "      --rbl-mode MODE    suppress (default) or out, for addresses\n"
         "  -o, --output FILE      write the lines to FILE (UTF-8) instead of standard\n"
-        "                         output\n"
+        "                         output; \"-\" is standard output\n"
         "      --bom              with --output: write a byte-order mark\n"
-        "      --line-ending E    with --output: windows (default) or unix\n"
+        "      --line-ending E    with --output: windows or unix (default: windows\n"
+        "                         for a file, unix for standard output)\n"
         "      --known FILE       lines already known, one a line; print only the\n"
         "                         lines that are new\n"
         "      --pause MS         pause after each domain, 0 to 60000 (default 200)\n"
@@ -293,8 +296,10 @@ QString CliHelpText() {
         "      --log-file FILE    with -v: write the log to FILE as well\n"
         "      --log-append       with --log-file: append to FILE instead of replacing it\n"
         "  -q, --quiet            no log on standard error\n"
-        "      --progress         a live progress line on standard error, with the\n"
-        "                         count of failed lookups and blocklist checks\n"
+        "      --progress         progress on standard error, with the count of\n"
+        "                         failed lookups and blocklist checks: a live line\n"
+        "                         on a terminal, else a line every 5 seconds and at\n"
+        "                         the end\n"
         "  -h, --help             show this help and exit\n"
         "  -V, --version          show the version and exit\n"
         "\n"
@@ -308,5 +313,6 @@ QString CliHelpText() {
         "answered; 3 the run completed but a lookup or a blocklist check failed (no\n"
         "reply, an error reply, or a blocklist's error code); 1 the run could not\n"
         "start or ended by an error; 2 the command line is wrong; 130 broken by\n"
-        "Ctrl-C (SIGINT), 143 by SIGTERM.\n");
+        "Ctrl-C (SIGINT), 143 by SIGTERM. A second Ctrl-C ends the program at once,\n"
+        "after the output line being written.\n");
 }

@@ -34,6 +34,7 @@ struct TCliOptions {
     QString OutputFile;
     bool OutputBOM = false;
     bool UnixLineEnding = false;
+    bool HasLineEnding = false;   // --line-ending given
 
     bool HasKnown = false;
     QString KnownFile;

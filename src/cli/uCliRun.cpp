@@ -5,10 +5,12 @@
 #include "engine/uProgress.h"
 #include "text/uLineReaderWriter.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -16,6 +18,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -69,9 +72,19 @@ namespace {
 
 int GSignalPipe[2] = {-1, -1};
 const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+std::atomic<int> GSignalCount{0};
 
 void SignalHandler(int ASignal) {
     const int SavedErrno = errno;
+    // The first signal breaks the run, which winds down in well under a
+    // second. A second one means the user will not wait even for that: the
+    // program ends as soon as the output stands on a whole line, and a third
+    // ends it even then (a reader that no longer takes standard output).
+    const int Count = GSignalCount.fetch_add(1) + 1;
+    if (Count >= 3)
+        ::_exit(128 + ASignal);
+    if (Count == 2)
+        TCliOutput::ExitAfterWholeLine(128 + ASignal);
     const char B = char(ASignal);
     [[maybe_unused]] const ssize_t N = ::write(GSignalPipe[1], &B, 1);
     errno = SavedErrno;
@@ -165,6 +178,8 @@ bool TCliRun::InstallSignalHandlers() {
     std::memset(&Action, 0, sizeof Action);
     Action.sa_handler = SignalHandler;
     sigemptyset(&Action.sa_mask);
+    for (int S : kSignals)
+        sigaddset(&Action.sa_mask, S);
     Action.sa_flags = SA_RESTART;
     for (int S : kSignals)
         if (sigaction(S, &Action, nullptr) != 0)
@@ -209,6 +224,8 @@ bool TCliRun::CheckParams() {
     if (FOptions.HasSourceFile) {
         if (FOptions.SourceFile.isEmpty())
             return Refuse(QStringLiteral("the input file name is empty"));
+        if (!CheckInputFile())
+            return false;
         FUtils->SetDomainListFile(FOptions.SourceFile);
         FUseRelay = false;
     } else {
@@ -247,10 +264,11 @@ bool TCliRun::CheckParams() {
         return Refuse(QStringLiteral("the template is empty (--format)"));
     FUtils->SetOutFormat(FOptions.Format);
     FUtils->SetCustomOutFormat(FOptions.HasFormat);
-    // 6. Output
+    // 6. Output: "-o -" is standard output, as no --output is.
     if (FOptions.HasOutput && FOptions.OutputFile.isEmpty())
         return Refuse(QStringLiteral("the output file name is empty (--output)"));
-    if (FOptions.HasOutput && FOptions.HasSourceFile && SameFile(FOptions.SourceFile, FOptions.OutputFile)) {
+    FToStdout = !FOptions.HasOutput || FOptions.OutputFile == QLatin1String("-");
+    if (!FToStdout && FOptions.HasSourceFile && SameFile(FOptions.SourceFile, FOptions.OutputFile)) {
         // Replacing the output file first would destroy the input unread.
         return Refuse(QStringLiteral("the output file is the input file: %1").arg(FOptions.OutputFile));
     }
@@ -259,18 +277,15 @@ bool TCliRun::CheckParams() {
         if (FOptions.KnownFile.isEmpty())
             return Refuse(QStringLiteral("the file name of known lines is empty (--known)"));
         // The output file is replaced by the new lines alone: the known ones would be lost.
-        if (FOptions.HasOutput && SameFile(FOptions.KnownFile, FOptions.OutputFile))
+        if (!FToStdout && SameFile(FOptions.KnownFile, FOptions.OutputFile))
             return Refuse(QStringLiteral("the output file is the file of known lines: %1 "
                                          "(to add the new lines to it, use >> instead of --output)")
                               .arg(FOptions.OutputFile));
         if (!ReadKnownLines())
             return false;
-    } else if (FOptions.HasOutput) {
-        FUtils->SetResultMode(outFile);
-        FUtils->SetResolvedListFile(FOptions.OutputFile);
-        FUtils->SetOutFileBOM(FOptions.OutputBOM);
-        FUtils->SetOutFileLineBreak(FOptions.UnixLineEnding ? QStringLiteral("\n") : QStringLiteral("\r\n"));
     } else {
+        // Also with --output: the lines are written here, so that a failing
+        // file is reported once and not by every worker that meets it.
         FUtils->SetResultMode(outList);
     }
     // 7. Threads
@@ -284,26 +299,37 @@ bool TCliRun::CheckParams() {
     return true;
 }
 
-bool TCliRun::OpenSink() {
-    // The job writes an output file of its own; every other run hands its
-    // lines over here.
-    if (FUtils->ResultMode() == outFile)
+bool TCliRun::CheckInputFile() {
+    // Told here, once and before any lookup, rather than by the run. A FIFO
+    // is left alone: opening it would wait for its writer.
+    const QByteArray Name = QFile::encodeName(FOptions.SourceFile);
+    struct stat St;
+    int Error = 0;
+    if (::stat(Name.constData(), &St) != 0)
+        Error = errno;
+    else if (S_ISDIR(St.st_mode))
+        Error = EISDIR;
+    else if (!S_ISFIFO(St.st_mode) && ::access(Name.constData(), R_OK) != 0)
+        Error = errno;
+    if (Error == 0)
         return true;
-    try {
-        if (FOptions.HasOutput) {
-            FSink = std::make_unique<TLineWriter>(FOptions.OutputFile, false);
-            FSink->SetWriteBOM(FOptions.OutputBOM);
-            FSink->SetLineBreak(FOptions.UnixLineEnding ? QStringLiteral("\n") : QStringLiteral("\r\n"));
-        } else {
-            if (!FStdout.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered,
-                              QFileDevice::DontCloseHandle))
-                return Refuse(QStringLiteral("cannot write to standard output: %1").arg(FStdout.errorString()));
-            FSink = std::make_unique<TLineWriter>(&FStdout, true);
-            FSink->SetLineBreak(QStringLiteral("\n"));
-        }
-    } catch (const Exception& E) {
-        return Refuse(E.Message());
+    return Refuse(QStringLiteral("cannot open %1: %2")
+                      .arg(FOptions.SourceFile, QString::fromLocal8Bit(std::strerror(Error))));
+}
+
+bool TCliRun::OpenSink() {
+    // Standard output unless a file is named; the file's line break is
+    // Windows' unless asked otherwise, standard output's is Unix'.
+    const bool Unix = FOptions.HasLineEnding ? FOptions.UnixLineEnding : FToStdout;
+    FOutput.SetLineBreak(Unix ? QByteArray("\n") : QByteArray("\r\n"));
+    FOutput.SetWriteBOM(FOptions.OutputBOM);
+    if (FToStdout) {
+        FOutput.OpenStdout();
+        return true;
     }
+    QString Error;
+    if (!FOutput.OpenFile(FOptions.OutputFile, Error))
+        return Refuse(Error);
     return true;
 }
 
@@ -342,7 +368,7 @@ void TCliRun::ProgressTerminate(TProgress* Sender) {
 
 void TCliRun::ProgressAfterStop(TProgress*) {
     try {
-        // Closes the reader and the writers: an output file is complete only now.
+        // Closes the job's reader and writers; the lines still held are taken below.
         FUtils->AfterStop();
     } catch (...) {
         FConsole->Error(TLog::ExceptionMessage(std::current_exception()));
@@ -373,36 +399,25 @@ QString TCliRun::ProgressText() const {
 }
 
 void TCliRun::DrainOutput() {
-    if (!FSink && FUtils->ResultMode() == outFile)
-        return;
     QStringList Lines;
     FUtils->TakeOutputLines(Lines);
-    if (!FSink || FSinkFailed || Lines.isEmpty())
+    // After a failed write later lines are still taken from the job, so they do not pile up.
+    if (Lines.isEmpty() || FOutput.Failed())
         return;
-    try {
-        for (const QString& S : Lines)
-            FSink->WriteLine(S);
-        FSink->Flush();
-    } catch (...) {
-        // Later lines are still taken from the job, so they do not pile up.
-        FSinkFailed = true;
+    QString Error;
+    if (!FOutput.WriteLines(Lines, Error)) {
         FRunError = true;
-        FConsole->Error(TLog::ExceptionMessage(std::current_exception()));
+        FConsole->Error(Error);
         RequestBreak();
     }
 }
 
 void TCliRun::CloseSink() {
-    if (!FSink)
-        return;
-    try {
-        if (!FSinkFailed)
-            FSink->Close();
-    } catch (...) {
+    QString Error;
+    if (!FOutput.Close(Error)) {
         FRunError = true;
-        FConsole->Error(TLog::ExceptionMessage(std::current_exception()));
+        FConsole->Error(Error);
     }
-    FSink.reset();
 }
 
 int TCliRun::Execute() {
@@ -477,9 +492,8 @@ int TCliRun::Execute() {
     if (FSignal != 0)
         return 128 + FSignal;
     if (FUtils->InitFailed()) {
-        // The log already holds the reason, unless it was kept off the screen.
-        if (FOptions.Quiet)
-            FConsole->Error(FUtils->InitError());
+        // The log may hold the reason too; an error says so in any case.
+        FConsole->Error(FUtils->InitError());
         return 1;
     }
     if (FRelay.ReadError() != 0) {

@@ -2,17 +2,16 @@
 
 #include "cli/uCliConsole.h"
 #include "cli/uCliOptions.h"
+#include "cli/uCliOutput.h"
 #include "cli/uStdinRelay.h"
 #include "engine/uLog.h"
 #include "resolve/QXUtilsUnit.h"
 
-#include <QFile>
 #include <QStringList>
 #include <memory>
 
 class QSocketNotifier;
 class QTimer;
-class TLineWriter;
 class TProgress;
 
 // The log with a way to move its buffer onto the console right now, so that
@@ -63,6 +62,7 @@ private:
     bool CheckParams();
     bool Refuse(const QString& AMessage, int AExitCode = 1);
     bool ReadKnownLines();
+    bool CheckInputFile();
     bool OpenSink();
     bool InstallSignalHandlers();
     void SignalReceived();
@@ -87,10 +87,9 @@ private:
     TStdinRelay FRelay;
     bool FUseRelay = false;
 
-    // Where output lines go when the job does not write them to a file itself.
-    QFile FStdout;
-    std::unique_ptr<TLineWriter> FSink;
-    bool FSinkFailed = false;
+    // Where the output lines go; the job hands every line over, also for --output.
+    TCliOutput FOutput;
+    bool FToStdout = true;
     std::unique_ptr<QTimer> FDrainTimer;
     std::unique_ptr<QSocketNotifier> FSignalNotifier;
 

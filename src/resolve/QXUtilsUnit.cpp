@@ -489,6 +489,7 @@ TIdDNSResolver* TQXUtils::NewClient() const {
     Client->SetIPVersion(Id_IPv4);
     Client->SetQueryType({qtA});
     Client->SetWaitingTime(FDNSTimeoutMSec);
+    Client->SetAbortCheck([this] { return Terminated(); });
     return Client;
 }
 

@@ -1,15 +1,26 @@
 #include "CliProcess.h"
+#include "support/FakeUdpServer.h"
+#include "support/TestFiles.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <functional>
+#include <iostream>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -103,4 +114,129 @@ TEST_F(CliSignalTest, InterruptWhileWaitingForInputEndsAtOnce) {
     ::kill(P.processId(), SIGINT);
     ASSERT_TRUE(P.waitForFinished(5000)) << "the run did not end while standard input stayed open";
     EXPECT_EQ(P.exitCode(), 130);
+}
+
+namespace {
+
+// Standard output on a FIFO that the test drains only when it chooses to, so
+// that the program can be caught in the middle of a write.
+class TUndrainedOutput {
+public:
+    explicit TUndrainedOutput(const QString& APath) {
+        if (::mkfifo(QFile::encodeName(APath).constData(), 0600) == 0)
+            FFd = ::open(QFile::encodeName(APath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    }
+    ~TUndrainedOutput() {
+        if (FFd >= 0)
+            ::close(FFd);
+    }
+    bool IsOpen() const { return FFd >= 0; }
+    int Unread() const {
+        int N = 0;
+        return ::ioctl(FFd, FIONREAD, &N) == 0 ? N : -1;
+    }
+    // Everything up to the end of the output (the writer gone).
+    QByteArray ReadToEnd() const {
+        ::fcntl(FFd, F_SETFL, ::fcntl(FFd, F_GETFL) & ~O_NONBLOCK);
+        QByteArray All;
+        char Buf[65536];
+        ssize_t N;
+        while ((N = ::read(FFd, Buf, sizeof Buf)) > 0)
+            All.append(Buf, N);
+        return All;
+    }
+
+private:
+    int FFd = -1;
+};
+
+// A run whose output outgrows any pipe: the program ends up blocked writing.
+class CliSecondSignalTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Dir.isValid());
+        ASSERT_TRUE(Out.IsOpen());
+        QByteArray In;
+        for (int I = 0; I < 30000; ++I)
+            In += QString("10.6.%1.%2\n").arg(I / 256).arg(I % 256).toUtf8();
+        WriteTestFile(Dir.filePath("in.txt"), In);
+        const QString Dead = QString("127.0.0.1:%1").arg(TLocalDnsServers::FreeUdpPort());
+        Cli.setStandardOutputFile(Dir.filePath("out"));
+        Cli.start(VT_CLI_PATH, {"-s", Dead, "--pause", "0", "-q", "-f", "-A OUTPUT -d %ip% -j REJECT",
+                                Dir.filePath("in.txt")});
+        ASSERT_TRUE(Cli.waitForStarted(10000));
+        // Full pipe, and a moment for the program to be stuck in its write.
+        QDeadlineTimer Deadline(20000);
+        while (Out.Unread() < 60000 && !Deadline.hasExpired())
+            QThread::msleep(10);
+        ASSERT_GE(Out.Unread(), 60000);
+        QThread::msleep(200);
+    }
+    void Signal(int ASignal) { ::kill(Cli.processId(), ASignal); }
+
+    QTemporaryDir Dir;
+    TUndrainedOutput Out{Dir.filePath("out")};
+    QProcess Cli;
+};
+
+} // namespace
+
+TEST_F(CliSecondSignalTest, SecondInterruptEndsAfterTheLineBeingWritten) {
+    Signal(SIGINT);
+    // The first one only asks the run to stop, which needs the write to go on.
+    ASSERT_FALSE(Cli.waitForFinished(300));
+    Signal(SIGINT);
+    QElapsedTimer Clock;
+    Clock.start();
+    const QByteArray Data = Out.ReadToEnd();
+    ASSERT_TRUE(Cli.waitForFinished(5000));
+    EXPECT_EQ(Cli.exitCode(), 130);
+    EXPECT_LT(Clock.elapsed(), 1500);
+    ASSERT_TRUE(Data.endsWith('\n'));
+    const QRegularExpression Re("^-A OUTPUT -d 10\\.6\\.\\d+\\.\\d+ -j REJECT$");
+    const QList<QByteArray> Lines = Data.chopped(1).split('\n');
+    for (const QByteArray& L : Lines)
+        ASSERT_TRUE(Re.match(QString::fromLatin1(L)).hasMatch()) << L.constData();
+    // It stopped close to where it was held up, not at the end of the input.
+    EXPECT_LT(Lines.size(), 30000);
+
+}
+
+TEST_F(CliSecondSignalTest, ThirdSignalEndsEvenWhileNobodyReads) {
+    Signal(SIGTERM);
+    Signal(SIGINT);
+    ASSERT_FALSE(Cli.waitForFinished(100)) << "the second signal must not cut the line under way";
+    Signal(SIGINT);
+    ASSERT_TRUE(Cli.waitForFinished(1500));
+    EXPECT_EQ(Cli.exitCode(), 130);
+}
+
+TEST_F(CliSignalTest, SignalEndsLookupsWaitingForASilentServerAtOnce) {
+    TFakeUdpServer Server;   // takes every query, answers none
+    ASSERT_TRUE(Server.IsListening());
+    for (int Signal : {SIGINT, SIGTERM}) {
+        const int Before = Server.QueryCount();
+        QProcess P;
+        // The default pause after each name is part of what the stop has to cut short.
+        P.start(VT_CLI_PATH, {"-s", Server.Address(), "--timeout", "20000", "-t", "4", "-q"});
+        ASSERT_TRUE(P.waitForStarted(10000));
+        P.write("a.vt.test\nb.vt.test\nc.vt.test\nd.vt.test\ne.vt.test\n");
+        P.closeWriteChannel();
+        P.waitForBytesWritten(5000);
+        // Every worker is now waiting out its 20 s.
+        ASSERT_TRUE(Server.WaitForQueries(Before + 4, 10000));
+        QThread::msleep(100);
+        ASSERT_EQ(P.state(), QProcess::Running);
+        QElapsedTimer Clock;
+        Clock.start();
+        ::kill(P.processId(), Signal);
+        ASSERT_TRUE(P.waitForFinished(10000));
+        const qint64 Took = Clock.elapsed();
+        std::cout << "[ measured ] signal " << Signal << " ended the run in " << Took << " ms" << std::endl;
+        EXPECT_EQ(P.exitCode(), 128 + Signal);
+        // Meant to be under half a second; the bound leaves room for a loaded machine.
+        EXPECT_LT(Took, 1500);
+        // The fifth name was never asked: the stop came first.
+        EXPECT_EQ(Server.QueryCount(), Before + 4);
+    }
 }

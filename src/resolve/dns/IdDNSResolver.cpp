@@ -218,17 +218,26 @@ QByteArray TIdDNSResolver::Exchange(const TServer& AServer) {
     using Clock = std::chrono::steady_clock;
     const auto Deadline = Clock::now() + std::chrono::milliseconds(qMax(0, FWaitingTime));
     for (;;) {
-        const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - Clock::now()).count();
+        const qint64 Left =
+            qMax<qint64>(0, std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - Clock::now()).count());
+        // With an abort check the wait goes in short slices, so that a stop
+        // request is seen while the server stays silent.
+        const qint64 Slice = FAbortCheck ? qMin<qint64>(Left, kAbortPollMSec) : Left;
         pollfd P{Socket.Handle(), POLLIN, 0};
-        const int Ready = ::poll(&P, 1, int(qMax<qint64>(0, Left)));
+        const int Ready = ::poll(&P, 1, int(Slice));
         if (Ready < 0) {
             if (errno == EINTR)
                 continue;
             RaiseSocketError(errno);
         }
-        if (Ready == 0)
+        if (Ready > 0)
+            break;
+        if (Slice >= Left)
             return {};   // no reply in time: silent by design
-        break;
+        if (FAbortCheck()) {
+            FAborted = true;
+            return {};
+        }
     }
 
     // A datagram longer than the buffer is cut to its size.
@@ -244,9 +253,15 @@ QByteArray TIdDNSResolver::Exchange(const TServer& AServer) {
 }
 
 void TIdDNSResolver::Resolve(const QString& ADomain, TResultRecord* ASOARR, quint16 AQClass) {
+    FAborted = false;
     ClearInternalQuery();
     CreateQuery(ADomain, ASOARR, AQClass);
     FPlainTextResult.clear();
+    // Stopped already: nothing goes on the wire, not even a host-name lookup.
+    if (FAbortCheck && FAbortCheck()) {
+        FAborted = true;
+        return;
+    }
     const TServer Server = ResolveServer();
     FPlainTextResult = Exchange(Server);
     AfterReceive();

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 
 enum TIdIPVersion { Id_IPv4 = 0, Id_IPv6 = 1 };
 
@@ -60,6 +61,16 @@ public:
     void SetWaitingTime(int AValue) { FWaitingTime = AValue; }
     bool AllowRecursiveQueries() const { return FAllowRecursiveQueries; }
     void SetAllowRecursiveQueries(bool AValue) { FAllowRecursiveQueries = AValue; }
+    // Asked before a lookup and every kAbortPollMSec while it waits for the
+    // reply: true ends the lookup at once, as a time-out ends it, so a stop
+    // request never waits for a silent server. WaitingTime stays the upper
+    // bound. Called on the lookup's thread; empty means never.
+    using TAbortCheck = std::function<bool()>;
+    static constexpr int kAbortPollMSec = 50;
+    const TAbortCheck& AbortCheck() const { return FAbortCheck; }
+    void SetAbortCheck(TAbortCheck AValue) { FAbortCheck = std::move(AValue); }
+    // The last Resolve was ended by the abort check (no reply was taken).
+    bool Aborted() const { return FAborted; }
 
     // State of the last lookup.
     TQueryResult& QueryResult() { return FQueryResult; }
@@ -100,6 +111,8 @@ private:
     TQueryType FQueryType;
     int FWaitingTime = 5000;
     bool FAllowRecursiveQueries = true;
+    TAbortCheck FAbortCheck;
+    bool FAborted = false;
 
     TQueryResult FQueryResult;
     TDNSHeader FDNSHeader;
