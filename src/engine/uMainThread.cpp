@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -23,6 +24,9 @@ struct THandOff {
 std::mutex GLock;
 std::condition_variable GDoneCond;
 std::deque<THandOff*> GQueue;
+// Hand-offs being run on the main thread, nested ones included; only the main
+// thread changes it.
+std::atomic<int> GServing{0};
 
 }  // namespace
 
@@ -62,11 +66,13 @@ void ServeHandOffs() {
             GQueue.pop_front();
         }
         std::exception_ptr Error;
+        ++GServing;
         try {
             (*H->Proc)();
         } catch (...) {
             Error = std::current_exception();
         }
+        --GServing;
         {
             std::lock_guard<std::mutex> L(GLock);
             H->Error = Error;
@@ -74,6 +80,10 @@ void ServeHandOffs() {
         }
         GDoneCond.notify_all();
     }
+}
+
+bool ServingHandOff() {
+    return GServing.load() > 0;
 }
 
 bool WaitServing(const std::function<bool()>& ADone, int ATimeoutMSec) {
