@@ -198,7 +198,7 @@ protected:
         }
         return true;
     }
-    bool RunOver() { return AfterStops == BeforeStarts && Job.LiveThreads() == 0; }
+    bool RunOver() { return AfterStops >= BeforeStarts && Job.LiveThreads() == 0; }
 
     // Inside Act: serves hand-offs until ADone, without leaving the moment.
     static bool ServeUntil(const std::function<bool()>& ADone, int ATimeoutMSec = 10000) {
@@ -221,6 +221,7 @@ protected:
         return Log.ActiveThreads() == 0;
     }
 
+    static std::string Seq(const QStringList& AEvents) { return AEvents.join(QLatin1Char(' ')).toStdString(); }
     QStringList OneRun() {
         return {QStringLiteral("BeforeStart"), QStringLiteral("OnStart"), QStringLiteral("OnStop"),
                 QStringLiteral("AfterStop")};
@@ -257,15 +258,15 @@ TEST_F(Lifecycle, InsideAForcedLogUpdate) {
         App.FWhen = InUpdate;
         App.FAct = [this] { RequestClose(); };
         Start.Click();
-        ASSERT_TRUE(WaitFor([&] { return Closes > 0; }, 20000)) << "the close never completed";
+        EXPECT_TRUE(WaitFor([&] { return Closes > 0; }, 20000)) << "the close never completed";
         EXPECT_EQ(App.FActed, 1);
         EXPECT_EQ(Closes, 1);
         EXPECT_EQ(AfterStopsAtClose, 1) << "closed before the results were taken";
         EXPECT_EQ(LiveAtClose, 0) << "closed with threads still using the job";
-        EXPECT_EQ(Events, OneRun());
+        EXPECT_EQ(Seq(Events), Seq(OneRun()));
         // A second close, the run being over, completes as well.
         RequestClose();
-        ASSERT_TRUE(WaitFor([&] { return Closes == 2; }, 5000));
+        EXPECT_TRUE(WaitFor([&] { return Closes == 2; }, 5000));
         // A closing window starts nothing.
         Start.Click();
         EXPECT_EQ(BeforeStarts, 1);
@@ -284,7 +285,7 @@ TEST_F(Lifecycle, InsideAForcedLogUpdate) {
         EXPECT_FALSE(Progress.Terminated());
         Break.Click();
         ASSERT_TRUE(WaitFor([&] { return RunOver(); }, 20000));
-        EXPECT_EQ(Events, OneRun());
+        EXPECT_EQ(Seq(Events), Seq(OneRun()));
     }
     ASSERT_NO_FATAL_FAILURE(Reset());
     {
@@ -295,7 +296,7 @@ TEST_F(Lifecycle, InsideAForcedLogUpdate) {
         ASSERT_TRUE(WaitFor([&] { return RunOver(); }, 20000));
         WaitFor([] { return false; }, 100);
         EXPECT_EQ(App.FActed, 1);
-        EXPECT_EQ(Events, OneRun());
+        EXPECT_EQ(Seq(Events), Seq(OneRun()));
     }
 }
 
@@ -315,10 +316,10 @@ TEST_F(Lifecycle, InsideTheLastThreadsEndProgress) {
             RequestClose();
         };
         Start.Click();
-        ASSERT_TRUE(WaitFor([&] { return Closes > 0; }, 20000)) << "the close never completed";
+        EXPECT_TRUE(WaitFor([&] { return Closes > 0; }, 20000)) << "the close never completed";
         EXPECT_EQ(App.FActed, 1);
         EXPECT_EQ(BeforeStarts, 1) << "a second run started while the first was ending";
-        EXPECT_EQ(Events, OneRun());
+        EXPECT_EQ(Seq(Events), Seq(OneRun()));
         EXPECT_EQ(AfterStopsAtClose, 1);
         EXPECT_EQ(LiveAtClose, 0);
     }
@@ -333,11 +334,11 @@ TEST_F(Lifecycle, InsideTheLastThreadsEndProgress) {
         Start.Click();
         ASSERT_TRUE(WaitFor([&] { return RunOver() && App.FActed == 1; }, 20000));
         WaitFor([] { return false; }, 100);
-        EXPECT_EQ(Events, OneRun());
+        EXPECT_EQ(Seq(Events), Seq(OneRun()));
         // Once the run has ended, the next start is accepted as usual.
         Start.Click();
         ASSERT_TRUE(WaitFor([&] { return RunOver(); }, 20000));
-        EXPECT_EQ(Events, OneRun() + OneRun());
+        EXPECT_EQ(Seq(Events), Seq(OneRun() + OneRun()));
     }
     ASSERT_NO_FATAL_FAILURE(Reset());
     {
@@ -348,7 +349,7 @@ TEST_F(Lifecycle, InsideTheLastThreadsEndProgress) {
         ASSERT_TRUE(WaitFor([&] { return RunOver(); }, 20000));
         WaitFor([] { return false; }, 100);
         EXPECT_EQ(App.FActed, 1);
-        EXPECT_EQ(Events, OneRun());
+        EXPECT_EQ(Seq(Events), Seq(OneRun()));
         EXPECT_TRUE(Start.Enabled());
         EXPECT_FALSE(Break.Enabled());
     }
@@ -373,7 +374,7 @@ TEST_F(Lifecycle, BetweenTheDisplayUpdateAndDoStart) {
         ASSERT_TRUE(WaitFor([&] { return RunOver(); }, 20000));
         WaitFor([] { return false; }, 200);
         EXPECT_EQ(App.FActed, 1);
-        EXPECT_EQ(Events, EndedEarly);
+        EXPECT_EQ(Seq(Events), Seq(EndedEarly));
         EXPECT_TRUE(Start.Enabled());
     }
     ASSERT_NO_FATAL_FAILURE(Reset());
@@ -386,7 +387,7 @@ TEST_F(Lifecycle, BetweenTheDisplayUpdateAndDoStart) {
         ASSERT_TRUE(WaitFor([&] { return RunOver(); }, 20000));
         WaitFor([] { return false; }, 200);
         EXPECT_EQ(App.FActed, 1);
-        EXPECT_EQ(Events, EndedEarly);
+        EXPECT_EQ(Seq(Events), Seq(EndedEarly));
     }
     ASSERT_NO_FATAL_FAILURE(Reset());
     {
@@ -397,10 +398,10 @@ TEST_F(Lifecycle, BetweenTheDisplayUpdateAndDoStart) {
             EXPECT_TRUE(ServeUntil([this] { return AfterStops > 0; }));
         };
         Start.Click();
-        ASSERT_TRUE(WaitFor([&] { return Closes > 0; }, 20000)) << "the close never completed";
+        EXPECT_TRUE(WaitFor([&] { return Closes > 0; }, 20000)) << "the close never completed";
         WaitFor([] { return false; }, 200);
         EXPECT_EQ(Closes, 1);
-        EXPECT_EQ(Events, EndedEarly);
+        EXPECT_EQ(Seq(Events), Seq(EndedEarly));
         EXPECT_EQ(LiveAtClose, 0);
     }
 }
@@ -422,7 +423,7 @@ TEST_F(Lifecycle, BetweenTheLastUnregistrationAndItsHandOff) {
         ASSERT_TRUE(Pump([&] { return RunOver(); }));
         Pump([] { return false; }, 200);
         EXPECT_EQ(App.FActed, 1);
-        EXPECT_EQ(Events, OneRun());
+        EXPECT_EQ(Seq(Events), Seq(OneRun()));
     }
     ASSERT_NO_FATAL_FAILURE(Reset());
     {
@@ -443,7 +444,7 @@ TEST_F(Lifecycle, BetweenTheLastUnregistrationAndItsHandOff) {
         // The old run's request must not end the new one.
         ASSERT_TRUE(Pump([&] { return BeforeStarts == 2 && RunOver(); }));
         Pump([] { return false; }, 200);
-        EXPECT_EQ(Events, OneRun() + OneRun());
+        EXPECT_EQ(Seq(Events), Seq(OneRun() + OneRun()));
     }
     ASSERT_NO_FATAL_FAILURE(Reset());
     {
@@ -454,10 +455,10 @@ TEST_F(Lifecycle, BetweenTheLastUnregistrationAndItsHandOff) {
             RequestClose();
         };
         Start.Click();
-        ASSERT_TRUE(Pump([&] { return Closes > 0; })) << "the close never completed";
+        EXPECT_TRUE(Pump([&] { return Closes > 0; })) << "the close never completed";
         Pump([] { return false; }, 200);
         EXPECT_EQ(Closes, 1);
-        EXPECT_EQ(Events, OneRun());
+        EXPECT_EQ(Seq(Events), Seq(OneRun()));
         EXPECT_EQ(LiveAtClose, 0);
     }
 }
