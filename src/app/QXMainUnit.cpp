@@ -468,6 +468,7 @@ void TQXMainForm::closeEvent(QCloseEvent* Event) {
     // Nothing of the job is in use: a normal close (the settings are saved
     // when the window is destroyed).
     if (!FUtils || FDestroyed || (!FRunning && FUtils->Idle())) {
+        FClosePending = false;
         Event->accept();
         return;
     }
