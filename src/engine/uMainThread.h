@@ -21,6 +21,11 @@ bool IsMainThread();
 // Runs every hand-off waiting for the main thread. Main thread only.
 void ServeHandOffs();
 
+// Main thread, once a Qt application exists: sets up how workers wake the
+// main thread for their hand-offs. Called by the engine's objects when they
+// are created (and by ServeHandOffs); without it a queued call wakes it.
+void PrepareHandOffs();
+
 // True on the main thread while it runs a worker's hand-off, including all
 // the events it processes meanwhile. A wait for worker threads may start only
 // when this is false.

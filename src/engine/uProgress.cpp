@@ -8,6 +8,8 @@ TProgress::TProgress() : FTimer(std::make_unique<QTimer>()), FRestartTimer(std::
     FTimer->setInterval(100);
     QObject::connect(FTimer.get(), &QTimer::timeout, FTimer.get(), [this] { TimerTick(); });
     FTimer->start();
+    // Workers of a run hand their effects over to this thread.
+    PrepareHandOffs();
     QObject::connect(FRestartTimer.get(), &QTimer::timeout, FRestartTimer.get(), [this] { RestartTimerTick(); });
 }
 
