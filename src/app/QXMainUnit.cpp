@@ -26,6 +26,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QScreen>
 #include <QSplitter>
@@ -547,11 +548,26 @@ void TQXMainForm::FormDestroy() {
 }
 
 void TQXMainForm::closeEvent(QCloseEvent* Event) {
-    // Closing during a run breaks it and waits for the workers, serving their
-    // hand-offs meanwhile, so the job is never freed under a running thread.
-    if (FUtils && (FRunning || FUtils->LiveThreads() > 0))
-        FUtils->BreakAndWait();
-    Event->accept();
+    // Nothing of the job is in use: a normal close (the settings are saved
+    // when the window is destroyed).
+    if (!FUtils || FDestroyed || (!FRunning && FUtils->Idle())) {
+        FClosePending = false;
+        Event->accept();
+        return;
+    }
+    // During a run the close is remembered, not waited for: this event may
+    // be delivered inside a worker's hand-off, which waits below it on the
+    // stack. Break the run and close once it has ended.
+    Event->ignore();
+    if (!FClosePending) {
+        FClosePending = true;
+        FCaption = windowTitle();
+        setWindowTitle(FCaption + QStringLiteral(" - Stopping..."));
+    }
+    FUtils->BreakAndNotify([Self = QPointer<TQXMainForm>(this)] {
+        if (Self)
+            Self->close();
+    });
 }
 
 bool TQXMainForm::eventFilter(QObject* Watched, QEvent* Event) {
@@ -825,7 +841,8 @@ bool TQXMainForm::CheckParams() {
 }
 
 void TQXMainForm::ProgressBeforeStart(TProgress*, bool& Allow) {
-    Allow = CheckParams();
+    // A window that is closing starts nothing, silently.
+    Allow = !FClosePending && !FDestroyed && CheckParams() && !FClosePending;
     if (!Allow)
         return;
     // Settings that cannot be saved keep the run from starting, with the reason shown.
@@ -846,10 +863,13 @@ void TQXMainForm::ProgressBeforeStart(TProgress*, bool& Allow) {
     }
 }
 
-void TQXMainForm::ProgressStart(TProgress*) {
+void TQXMainForm::ProgressStart(TProgress* Sender) {
     // Shown from the first run on; afterwards they keep the last run's figures.
     for (QWidget* W : ProgressDisplays())
         W->setVisible(true);
+    // Closed while the run was being prepared: nothing was there to break yet.
+    if (FClosePending)
+        Sender->BreakClick();
     // A worker that cannot be created stops the creating; those already
     // running end the run as usual.
     if (const auto Error = Catch([this] { FUtils->StartResolveThreads(); }))
@@ -885,6 +905,9 @@ void TQXMainForm::ProgressAfterStop(TProgress*) {
     }
     SetControlsRunning(false);
     FRunning = false;
+    // The close waits only for the last thread to leave now.
+    if (FClosePending)
+        setWindowTitle(FCaption);
     if (Error)
         QMetaObject::invokeMethod(this, [this, Text = *Error] { ErrorMessage(Text); }, Qt::QueuedConnection);
 }

@@ -49,6 +49,9 @@ public:
     TProgress* Progress() const { return FProgress; }
     // True between the start of a run and its end.
     bool Running() const { return FRunning; }
+    // The window was asked to close during a run; it closes once the run has
+    // ended and its results are in the lists.
+    bool ClosePending() const { return FClosePending; }
 
     // The list file readers and writers of the window, public for the tests:
     // a UTF-8 or UTF-16 byte-order mark selects that encoding, otherwise the
@@ -120,6 +123,8 @@ private:
     TProgress* FProgress = nullptr;
     bool FRunning = false;
     bool FDestroyed = false;
+    bool FClosePending = false;
+    QString FCaption;  // the caption while no close is pending
 
     std::unique_ptr<TMemoAdapter> FLogMemoAdapter;
     std::unique_ptr<TListViewAdapter> FThreadsViewAdapter;

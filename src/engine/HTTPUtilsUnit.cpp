@@ -37,8 +37,7 @@ THTTPUtils::THTTPUtils(TProgress* AProgress, TLog* ALog) : TUtils(AProgress, ALo
 
 THTTPUtils::~THTTPUtils() {
     // Threads of this job (the reloading thread among them) use the objects below.
-    if (LiveThreads() > 0)
-        BreakAndWait();
+    EndThreadsForDestroy();
     FHttpStep.reset();
     FHTTPProxies.reset();
     FHostValues.reset();

@@ -4,6 +4,10 @@
 #include "engine/uMainThread.h"
 #include "engine/uProgress.h"
 
+#include <QCoreApplication>
+#include <QTimer>
+#include <QtGlobal>
+
 #include <cerrno>
 #include <chrono>
 #include <system_error>
@@ -17,8 +21,8 @@ TUtils::TUtils(TProgress* AProgress, TLog* ALog) : FProgress(AProgress), FLog(AL
 
 TUtils::~TUtils() {
     // Threads still working for this job would outlive it.
-    if (FLiveThreads > 0 && IsMainThread())
-        BreakAndWait();
+    EndThreadsForDestroy();
+    FStopTimer.reset();
     try {
         TUtils::CloseRun();
     } catch (...) {
@@ -195,7 +199,70 @@ bool TUtils::BreakAndWait(int ATimeoutMSec) {
 }
 
 bool TUtils::WaitForThreads(int ATimeoutMSec) {
+    if (!IsMainThread()) {
+        // The main thread serves the hand-offs; this one only waits.
+        const auto Start = std::chrono::steady_clock::now();
+        while (FLiveThreads > 0) {
+            if (ATimeoutMSec >= 0 &&
+                std::chrono::steady_clock::now() - Start >= std::chrono::milliseconds(ATimeoutMSec))
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return FLiveThreads == 0;
+    }
+    // Below a hand-off its worker waits for this very thread: never wait there.
+    if (ServingHandOff())
+        return FLiveThreads == 0;
     return WaitServing([this] { return FLiveThreads == 0; }, ATimeoutMSec);
+}
+
+void TUtils::EndThreadsForDestroy() {
+    if (FLiveThreads == 0)
+        return;
+    if (IsMainThread() && ServingHandOff())
+        qFatal("A job was destroyed inside a main-thread hand-off while %d of its threads were alive",
+               FLiveThreads.load());
+    BreakAndWait();
+}
+
+bool TUtils::Idle() const {
+    return FProgress->RunState() == rsIdle && FLiveThreads == 0;
+}
+
+void TUtils::RequestBreak() {
+    const TRunState State = FProgress->RunState();
+    if (State == rsRestartWaiting || (State == rsRunning && !FProgress->Terminated()))
+        FProgress->BreakClick();
+}
+
+void TUtils::BreakAndNotify(std::function<void()> AOnStopped) {
+    FOnStopped = std::move(AOnStopped);
+    RequestBreak();
+    if (!FStopTimer) {
+        FStopTimer = std::make_unique<QTimer>();
+        FStopTimer->setInterval(10);
+        QObject::connect(FStopTimer.get(), &QTimer::timeout, FStopTimer.get(), [this] { StopTimerTick(); });
+    }
+    FStopTimer->start();
+}
+
+void TUtils::StopTimerTick() {
+    if (!Idle()) {
+        // A run that was still starting when the break was asked for is
+        // running now; the break applies to it too.
+        RequestBreak();
+        return;
+    }
+    FStopTimer->stop();
+    std::function<void()> OnStopped = std::move(FOnStopped);
+    FOnStopped = nullptr;
+    // From the event loop, not from this timer: it may destroy the job.
+    if (!OnStopped)
+        return;
+    if (QCoreApplication* App = QCoreApplication::instance())
+        QMetaObject::invokeMethod(App, std::move(OnStopped), Qt::QueuedConnection);
+    else
+        OnStopped();
 }
 
 // ---------------------------------------------------------------------------
@@ -221,8 +288,10 @@ void TUtils::DoThreadDestroy(TUtilsThread* AThread) {
         if (!FStarting)
             Ended = NoteActiveThreads(Active);
     }
+    // For the run this thread belonged to: if that run has ended meanwhile
+    // (a Break while no thread was left), the request does nothing.
     if (Ended)
-        FProgress->EndProgress();
+        FProgress->EndProgress(AThread->RunNumber());
 }
 
 // ---------------------------------------------------------------------------
@@ -310,7 +379,9 @@ TUtilsThread::TUtilsThread(TUtils* AUtils, TUtilsThreadMethod AMethod, const QSt
 void TUtilsThread::Init(TThreadNotifyEvent AOnTerminate, bool AServiceThread) {
     OnTerminate = std::move(AOnTerminate);
     FServiceThread = AServiceThread;
-    FRun = FUtils->FAwaitedRun;
+    // A service thread is created in BeforeStart, before its run is counted;
+    // workers are created once it has started.
+    FRun = AServiceThread ? FUtils->FAwaitedRun.load() : FUtils->FProgress->RunNumber();
     ++FUtils->FLiveThreads;
     try {
         FUtils->DoThreadCreate(this, AServiceThread);

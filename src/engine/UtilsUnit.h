@@ -9,8 +9,10 @@
 #include <atomic>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 
+class QTimer;
 class TLog;
 class TProgress;
 class TUtils;
@@ -30,8 +32,9 @@ using TUtilsThreadMethod = std::function<void(TUtilsThread* AThread)>;
 class TUtils : public TRandomUtils {
 public:
     TUtils(TProgress* AProgress, TLog* ALog);
-    // Waits (serving the main thread's events) for threads still running.
-    // A derived job releases its own resources (its CloseRun) in its destructor.
+    // Breaks the run and waits (serving the main thread's events) for threads
+    // still running; see EndThreadsForDestroy. A derived job releases its own
+    // resources (its CloseRun) in its destructor.
     ~TUtils() override;
 
     TUtils(const TUtils&) = delete;
@@ -54,9 +57,20 @@ public:
     static QString FormatLastOSError();
     static QString FormatException(std::exception_ptr AExceptObject, const void* AExceptAddr = nullptr);
 
-    // Main thread, for closing during a run: requests a break and waits until
-    // every thread of this job has gone, processing events and hand-offs
-    // meanwhile. False when ATimeoutMSec (negative: none) ran out first.
+    // Main thread, for closing during a run without waiting: requests a
+    // break (as the Break button does, and again for a run that was still
+    // starting) and runs AOnStopped from the event loop once Idle. A second
+    // call replaces AOnStopped. AOnStopped may destroy the job.
+    void BreakAndNotify(std::function<void()> AOnStopped);
+    // No run is active and every thread of this job has gone: nothing uses
+    // the job any more.
+    bool Idle() const;
+
+    // Requests a break and waits until every thread of this job has gone,
+    // processing events and hand-offs meanwhile. False when ATimeoutMSec
+    // (negative: none) ran out first. Inside a hand-off the wait could never
+    // end (the worker that made it waits below on the stack): then it only
+    // requests the break and returns whether the threads are gone.
     bool BreakAndWait(int ATimeoutMSec = -1);
     // The same without requesting the break.
     bool WaitForThreads(int ATimeoutMSec = -1);
@@ -105,6 +119,12 @@ protected:
     // never acts on the stop flag left from the run before. False when that
     // run will not start: the job is closing or a newer BeforeStart replaced it.
     bool WaitForRunStart(qint64 ARun);
+    // For destructors: with threads of this job still alive, breaks the run
+    // and waits for them. The wait cannot deadlock: it is made only with no
+    // hand-off below it on the stack, so every worker's hand-off is served by
+    // it. A job destroyed inside a hand-off with threads alive could be
+    // neither kept nor freed; that is a fault of the caller and ends the program.
+    void EndThreadsForDestroy();
 
     TProgress* FProgress;
     TLog* FLog;
@@ -126,11 +146,17 @@ private:
     // remain (Completed) and whether the run has ended; true: call EndProgress.
     bool NoteActiveThreads(int AActive);
 
+    void StopTimerTick();
+    // Breaks the run if one is active and not told to stop yet.
+    void RequestBreak();
+
     std::mutex FEndCS;       // orders the end-of-run decision; taken before the log's registry lock
     bool FStarting = false;  // StartThreads is creating workers
     std::atomic<int> FLiveThreads{0};
     std::atomic<qint64> FAwaitedRun{0};
     std::atomic<bool> FAbandonWaits{false};
+    std::unique_ptr<QTimer> FStopTimer;  // polls for Idle after BreakAndNotify
+    std::function<void()> FOnStopped;
 };
 
 // A worker (or service) thread of a job: registers with the job's log while
@@ -152,6 +178,8 @@ public:
     QString ThreadName() const { return FThreadName; }
     int ThreadNumber() const { return FThreadNumber; }
     bool ServiceThread() const { return FServiceThread; }
+    // The run this thread belongs to (TProgress::RunNumber).
+    qint64 RunNumber() const { return FRun; }
 
 protected:
     void Execute() override;
@@ -165,5 +193,5 @@ private:
     QString FThreadName;
     int FThreadNumber;
     bool FServiceThread = false;
-    qint64 FRun = 0;  // the run a service thread belongs to
+    qint64 FRun = 0;
 };

@@ -65,6 +65,8 @@ TLog::TLog() : FTimer(std::make_unique<QTimer>()) {
     FTimer->setInterval(100);
     QObject::connect(FTimer.get(), &QTimer::timeout, FTimer.get(), [this] { TimerTick(); });
     FTimer->start();
+    // Workers of a run hand their effects over to this thread.
+    PrepareHandOffs();
 }
 
 TLog::~TLog() {

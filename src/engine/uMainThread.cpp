@@ -1,13 +1,18 @@
 #include "engine/uMainThread.h"
 
 #include <QCoreApplication>
+#include <QSocketNotifier>
 #include <QThread>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <fcntl.h>
 #include <mutex>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -23,8 +28,52 @@ struct THandOff {
 std::mutex GLock;
 std::condition_variable GDoneCond;
 std::deque<THandOff*> GQueue;
+// Hand-offs being run on the main thread, nested ones included; only the main
+// thread changes it.
+std::atomic<int> GServing{0};
+
+// The doorbell: a worker writes a byte after queueing its hand-off, and the
+// main thread, woken through a socket notifier, reads it and serves the
+// queue. Unlike a queued call it allocates nothing that the main thread frees,
+// and the write-read pair orders the two threads where a race detector can
+// see it (Qt's own event queue lock it cannot).
+int GWakeRead = -1;
+int GWakeWrite = -1;
+std::atomic<bool> GWakeReady{false};
+
+void RingDoorbell() {
+    const char B = 1;
+    // A full pipe already holds more wake-ups than needed.
+    while (::write(GWakeWrite, &B, 1) < 0 && errno == EINTR) {
+    }
+}
+
+void AnswerDoorbell() {
+    char B[64];
+    while (::read(GWakeRead, B, sizeof B) > 0) {
+    }
+    ServeHandOffs();
+}
 
 }  // namespace
+
+void PrepareHandOffs() {
+    QCoreApplication* App = QCoreApplication::instance();
+    if (GWakeReady || !App || QThread::currentThread() != App->thread())
+        return;
+    if (GWakeRead < 0) {
+        int Fds[2];
+        if (::pipe2(Fds, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        GWakeRead = Fds[0];
+        GWakeWrite = Fds[1];
+    }
+    // Goes with the application; a later one gets a notifier of its own.
+    auto* Notifier = new QSocketNotifier(GWakeRead, QSocketNotifier::Read, App);
+    QObject::connect(Notifier, &QSocketNotifier::activated, Notifier, [] { AnswerDoorbell(); });
+    QObject::connect(Notifier, &QObject::destroyed, [] { GWakeReady = false; });
+    GWakeReady = true;
+}
 
 bool IsMainThread() {
     QCoreApplication* App = QCoreApplication::instance();
@@ -44,7 +93,10 @@ void RunInMainThread(const std::function<void()>& AProc) {
         GQueue.push_back(&H);
     }
     // Wakes the main thread; whichever serving call comes first runs the queue.
-    QMetaObject::invokeMethod(App, [] { ServeHandOffs(); }, Qt::QueuedConnection);
+    if (GWakeReady)
+        RingDoorbell();
+    else
+        QMetaObject::invokeMethod(App, [] { ServeHandOffs(); }, Qt::QueuedConnection);
     std::unique_lock<std::mutex> L(GLock);
     GDoneCond.wait(L, [&H] { return H.Done; });
     if (H.Error)
@@ -52,6 +104,7 @@ void RunInMainThread(const std::function<void()>& AProc) {
 }
 
 void ServeHandOffs() {
+    PrepareHandOffs();
     for (;;) {
         THandOff* H;
         {
@@ -62,11 +115,13 @@ void ServeHandOffs() {
             GQueue.pop_front();
         }
         std::exception_ptr Error;
+        ++GServing;
         try {
             (*H->Proc)();
         } catch (...) {
             Error = std::current_exception();
         }
+        --GServing;
         {
             std::lock_guard<std::mutex> L(GLock);
             H->Error = Error;
@@ -74,6 +129,10 @@ void ServeHandOffs() {
         }
         GDoneCond.notify_all();
     }
+}
+
+bool ServingHandOff() {
+    return GServing.load() > 0;
 }
 
 bool WaitServing(const std::function<bool()>& ADone, int ATimeoutMSec) {

@@ -8,6 +8,8 @@ TProgress::TProgress() : FTimer(std::make_unique<QTimer>()), FRestartTimer(std::
     FTimer->setInterval(100);
     QObject::connect(FTimer.get(), &QTimer::timeout, FTimer.get(), [this] { TimerTick(); });
     FTimer->start();
+    // Workers of a run hand their effects over to this thread.
+    PrepareHandOffs();
     QObject::connect(FRestartTimer.get(), &QTimer::timeout, FRestartTimer.get(), [this] { RestartTimerTick(); });
 }
 
@@ -214,10 +216,27 @@ void TProgress::TimerTick() {
 // Run state
 
 void TProgress::StartProgress() {
-    bool Allow = true;
-    DoBeforeStart(Allow);
-    if (!Allow)
+    // While a run is starting, running or ending, a start (a queued click, a
+    // restart) is refused silently, as the disabled button would refuse it.
+    const TRunState From = FRunState;
+    if (From != rsIdle && From != rsRestartWaiting)
         return;
+    FRunState = rsStarting;
+    // Refused: back to where it was (a restart whose timer has fired is idle).
+    auto Refused = [this, From] {
+        FRunState = From == rsRestartWaiting && FRestartTimer->isActive() ? rsRestartWaiting : rsIdle;
+    };
+    bool Allow = true;
+    try {
+        DoBeforeStart(Allow);
+    } catch (...) {
+        Refused();
+        throw;
+    }
+    if (!Allow) {
+        Refused();
+        return;
+    }
     UpdateControlsVisibility(true);
     FStartTime = CurrentTime();
     FEndTime = 0;
@@ -226,17 +245,39 @@ void TProgress::StartProgress() {
     FProcessed = 0;
     SetTerminated(false);
     // Announced only once the flag is clear: see RunNumber.
-    ++FRunNumber;
+    const qint64 Run = ++FRunNumber;
+    FRunState = rsRunning;
     UpdateDisplay();
+    // The display let pending events run: the run may have ended already (its
+    // service thread failed or saw a Break), and then it has nothing to start.
+    if (FRunNumber != Run || FRunState != rsRunning)
+        return;
     DoStart();
 }
 
 void TProgress::EndProgress() {
-    // Reached from the last worker of a run: its effects are the main thread's.
-    RunInMainThread([this] { DoEndProgress(); });
+    EndProgress(FRunNumber);
 }
 
-void TProgress::DoEndProgress() {
+void TProgress::EndProgress(qint64 ARun) {
+    // Reached from the last worker of a run: its effects are the main thread's.
+    RunInMainThread([this, ARun] { DoEndProgress(ARun); });
+}
+
+void TProgress::DoEndProgress(qint64 ARun) {
+    // The first request ends the run; the state guards the steps below against
+    // a second request served while they process events.
+    if (ARun != FRunNumber || FRunState != rsRunning)
+        return;
+    FRunState = rsEnding;
+    // An event handler that raises must not leave every later start refused.
+    struct TLeave {
+        TProgress* P;
+        ~TLeave() {
+            if (P->FRunState == rsEnding)
+                P->FRunState = rsIdle;
+        }
+    } Leave{this};
     DoStop();
     if (FRestartSeconds < 1)
         FEndTime = CurrentTime();
@@ -245,11 +286,13 @@ void TProgress::DoEndProgress() {
     UpdateControlsVisibility(false);
     if (FRestartSeconds < 1) {
         DoAfterStop();
+        FRunState = rsIdle;
     } else {
         FStartTime = CurrentTime();
         SetStatus(QStringLiteral("Waiting for restart..."));
         FRestartTimer->setInterval(FRestartSeconds * 1000);
         FRestartTimer->start();
+        FRunState = rsRestartWaiting;
     }
 }
 
@@ -290,6 +333,9 @@ void TProgress::BreakClick() {
         FRestartTimer->stop();
         FEndTime = 0;
         SetStatus(QStringLiteral("Stopped."));
+        // Stopping again: the handler of OnTerminate ends it.
+        if (FRunState == rsRestartWaiting)
+            FRunState = rsRunning;
     } else if (FTerminated) {
         return;
     }
@@ -304,6 +350,8 @@ void TProgress::RestartTimerTick() {
     FRestartTimer->stop();
     if (FRestartSeconds > 0)
         StartProgress();
+    else if (FRunState == rsRestartWaiting)
+        FRunState = rsIdle;
 }
 
 void TProgress::StartClick() {

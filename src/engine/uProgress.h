@@ -14,6 +14,15 @@ class QTimer;
 class TProgress;
 
 enum TProgressFlag { pfPBHidden = 1, pfBBHidden = 2, pfSBHide = 4 };
+
+// Where a run stands. Stopping is Running with Terminated set.
+enum TRunState {
+    rsIdle,          // no run; a start is accepted
+    rsStarting,      // StartProgress is asking BeforeStart
+    rsRunning,       // started and not ended yet (also while stopping)
+    rsEnding,        // EndProgress is under way: OnStop ... AfterStop
+    rsRestartWaiting // ended, the restart timer will start the next run
+};
 // A set of TProgressFlag values or-ed together.
 using TProgressFlags = int;
 
@@ -26,6 +35,12 @@ using TBeforeStartEvent = std::function<void(TProgress* Sender, bool& Allow)>;
 // every event run on the main thread; worker threads read Terminated, set the
 // counters and Status, and may call EndProgress and the Terminated setter,
 // which carry their effects out on the main thread and wait for them.
+//
+// Every step of a run happens once and in order, whatever events the main
+// thread processes in between (the displays process pending events): a start
+// is refused silently unless no run is active, and of all requests to end a
+// run only the first ends it; later ones, and those left from an earlier run,
+// do nothing.
 class TProgress : public TObject {
 public:
     TProgress();
@@ -35,7 +50,12 @@ public:
     TProgress& operator=(const TProgress&) = delete;
 
     void StartProgress();
+    // Ends the current run, if it has not ended yet.
     void EndProgress();
+    // Ends run ARun (see RunNumber), if it is still the current one and has
+    // not ended yet. The form for the threads of a run: the run they belong
+    // to may be over by the time the main thread gets to their request.
+    void EndProgress(qint64 ARun);
     void IncProgress(qint64 AInc) { FPosition += AInc; }
     void IncProcessed(qint64 AInc) { FProcessed += AInc; }
 
@@ -93,6 +113,7 @@ public:
     qint64 RunNumber() const { return FRunNumber; }
     // The restart timer is waiting to start the next run.
     bool RestartPending() const;
+    TRunState RunState() const { return FRunState; }
 
     TBeforeStartEvent BeforeStart;
     TProgressNotifyEvent AfterStop;
@@ -122,7 +143,7 @@ protected:
     virtual TDateTime CurrentTime() const;
 
 private:
-    void DoEndProgress();
+    void DoEndProgress(qint64 ARun);
     void DoSetTerminated(bool Value);
 
     std::unique_ptr<QTimer> FTimer;
@@ -154,4 +175,5 @@ private:
     std::atomic<bool> FTerminated{true};
     std::atomic<int> FRestartSeconds{0};
     std::atomic<qint64> FRunNumber{0};
+    std::atomic<TRunState> FRunState{rsIdle};  // changed on the main thread only
 };

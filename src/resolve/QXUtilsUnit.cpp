@@ -304,8 +304,7 @@ TQXUtils::TQXUtils(TProgress* AProgress, TLog* ALog) : THTTPUtils(AProgress, ALo
 TQXUtils::~TQXUtils() {
     // Workers still running read the lists freed below; the base class would
     // wait for them only after that.
-    if (LiveThreads() > 0 && IsMainThread())
-        BreakAndWait();
+    EndThreadsForDestroy();
     // The inherited destructor cannot reach this class's CloseRun any more.
     try {
         CloseRun();
