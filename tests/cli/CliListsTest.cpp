@@ -94,6 +94,4 @@ TEST_F(CliListsTest, AggregateRefusesATemplateWithTheDomain) {
         EXPECT_EQ(R.ErrText(), "veltrask-cli: --aggregate cannot fill %domain%: a merged block has no single domain\n");
         EXPECT_TRUE(R.Out.isEmpty());
     }
-    const TCliResult H = RunCli({"--help"});
-    EXPECT_TRUE(H.Out.contains("\n      --aggregate ") && H.Out.contains("\n      --unique ")) << H.Out.toStdString();
 }
