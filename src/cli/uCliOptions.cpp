@@ -6,7 +6,7 @@ namespace {
 
 enum TOptionId {
     oiDNS, oiThreads, oiFormat, oiDBL, oiDBLMode, oiRBL, oiRBLMode, oiOutput, oiBOM, oiLineEnding, oiKnown,
-    oiPause, oiTimeout, oiRetries, oiDetailed, oiLogFile, oiLogAppend, oiQuiet, oiProgress, oiHelp, oiVersion
+    oiUnique, oiAggregate, oiPause, oiTimeout, oiRetries, oiDetailed, oiLogFile, oiLogAppend, oiQuiet, oiProgress, oiHelp, oiVersion
 };
 
 struct TOptionDef {
@@ -22,7 +22,8 @@ const TOptionDef kOptions[] = {
     {oiDBLMode, "dbl-mode", 0, true},   {oiRBL, "rbl", 0, true},
     {oiRBLMode, "rbl-mode", 0, true},   {oiOutput, "output", 'o', true},
     {oiBOM, "bom", 0, false},           {oiLineEnding, "line-ending", 0, true},
-    {oiKnown, "known", 0, true},        {oiPause, "pause", 0, true},
+    {oiKnown, "known", 0, true},        {oiUnique, "unique", 0, false},
+    {oiAggregate, "aggregate", 0, false}, {oiPause, "pause", 0, true},
     {oiTimeout, "timeout", 0, true},    {oiRetries, "retries", 0, true},
     {oiDetailed, "detailed", 'v', false},
     {oiLogFile, "log-file", 0, true},   {oiLogAppend, "log-append", 0, false},
@@ -136,6 +137,12 @@ void Apply(TCliOptions& R, const TOptionDef& D, const QString& V, bool& ADBLMode
     case oiKnown:
         R.HasKnown = true;
         R.KnownFile = V;
+        break;
+    case oiUnique:
+        R.Unique = true;
+        break;
+    case oiAggregate:
+        R.Aggregate = true;
         break;
     case oiPause:
         R.PauseMSec = RangedNumber(V, LongName(D), 0, 60000);
@@ -253,6 +260,9 @@ TCliOptions ParseCliArguments(const QStringList& AArgs) {
         Fail(QStringLiteral("--dbl-mode needs --dbl"));
     if (RBLMode && !R.RBLOn)
         Fail(QStringLiteral("--rbl-mode needs --rbl"));
+    // A block joins the addresses of many domains: no one domain is its own.
+    if (R.Aggregate && R.HasFormat && R.Format.contains(QLatin1String("%domain%"), Qt::CaseInsensitive))
+        Fail(QStringLiteral("--aggregate cannot fill %domain%: a merged block has no single domain"));
     return R;
 }
 
@@ -287,6 +297,11 @@ QString CliHelpText() {
         "                         for a file, unix for standard output)\n"
         "      --known FILE       lines already known, one a line; print only the\n"
         "                         lines that are new\n"
+        "      --unique           print each output line only the first time\n"
+        "      --aggregate        print, at the end of the run, the fewest CIDR blocks\n"
+        "                         that cover exactly the addresses found, sorted;\n"
+        "                         %ip% is a.b.c.d/n, or the address alone for a\n"
+        "                         single one; the template cannot hold %domain%\n"
         "      --pause MS         pause after each domain, 0 to 60000 (default 200)\n"
         "      --timeout MS       DNS wait per lookup, 1 to 60000 (default 5000)\n"
         "      --retries N        ask again, up to N times (0 to 10, default 0), on the\n"
@@ -302,6 +317,13 @@ QString CliHelpText() {
         "                         the end\n"
         "  -h, --help             show this help and exit\n"
         "  -V, --version          show the version and exit\n"
+        "\n"
+        "Lists as people have them work as they are: a hosts file line\n"
+        "(\"0.0.0.0 ads.example.com\", several names a line) gives its names, a\n"
+        "filter rule (\"||ads.example.com^\") its name, a URL its host; \"*.\" in\n"
+        "front is dropped, an international name is looked up in its ASCII form\n"
+        "(xn--), and a line that starts with \"#\", \"!\" or \";\" is a comment, as\n"
+        "is \"#\" after white space.\n"
         "\n"
         "A line that is neither an address nor a name a server can be asked is\n"
         "skipped. An address line is written as the dotted quad of its value (with\n"

@@ -38,6 +38,8 @@ struct TCliOptions {
 
     bool HasKnown = false;
     QString KnownFile;
+    bool Unique = false;          // each output line only the first time
+    bool Aggregate = false;       // the fewest CIDR blocks, at the end of the run
 
     int PauseMSec = 200;
     int TimeoutMSec = 5000;

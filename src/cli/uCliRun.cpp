@@ -63,6 +63,46 @@ void TCliUtils::TakeOutputLines(QStringList& ALines) {
     List->Clear();
 }
 
+void TCliUtils::SetAggregate(bool AValue) {
+    if (!AValue) {
+        SetAddressHook(nullptr);
+        return;
+    }
+    // Called under the write lock. An address text the aggregator cannot
+    // read would be lost; it goes out as a line of its own instead.
+    SetAddressHook([this](const QString& AIPText, const QString&) { return FAggregator.AddText(AIPText); });
+}
+
+void TCliUtils::BeforeStart() {
+    FAggregator.Clear();
+    TQXUtils::BeforeStart();
+}
+
+void TCliUtils::AfterStop() {
+    std::exception_ptr Error;
+    try {
+        WriteBlocks();
+    } catch (...) {
+        Error = std::current_exception();
+    }
+    TQXUtils::AfterStop();
+    if (Error)
+        std::rethrow_exception(Error);
+}
+
+void TCliUtils::WriteBlocks() {
+    // Every worker has ended; the lock only keeps the rule of the field.
+    QStringList Blocks;
+    {
+        std::lock_guard<std::mutex> L(FWriteCS);
+        Blocks = FAggregator.BlockTexts();
+        FAggregator.Clear();
+    }
+    // Addresses are collected only once a run has opened its writers.
+    for (const QString& Block : Blocks)
+        WriteResult(FormatOutLine(Block, QString()));
+}
+
 // ---------------------------------------------------------------------------
 // Signals: the handler only writes the signal number into a pipe; the main
 // thread reads it through a notifier and breaks the run there, as the Break
@@ -283,6 +323,10 @@ bool TCliRun::CheckParams() {
                               .arg(FOptions.OutputFile));
         if (!ReadKnownLines())
             return false;
+    } else if (FOptions.Unique) {
+        // Known lines with none known: every line goes out the first time only.
+        FUtils->SetResultMode(outListNew);
+        FUtils->ResultList()->Clear();
     } else {
         // Also with --output: the lines are written here, so that a failing
         // file is reported once and not by every worker that meets it.
@@ -443,6 +487,7 @@ int TCliRun::Execute() {
     FUtils->SetPauseMSec(FOptions.PauseMSec);
     FUtils->SetDNSTimeoutMSec(FOptions.TimeoutMSec);
     FUtils->SetDNSRetries(FOptions.Retries);
+    FUtils->SetAggregate(FOptions.Aggregate);
 
     if (FOptions.Detailed) {
         if (FOptions.HasLogFile && FOptions.LogFile.isEmpty()) {

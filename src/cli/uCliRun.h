@@ -6,6 +6,7 @@
 #include "cli/uStdinRelay.h"
 #include "engine/uLog.h"
 #include "resolve/QXUtilsUnit.h"
+#include "resolve/uAggregate.h"
 
 #include <QStringList>
 #include <memory>
@@ -35,12 +36,24 @@ public:
     // Moves the output lines written so far out of the job: the result list,
     // or the new records when known lines were given.
     void TakeOutputLines(QStringList& ALines);
+    // Collect the run's addresses instead of writing a line for each, and
+    // write the fewest CIDR blocks covering them when the run stops.
+    void SetAggregate(bool AValue);
+
+    void BeforeStart() override;
+    // Writes the blocks of an aggregating run first, while the run's writers
+    // are open, so that the duplicate test and the summary's count of lines
+    // written cover them.
+    void AfterStop() override;
 
 protected:
     void OpenRun() override;
 
 private:
+    void WriteBlocks();
+
     QString FInitError;  // guarded by FInitCS, like the gate that calls OpenRun
+    TAddressAggregator FAggregator;  // guarded by FWriteCS
 };
 
 // One run of the command line: the same progress controller, log and resolve

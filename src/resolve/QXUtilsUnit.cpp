@@ -4,6 +4,7 @@
 #include "engine/uMainThread.h"
 #include "engine/uProgress.h"
 #include "resolve/dns/IdDNSResolver.h"
+#include "resolve/uDomainLines.h"
 #include "text/uLineReaderWriter.h"
 
 #include <QStringList>
@@ -235,6 +236,12 @@ bool TQXUtils::IsQueryableName(const QString& S) {
         }
     }
     return LabelLength > 0;
+}
+
+bool TQXUtils::IsWorkableLine(const QString& S) {
+    quint32 Value;
+    QString Text;
+    return IsQueryableName(S) || ParseAddressLine(S, Value, Text);
 }
 
 QString TQXUtils::FormatIPv4(quint32 AValue) {
@@ -483,6 +490,15 @@ void TQXUtils::WriteResult(const QString& ALine) {
         Log(QStringLiteral("Duplicate: %1").arg(ALine));
 }
 
+void TQXUtils::EmitAddress(const QString& AIPText, const QString& ADomain) {
+    if (FAddressHook) {
+        std::lock_guard<std::mutex> Lock(FWriteCS);
+        if (FAddressHook(AIPText, ADomain))
+            return;
+    }
+    WriteResult(FormatOutLine(AIPText, ADomain));
+}
+
 TIdDNSResolver* TQXUtils::NewClient() const {
     auto* Client = new TIdDNSResolver;
     Client->SetIPVersion(Id_IPv4);
@@ -669,7 +685,7 @@ void TQXUtils::ProcessAddress(const QString& AIPText, const QString& ADomain, qu
             Log((Listed ? QStringLiteral("RBL blacklisted IP: %1") : QStringLiteral("IP: %1")).arg(AIPText));
     }
     if (Passed)
-        WriteResult(FormatOutLine(AIPText, ADomain));
+        EmitAddress(AIPText, ADomain);
 }
 
 namespace {
@@ -686,93 +702,136 @@ QString Printable(const QString& S) {
 
 } // namespace
 
+bool TQXUtils::TakeLine(QString& ALine) {
+    {
+        std::lock_guard<std::mutex> Lock(FReadCS);
+        if (FSourceLineReader->EndOfLines())
+            return false;
+        ALine = TrimLine(FSourceLineReader->ReadLine());
+        if (FSourceMode == srcFile)
+            FProgress->SetPosition(FSourceLineReader->StreamPosition());
+        else
+            FProgress->IncProgress(1);
+    }
+    // Every line taken counts, skipped ones too, so a progress display
+    // can tell how far through the input the run is.
+    FProgress->IncProcessed(1);
+    ++FCounters.Lines;
+    return true;
+}
+
+void TQXUtils::ReportSkips(const QString& ALine, const TNormalizedLine& ANormalized) {
+    for (const TLineSkip& Skip : ANormalized.Skips) {
+        ++FCounters.Skipped;
+        if (!FDetailedLog)
+            continue;
+        // A line refused as a whole is told as the job always told it; a
+        // piece of a line (a name on a hosts line) with the normalizer's reason.
+        const QString Format = Skip.Reason == lsNotADomain && Skip.Text == ALine
+                                   ? QStringLiteral("Not an address or domain: %1")
+                                   : TLineSkip::Format(Skip.Reason);
+        Log(Format.arg(Printable(Skip.Text)));
+    }
+}
+
+bool TQXUtils::ResolveItem(const QString& AItem, TWorkerState& AState) {
+    quint32 Value;
+    QString IPText;
+    if (ParseAddressLine(AItem, Value, IPText)) {
+        // Addresses and networks are passed through without resolving,
+        // written as the value that was checked.
+        ProcessAddress(IPText, IPText, Value, false, AState.RBLCounter, AState.ServerCounter, AState.RBLClient);
+        return true;
+    }
+    // A line no server can answer would cost a full time-out, and its
+    // text would go into the output as it stands.
+    if (!IsQueryableName(AItem)) {
+        ++FCounters.Skipped;
+        if (FDetailedLog)
+            Log(QStringLiteral("Not an address or domain: %1").arg(Printable(AItem)));
+        return true;
+    }
+
+    // The zone follows the name, so a final "." of the name must go.
+    const QString Name = AItem.endsWith(QLatin1Char('.')) ? AItem.chopped(1) : AItem;
+    bool Listed;
+    const bool Passed = CheckBLService(FDBLMode, QStringLiteral("DBL"), Name, FDBLServices, AState.DBLCounter,
+                                       AState.ServerCounter, AState.DBLClient, Listed);
+    if (Listed && FDetailedLog)
+        Log(QStringLiteral("DBL blacklisted domain: %1").arg(AItem));
+    if (!Passed)
+        return true;
+
+    if (FDNSList->Count() == 0) {
+        Log(QStringLiteral("No DNS Hosts."));
+        return false;
+    }
+    ++FCounters.Domains;
+    const TLookupOutcome Outcome =
+        LookupWithRetries(AState.Client, AState.ServerCounter, AItem, [&](const QString& AServer) {
+            if (FDetailedLog)
+                Log(QStringLiteral("Resolving domain \"%1\" (dns server: %2)...").arg(AItem, AServer));
+        });
+    if (Outcome == loNotFound) {
+        ++FCounters.NotFound;
+    } else if (Outcome == loFailed) {
+        ++FCounters.LookupsFailed;
+    } else {
+        const TQueryResult& Result = AState.Client->QueryResult();
+        for (int I = 0; I < Result.Count(); ++I) {
+            const TResultRecord* Rec = Result.Items(I);
+            if (!IsAnswerA(Rec))
+                continue;
+            // An A record without data has no address text; the parser
+            // would take the empty text for 0.0.0.0 and emit an empty address.
+            quint32 IP;
+            if (!ParseAddressLine(static_cast<const TARecord*>(Rec)->IPAddress(), IP, IPText))
+                continue;
+            ProcessAddress(IPText, AItem, IP, true, AState.RBLCounter, AState.ServerCounter, AState.RBLClient);
+        }
+    }
+    WaitMSec(FPauseMSec, NowDateTime());
+    return true;
+}
+
 void TQXUtils::DoResolve(TUtilsThread* AThread) {
     if (!CheckInitialized())
         return;
     if (FDetailedLog)
         Log(QStringLiteral("%1 Thread Initialized.").arg(kResolveDomains));
-    int ServerCounter = AThread->ThreadNumber();
-    int DBLCounter = ServerCounter;
-    int RBLCounter = ServerCounter;
+    TWorkerState State;
+    State.ServerCounter = AThread->ThreadNumber();
+    State.DBLCounter = State.ServerCounter;
+    State.RBLCounter = State.ServerCounter;
     try {
         std::unique_ptr<TIdDNSResolver> Client(NewClient());
         std::unique_ptr<TIdDNSResolver> RBLClient(NewClient());
         std::unique_ptr<TIdDNSResolver> DBLClient(NewClient());
-        while (!Terminated()) {
+        State.Client = Client.get();
+        State.RBLClient = RBLClient.get();
+        State.DBLClient = DBLClient.get();
+        // Hosts lines, filter rules, URLs and international names become the
+        // address and domain lines the job works; a line it can work as it
+        // stands passes unchanged. One result object for the whole body, so
+        // that a plain list costs no allocation here.
+        const TDomainLineNormalizer Normalizer(&IsWorkableLine);
+        TNormalizedLine Normalized;
+        bool Ended = false;
+        while (!Ended && !Terminated()) {
             QString Line;
-            {
-                std::lock_guard<std::mutex> Lock(FReadCS);
-                if (FSourceLineReader->EndOfLines())
-                    break;
-                Line = TrimLine(FSourceLineReader->ReadLine());
-                if (FSourceMode == srcFile)
-                    FProgress->SetPosition(FSourceLineReader->StreamPosition());
-                else
-                    FProgress->IncProgress(1);
-            }
-            // Every line taken counts, skipped ones too, so a progress display
-            // can tell how far through the input the run is.
-            FProgress->IncProcessed(1);
-            ++FCounters.Lines;
+            if (!TakeLine(Line))
+                break;
             if (Line.isEmpty())
                 continue;
-
-            quint32 Value;
-            QString IPText;
-            if (ParseAddressLine(Line, Value, IPText)) {
-                // Addresses and networks are passed through without resolving,
-                // written as the value that was checked.
-                ProcessAddress(IPText, IPText, Value, false, RBLCounter, ServerCounter, RBLClient.get());
-                continue;
+            Normalizer.Normalize(Line, Normalized);
+            ReportSkips(Line, Normalized);
+            // A line of several names is worked as that many lines; a break
+            // stops it between two of them.
+            for (qsizetype I = 0; I < Normalized.Items.size() && !Ended; ++I) {
+                if (I > 0 && Terminated())
+                    break;
+                Ended = !ResolveItem(Normalized.Items.at(I), State);
             }
-            // A line no server can answer would cost a full time-out, and its
-            // text would go into the output as it stands.
-            if (!IsQueryableName(Line)) {
-                ++FCounters.Skipped;
-                if (FDetailedLog)
-                    Log(QStringLiteral("Not an address or domain: %1").arg(Printable(Line)));
-                continue;
-            }
-
-            // The zone follows the name, so a final "." of the name must go.
-            const QString Name = Line.endsWith(QLatin1Char('.')) ? Line.chopped(1) : Line;
-            bool Listed;
-            const bool Passed = CheckBLService(FDBLMode, QStringLiteral("DBL"), Name, FDBLServices, DBLCounter,
-                                               ServerCounter, DBLClient.get(), Listed);
-            if (Listed && FDetailedLog)
-                Log(QStringLiteral("DBL blacklisted domain: %1").arg(Line));
-            if (!Passed)
-                continue;
-
-            if (FDNSList->Count() == 0) {
-                Log(QStringLiteral("No DNS Hosts."));
-                break;
-            }
-            ++FCounters.Domains;
-            const TLookupOutcome Outcome =
-                LookupWithRetries(Client.get(), ServerCounter, Line, [&](const QString& AServer) {
-                    if (FDetailedLog)
-                        Log(QStringLiteral("Resolving domain \"%1\" (dns server: %2)...").arg(Line, AServer));
-                });
-            if (Outcome == loNotFound) {
-                ++FCounters.NotFound;
-            } else if (Outcome == loFailed) {
-                ++FCounters.LookupsFailed;
-            } else {
-                const TQueryResult& Result = Client->QueryResult();
-                for (int I = 0; I < Result.Count(); ++I) {
-                    const TResultRecord* Rec = Result.Items(I);
-                    if (!IsAnswerA(Rec))
-                        continue;
-                    // An A record without data has no address text; the parser
-                    // would take the empty text for 0.0.0.0 and emit an empty address.
-                    quint32 IP;
-                    if (!ParseAddressLine(static_cast<const TARecord*>(Rec)->IPAddress(), IP, IPText))
-                        continue;
-                    ProcessAddress(IPText, Line, IP, true, RBLCounter, ServerCounter, RBLClient.get());
-                }
-            }
-            WaitMSec(FPauseMSec, NowDateTime());
         }
     } catch (...) {
         LogException(std::current_exception());

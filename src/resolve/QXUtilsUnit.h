@@ -15,6 +15,7 @@ class TLineReader;
 class TLineWriter;
 class TLog;
 class TProgress;
+struct TNormalizedLine;
 
 // Where the input lines of a run come from.
 enum TQXSourceMode : quint8 { srcList = 0, srcFile = 1 };
@@ -40,8 +41,9 @@ bool ConvertIPPart(const QString& APart, quint64& AValue);
 // however many attempts that took, and then in NotFound (the server said the
 // name does not exist) or LookupsFailed (no usable answer) or neither (it was
 // answered). BLChecksFailed counts blocklist checks that got no usable answer
-// or an error code of the zone. Skipped counts lines that are neither an
-// address nor a name that can be asked.
+// or an error code of the zone. Skipped counts lines, and the pieces of a
+// line (a name on a hosts line), that are neither an address nor a name that
+// can be asked; comment lines are read lines, not skipped ones.
 struct TQXRunCounters {
     qint64 Lines = 0;
     qint64 Domains = 0;
@@ -90,6 +92,10 @@ public:
     // A name a DNS server can be asked: letters, digits, "-" and "_" in labels
     // of 1 to 63 characters, at most 253 characters in all (one final "." allowed).
     static bool IsQueryableName(const QString& S);
+    // A line the job works as it stands: an address line or a name that can
+    // be asked. Only other lines go through the line normalizer (hosts lines,
+    // filter rules, URLs, wildcards, international names, comments).
+    static bool IsWorkableLine(const QString& S);
     // "a.b.c.d" with the most significant byte first.
     static QString FormatIPv4(quint32 AValue);
     // The DNSBL query text of an address: its bytes from the least significant up.
@@ -137,6 +143,14 @@ public:
     int DNSRetries() const { return FDNSRetries; }
     void SetDNSRetries(int Value) { FDNSRetries = qBound(0, Value, 10); }
 
+    // Called for every accepted address under the write lock, with its text
+    // and its domain (an address line's own text for an address line), before
+    // an output line is made of it. Returning true takes the address: no line
+    // is written for it. It must not log (a full log waits for the main thread,
+    // which may wait for the write lock). Set it only between runs.
+    using TAddressHook = std::function<bool(const QString& AIPText, const QString& ADomain)>;
+    void SetAddressHook(TAddressHook AHook) { FAddressHook = std::move(AHook); }
+
     // The counts of the current (or last) run.
     TQXRunCounters RunCounters() const;
     // A lookup or a blocklist check of the current (or last) run failed.
@@ -160,9 +174,27 @@ protected:
                         int& AServiceCounter, int& AServerCounter, TIdDNSResolver* AClient, bool& AListed);
     // Emits one output line, with the duplicate test in outListNew runs.
     void WriteResult(const QString& ALine);
+    // One accepted address: to the address hook, else as an output line.
+    void EmitAddress(const QString& AIPText, const QString& ADomain);
 
 private:
     enum TLookupOutcome { loAnswered, loNotFound, loFailed };
+    // What one worker keeps for its whole body.
+    struct TWorkerState {
+        int ServerCounter = 0;
+        int DBLCounter = 0;
+        int RBLCounter = 0;
+        TIdDNSResolver* Client = nullptr;      // A lookups of domains
+        TIdDNSResolver* RBLClient = nullptr;
+        TIdDNSResolver* DBLClient = nullptr;
+    };
+    // Takes the next input line under the read lock, trimmed and counted;
+    // false at the end of the input.
+    bool TakeLine(QString& ALine);
+    // Counts and, in detailed mode, logs the pieces of ALine the normalizer dropped.
+    void ReportSkips(const QString& ALine, const TNormalizedLine& ANormalized);
+    // Works one address or domain line; false when the worker must end.
+    bool ResolveItem(const QString& AItem, TWorkerState& AState);
     // One A lookup of AName on AServer (logged in detailed mode when it
     // raised). ARetry tells whether another attempt may get an answer.
     TLookupOutcome Lookup(TIdDNSResolver* AClient, const QString& AServer, const QString& AName, bool& ARetry);
@@ -200,6 +232,7 @@ private:
     int FPauseMSec = 200;
     int FDNSTimeoutMSec = 5000;
     int FDNSRetries = 0;
+    TAddressHook FAddressHook;
     // The run's counts; workers add to them without a lock.
     struct {
         std::atomic<qint64> Lines{0}, Domains{0}, NotFound{0}, LookupsFailed{0}, BLChecksFailed{0}, Written{0},

@@ -152,7 +152,7 @@ TEST_F(InputLineRunTest, LinesThatCannotBeAskedNeverReachTheServerAndCostNoPause
     const QString L64(64, 'b');
     const QString Long = QStringList({QString(63, 'c'), QString(63, 'c'), QString(63, 'c'), QString(63, 'c')}).join('.');
     const QStringList Refused = {".abc", ". -j ACCEPT", ".", "a..b", L64 + ".test", Long.left(254),
-                                 "bad name.test", "semi;colon.test", QString::fromUtf8("\xC3\xA9t\xC3\xA9.test"),
+                                 "bad name.test", "semi;colon.test", QString::fromUtf8("\xC3\xA9t\xC3\xA9 test"),
                                  "ctl\x07.test", "10.0.0.0/33"};
     // A pause of a minute: a run that paused after any of these would not end in time.
     R.Utils.SetPauseMSec(60000);
