@@ -6,6 +6,7 @@
 #include "resolve/dns/IdDNSResolver.h"
 #include "text/uLineReaderWriter.h"
 
+#include <QFileInfo>
 #include <QStringList>
 #include <limits>
 #include <memory>
@@ -264,10 +265,10 @@ int TQXUtils::NextIndex(int& ACounter, int ACount) {
     return Index;
 }
 
-QString TQXUtils::FormatOutLine(const QString& AIPText, const QString& ADomain) const {
+QString TQXUtils::FormatOutLine(const QString& AIPText, const QString& ADomain, bool AIPv6) const {
     if (!FCustomOutFormat)
         return AIPText;
-    QString Line = FOutFormat;
+    QString Line = AIPv6 && !FCustomOutFormat6.isEmpty() ? FCustomOutFormat6 : FOutFormat;
     Line.replace(QLatin1String("%ip%"), AIPText, Qt::CaseInsensitive);
     Line.replace(QLatin1String("%domain%"), ADomain, Qt::CaseInsensitive);
     return Line;
@@ -290,6 +291,12 @@ QString TrimLine(const QString& S) {
     return S.mid(B, E - B);
 }
 
+// Both names reach one existing file, through links and relative paths alike.
+bool SameFile(const QString& A, const QString& B) {
+    const QFileInfo FA(A), FB(B);
+    return FA.exists() && FB.exists() && FA.canonicalFilePath() == FB.canonicalFilePath();
+}
+
 } // namespace
 
 TQXUtils::TQXUtils(TProgress* AProgress, TLog* ALog) : THTTPUtils(AProgress, ALog) {
@@ -299,6 +306,8 @@ TQXUtils::TQXUtils(TProgress* AProgress, TLog* ALog) : THTTPUtils(AProgress, ALo
     FDNSList = new TStringList;
     FDBLServices = new TStringList;
     FRBLServices = new TStringList;
+    FResultList6 = new TStringList;
+    FAddedList6 = new TStringList;
 }
 
 TQXUtils::~TQXUtils() {
@@ -311,6 +320,8 @@ TQXUtils::~TQXUtils() {
         CloseRun();
     } catch (...) {
     }
+    delete FAddedList6;
+    delete FResultList6;
     delete FRBLServices;
     delete FDBLServices;
     delete FDNSList;
@@ -352,21 +363,38 @@ void TQXUtils::OpenRun() {
     }
     FProgress->SetStatus(QStringLiteral("Resolving..."));
     FResultIndex.clear();
+    const bool Split6 = FSeparateList6 && IPv6On();
     switch (FResultMode) {
     case outList:
         FResultLineWriter = new TLineWriter(FResultList, false, nullptr);
+        if (Split6)
+            FResultLineWriter6 = new TLineWriter(FResultList6, false, nullptr);
         break;
-    case outFile:
-        FResultLineWriter = new TLineWriter(FResolvedListFile, false, QString(), nullptr);
-        FResultLineWriter->SetWriteBOM(FOutFileBOM);
-        // Without a chosen break the writer keeps its CR LF; an empty break
-        // would run every output line into the next.
-        if (!FOutFileLineBreak.isEmpty())
-            FResultLineWriter->SetLineBreak(FOutFileLineBreak);
+    case outFile: {
+        const auto NewFileWriter = [this](const QString& AFileName) {
+            std::unique_ptr<TLineWriter> W(new TLineWriter(AFileName, false, QString(), nullptr));
+            W->SetWriteBOM(FOutFileBOM);
+            // Without a chosen break the writer keeps its CR LF; an empty break
+            // would run every output line into the next.
+            if (!FOutFileLineBreak.isEmpty())
+                W->SetLineBreak(FOutFileLineBreak);
+            return W.release();
+        };
+        FResultLineWriter = NewFileWriter(FResolvedListFile);
+        // Two writers replacing one file would each overwrite the other's
+        // lines; a second name of the same file means that one file. The
+        // first writer has created its file by now, so the test sees it.
+        if (IPv6On() && !FResolvedListFile6.isEmpty() && !SameFile(FResolvedListFile, FResolvedListFile6))
+            FResultLineWriter6 = NewFileWriter(FResolvedListFile6);
         break;
+    }
     case outListNew:
         FResultLineWriter = new TLineWriter(FResultList, true, nullptr);
         FAddedLineWriter = new TLineWriter(FAddedList, false, nullptr);
+        if (Split6) {
+            FResultLineWriter6 = new TLineWriter(FResultList6, false, nullptr);
+            FAddedLineWriter6 = new TLineWriter(FAddedList6, false, nullptr);
+        }
         FResultIndex.reserve(FResultList->Count());
         for (int I = 0; I < FResultList->Count(); ++I)
             FResultIndex.insert(FResultList->Get(I).toCaseFolded());
@@ -398,6 +426,8 @@ void TQXUtils::CloseRun() {
     }
     CloseWriter(FResultLineWriter);
     CloseWriter(FAddedLineWriter);
+    CloseWriter(FResultLineWriter6);
+    CloseWriter(FAddedLineWriter6);
     FResultIndex.clear();
     FResultIndex.squeeze();
     if (Error)
@@ -461,20 +491,22 @@ QString TQXUtils::SummaryText(const TQXRunCounters& C) {
         .arg(C.Skipped);
 }
 
-void TQXUtils::WriteResult(const QString& ALine) {
+void TQXUtils::WriteResult(const QString& ALine, bool AIPv6) {
     bool Duplicate = false;
     {
         std::lock_guard<std::mutex> Lock(FWriteCS);
+        TLineWriter* Result = AIPv6 && FResultLineWriter6 ? FResultLineWriter6 : FResultLineWriter;
         if (FResultMode == outListNew) {
+            // One index for both families: a line is new only when neither wrote it.
             const QString Key = ALine.toCaseFolded();
             Duplicate = FResultIndex.contains(Key);
             if (!Duplicate) {
-                FAddedLineWriter->WriteLine(ALine);
-                FResultLineWriter->WriteLine(ALine);
+                (AIPv6 && FAddedLineWriter6 ? FAddedLineWriter6 : FAddedLineWriter)->WriteLine(ALine);
+                Result->WriteLine(ALine);
                 FResultIndex.insert(Key);
             }
         } else {
-            FResultLineWriter->WriteLine(ALine);
+            Result->WriteLine(ALine);
         }
     }
     ++(Duplicate ? FCounters.Duplicates : FCounters.Written);
@@ -484,17 +516,29 @@ void TQXUtils::WriteResult(const QString& ALine) {
         Log(QStringLiteral("Duplicate: %1").arg(ALine));
 }
 
-TIdDNSResolver* TQXUtils::NewClient() const {
+TIdDNSResolver* TQXUtils::NewClient(TQueryRecordTypes AType) const {
     auto* Client = new TIdDNSResolver;
     Client->SetIPVersion(Id_IPv4);
-    Client->SetQueryType({qtA});
+    Client->SetQueryType({AType});
     Client->SetWaitingTime(FDNSTimeoutMSec);
     Client->SetAbortCheck([this] { return Terminated(); });
     return Client;
 }
 
+namespace {
+
+// A reply of the server asked (its header was read) that says nothing went
+// wrong and holds no record at all: the name exists, but not with the type
+// asked. A truncated one may have lost its records on the way.
+bool IsNoDataReply(const TDNSHeader& AHeader) {
+    return (AHeader.BitCode & 0x8000) != 0 && !AHeader.TC() && AHeader.RCode() == 0 && AHeader.ANCount == 0 &&
+           AHeader.NSCount == 0 && AHeader.ARCount == 0;
+}
+
+} // namespace
+
 TQXUtils::TLookupOutcome TQXUtils::Lookup(TIdDNSResolver* AClient, const QString& AServer, const QString& AName,
-                                          bool& ARetry) {
+                                          bool ANoDataAnswers, bool& ARetry) {
     ARetry = false;
     try {
         // The client takes "host:port" as well, which local resolvers need.
@@ -507,6 +551,10 @@ TQXUtils::TLookupOutcome TQXUtils::Lookup(TIdDNSResolver* AClient, const QString
         ARetry = true;
         return loFailed;
     } catch (const EIdDnsResolverError&) {
+        // Many names have no AAAA record, and a server answering from its own
+        // data says so without an SOA record.
+        if (ANoDataAnswers && IsNoDataReply(AClient->DNSHeader()))
+            return loAnswered;
         if (FDetailedLog)
             LogException(std::current_exception());
         // The header holds the reply's RCODE only when the reply got as far
@@ -537,12 +585,13 @@ TQXUtils::TLookupOutcome TQXUtils::Lookup(TIdDNSResolver* AClient, const QString
 
 TQXUtils::TLookupOutcome TQXUtils::LookupWithRetries(TIdDNSResolver* AClient, int& AServerCounter,
                                                      const QString& AName,
-                                                     const std::function<void(const QString& AServer)>& ABeforeAttempt) {
+                                                     const std::function<void(const QString& AServer)>& ABeforeAttempt,
+                                                     bool ANoDataAnswers) {
     for (int Attempt = 0;; ++Attempt) {
         const QString Server = FDNSList->Get(NextIndex(AServerCounter, FDNSList->Count()));
         ABeforeAttempt(Server);
         bool Retry;
-        const TLookupOutcome Outcome = Lookup(AClient, Server, AName, Retry);
+        const TLookupOutcome Outcome = Lookup(AClient, Server, AName, ANoDataAnswers, Retry);
         if (Outcome != loFailed || !Retry || Attempt >= FDNSRetries || Terminated())
             return Outcome;
     }
@@ -657,11 +706,21 @@ bool TQXUtils::CheckBLService(TBLMode AMode, const QString& AKind, const QString
     return AMode == blSuppress ? !AListed : AListed;
 }
 
-void TQXUtils::ProcessAddress(const QString& AIPText, const QString& ADomain, quint32 AValue, bool AFromDomain,
-                              int& ARBLCounter, int& AServerCounter, TIdDNSResolver* AClient) {
+struct TQXUtils::TWorkerState {
+    int ServerCounter = 0;
+    int DBLCounter = 0;
+    int RBLCounter = 0;
+    std::unique_ptr<TIdDNSResolver> Client;    // A questions of domains
+    std::unique_ptr<TIdDNSResolver> Client6;   // AAAA questions of domains
+    std::unique_ptr<TIdDNSResolver> RBLClient;
+    std::unique_ptr<TIdDNSResolver> DBLClient;
+};
+
+void TQXUtils::ProcessAddress(const QString& AIPText, const QString& ADomain, const QString& ARBLQuery, bool AIPv6,
+                              bool AFromDomain, TWorkerState& AState) {
     bool Listed;
-    const bool Passed = CheckBLService(FRBLMode, QStringLiteral("RBL"), ReverseIPv4(AValue), FRBLServices,
-                                       ARBLCounter, AServerCounter, AClient, Listed);
+    const bool Passed = CheckBLService(FRBLMode, QStringLiteral("RBL"), ARBLQuery, FRBLServices, AState.RBLCounter,
+                                       AState.ServerCounter, AState.RBLClient.get(), Listed);
     if (FDetailedLog) {
         if (AFromDomain)
             Log((Listed ? QStringLiteral("RBL blacklisted IP: %1 (domain: %2)") : QStringLiteral("IP: %1 (domain: %2)"))
@@ -670,7 +729,7 @@ void TQXUtils::ProcessAddress(const QString& AIPText, const QString& ADomain, qu
             Log((Listed ? QStringLiteral("RBL blacklisted IP: %1") : QStringLiteral("IP: %1")).arg(AIPText));
     }
     if (Passed)
-        WriteResult(FormatOutLine(AIPText, ADomain));
+        WriteResult(FormatOutLine(AIPText, ADomain, AIPv6), AIPv6);
 }
 
 namespace {
@@ -685,20 +744,146 @@ QString Printable(const QString& S) {
     return R;
 }
 
+// Only answers count, as for the A records.
+bool IsAnswerAAAA(const TResultRecord* ARec) { return ARec->RecType() == qtAAAA && ARec->Section() == rsAnswer; }
+
 } // namespace
+
+TQXUtils::TItemResult TQXUtils::WorkItem(const QString& AItem, TWorkerState& AState) {
+    quint32 Value;
+    QString IPText;
+    if (ParseAddressLine(AItem, Value, IPText)) {
+        // A run that deals in IPv6 only writes no IPv4 address: the rules it
+        // makes (ip6tables, an ipv6_addr set) would not load with one.
+        if (!IPv4On()) {
+            ++FCounters.Skipped;
+            if (FDetailedLog)
+                Log(QStringLiteral("IPv4 address skipped: %1").arg(AItem));
+            return irNext;
+        }
+        // Addresses and networks are passed through without resolving,
+        // written as the value that was checked.
+        ProcessAddress(IPText, IPText, ReverseIPv4(Value), false, false, AState);
+        return irNext;
+    }
+    TIPv6Address Address6;
+    int Prefix6;
+    if (ParseIPv6Line(AItem, Address6, Prefix6)) {
+        WorkIPv6Line(AItem, Address6, Prefix6, AState);
+        return irNext;
+    }
+    // A line no server can answer would cost a full time-out, and its
+    // text would go into the output as it stands.
+    if (!IsQueryableName(AItem)) {
+        ++FCounters.Skipped;
+        if (FDetailedLog)
+            Log(QStringLiteral("Not an address or domain: %1").arg(Printable(AItem)));
+        return irNext;
+    }
+    return WorkDomain(AItem, AState);
+}
+
+void TQXUtils::WorkIPv6Line(const QString& ALine, const TIPv6Address& AAddress, int APrefix, TWorkerState& AState) {
+    // Never asked as a name: no server knows one with a ":" in it.
+    if (!IPv6On()) {
+        ++FCounters.Skipped;
+        if (FDetailedLog)
+            Log(QStringLiteral("IPv6 address skipped: %1").arg(ALine));
+        return;
+    }
+    // Written in its canonical text, as IPv4 lines are written as their
+    // dotted quad: the output then holds the very value that was checked,
+    // in the form firewall tools print and compare.
+    const QString Text = FormatIPv6Line(AAddress, APrefix);
+    ProcessAddress(Text, Text, IPv6QueryName(AAddress), true, false, AState);
+}
+
+TQXUtils::TItemResult TQXUtils::WorkDomain(const QString& ALine, TWorkerState& AState) {
+    // The zone follows the name, so a final "." of the name must go.
+    const QString Name = ALine.endsWith(QLatin1Char('.')) ? ALine.chopped(1) : ALine;
+    bool Listed;
+    const bool Passed = CheckBLService(FDBLMode, QStringLiteral("DBL"), Name, FDBLServices, AState.DBLCounter,
+                                       AState.ServerCounter, AState.DBLClient.get(), Listed);
+    if (Listed && FDetailedLog)
+        Log(QStringLiteral("DBL blacklisted domain: %1").arg(ALine));
+    if (!Passed)
+        return irNext;
+
+    if (FDNSList->Count() == 0) {
+        Log(QStringLiteral("No DNS Hosts."));
+        return irStop;
+    }
+    ++FCounters.Domains;
+    bool NotFound = false, Failed = false;
+    if (IPv4On()) {
+        const TLookupOutcome Outcome =
+            LookupWithRetries(AState.Client.get(), AState.ServerCounter, ALine, [&](const QString& AServer) {
+                if (FDetailedLog)
+                    Log(QStringLiteral("Resolving domain \"%1\" (dns server: %2)...").arg(ALine, AServer));
+            });
+        NotFound = Outcome == loNotFound;
+        Failed = Outcome == loFailed;
+        if (Outcome == loAnswered) {
+            const TQueryResult& Result = AState.Client->QueryResult();
+            for (int I = 0; I < Result.Count(); ++I) {
+                const TResultRecord* Rec = Result.Items(I);
+                if (!IsAnswerA(Rec))
+                    continue;
+                // An A record without data has no address text; the parser
+                // would take the empty text for 0.0.0.0 and emit an empty address.
+                quint32 IP;
+                QString IPText;
+                if (!ParseAddressLine(static_cast<const TARecord*>(Rec)->IPAddress(), IP, IPText))
+                    continue;
+                ProcessAddress(IPText, ALine, ReverseIPv4(IP), false, true, AState);
+            }
+        }
+    }
+    if (IPv6On()) {
+        const TLookupOutcome Outcome = LookupWithRetries(
+            AState.Client6.get(), AState.ServerCounter, ALine,
+            [&](const QString& AServer) {
+                if (FDetailedLog)
+                    Log(QStringLiteral("Resolving domain \"%1\" for IPv6 (dns server: %2)...").arg(ALine, AServer));
+            },
+            true);
+        NotFound = NotFound || Outcome == loNotFound;
+        Failed = Failed || Outcome == loFailed;
+        if (Outcome == loAnswered) {
+            const TQueryResult& Result = AState.Client6->QueryResult();
+            for (int I = 0; I < Result.Count(); ++I) {
+                const TResultRecord* Rec = Result.Items(I);
+                if (!IsAnswerAAAA(Rec))
+                    continue;
+                TIPv6Address IP;
+                if (!ParseIPv6Address(static_cast<const TAAAARecord*>(Rec)->Address(), IP))
+                    continue;
+                ProcessAddress(FormatIPv6(IP), ALine, IPv6QueryName(IP), true, true, AState);
+            }
+        }
+    }
+    // A name that does not exist misses nothing, whatever its other question met.
+    if (NotFound)
+        ++FCounters.NotFound;
+    else if (Failed)
+        ++FCounters.LookupsFailed;
+    return irPause;
+}
 
 void TQXUtils::DoResolve(TUtilsThread* AThread) {
     if (!CheckInitialized())
         return;
     if (FDetailedLog)
         Log(QStringLiteral("%1 Thread Initialized.").arg(kResolveDomains));
-    int ServerCounter = AThread->ThreadNumber();
-    int DBLCounter = ServerCounter;
-    int RBLCounter = ServerCounter;
+    TWorkerState State;
+    State.ServerCounter = AThread->ThreadNumber();
+    State.DBLCounter = State.ServerCounter;
+    State.RBLCounter = State.ServerCounter;
     try {
-        std::unique_ptr<TIdDNSResolver> Client(NewClient());
-        std::unique_ptr<TIdDNSResolver> RBLClient(NewClient());
-        std::unique_ptr<TIdDNSResolver> DBLClient(NewClient());
+        State.Client.reset(NewClient(qtA));
+        State.Client6.reset(NewClient(qtAAAA));
+        State.RBLClient.reset(NewClient(qtA));
+        State.DBLClient.reset(NewClient(qtA));
         while (!Terminated()) {
             QString Line;
             {
@@ -718,62 +903,11 @@ void TQXUtils::DoResolve(TUtilsThread* AThread) {
             if (Line.isEmpty())
                 continue;
 
-            quint32 Value;
-            QString IPText;
-            if (ParseAddressLine(Line, Value, IPText)) {
-                // Addresses and networks are passed through without resolving,
-                // written as the value that was checked.
-                ProcessAddress(IPText, IPText, Value, false, RBLCounter, ServerCounter, RBLClient.get());
-                continue;
-            }
-            // A line no server can answer would cost a full time-out, and its
-            // text would go into the output as it stands.
-            if (!IsQueryableName(Line)) {
-                ++FCounters.Skipped;
-                if (FDetailedLog)
-                    Log(QStringLiteral("Not an address or domain: %1").arg(Printable(Line)));
-                continue;
-            }
-
-            // The zone follows the name, so a final "." of the name must go.
-            const QString Name = Line.endsWith(QLatin1Char('.')) ? Line.chopped(1) : Line;
-            bool Listed;
-            const bool Passed = CheckBLService(FDBLMode, QStringLiteral("DBL"), Name, FDBLServices, DBLCounter,
-                                               ServerCounter, DBLClient.get(), Listed);
-            if (Listed && FDetailedLog)
-                Log(QStringLiteral("DBL blacklisted domain: %1").arg(Line));
-            if (!Passed)
-                continue;
-
-            if (FDNSList->Count() == 0) {
-                Log(QStringLiteral("No DNS Hosts."));
+            const TItemResult Result = WorkItem(Line, State);
+            if (Result == irStop)
                 break;
-            }
-            ++FCounters.Domains;
-            const TLookupOutcome Outcome =
-                LookupWithRetries(Client.get(), ServerCounter, Line, [&](const QString& AServer) {
-                    if (FDetailedLog)
-                        Log(QStringLiteral("Resolving domain \"%1\" (dns server: %2)...").arg(Line, AServer));
-                });
-            if (Outcome == loNotFound) {
-                ++FCounters.NotFound;
-            } else if (Outcome == loFailed) {
-                ++FCounters.LookupsFailed;
-            } else {
-                const TQueryResult& Result = Client->QueryResult();
-                for (int I = 0; I < Result.Count(); ++I) {
-                    const TResultRecord* Rec = Result.Items(I);
-                    if (!IsAnswerA(Rec))
-                        continue;
-                    // An A record without data has no address text; the parser
-                    // would take the empty text for 0.0.0.0 and emit an empty address.
-                    quint32 IP;
-                    if (!ParseAddressLine(static_cast<const TARecord*>(Rec)->IPAddress(), IP, IPText))
-                        continue;
-                    ProcessAddress(IPText, Line, IP, true, RBLCounter, ServerCounter, RBLClient.get());
-                }
-            }
-            WaitMSec(FPauseMSec, NowDateTime());
+            if (Result == irPause)
+                WaitMSec(FPauseMSec, NowDateTime());
         }
     } catch (...) {
         LogException(std::current_exception());
