@@ -124,15 +124,6 @@ TEST_F(CliIPv6Test, Output6SeparatesTheFamilies) {
               Sorted({"10.6.0.1", "10.6.0.4", "10.6.0.0/16", "2001:db8::10", "2001:db8::20", "2001:db8::1/64"}));
 }
 
-TEST_F(CliIPv6Test, KnownLinesCoverBothFamiliesAcrossTheTwoOutputs) {
-    WriteTestFile(Path("known.txt"), "2001:DB8::10\r\n10.6.0.4\r\n");
-    const TCliResult R = RunCli(Args({"--family", "both", "--known", Path("known.txt"), "--output6", Path("new6.txt")}),
-                                kInput);
-    EXPECT_EQ(R.OutLines(), QStringList({"10.6.0.1", "10.6.0.0/16"}));
-    EXPECT_EQ(ReadTestFile(Path("new6.txt")), QByteArray("2001:db8::20\r\n2001:db8::1/64\r\n"));
-    EXPECT_TRUE(R.ErrText().contains(", 4 lines written, 2 duplicates, ")) << R.ErrText().toStdString();
-}
-
 TEST_F(CliIPv6Test, IPv6OptionsThatCannotApplyAreRefused) {
     WriteTestFile(Path("in.txt"), kInput);
     WriteTestFile(Path("known.txt"), "");
@@ -145,7 +136,6 @@ TEST_F(CliIPv6Test, IPv6OptionsThatCannotApplyAreRefused) {
         {{"--family", "ipv6", "--format6", "%ip%"}, 2, "--format6 needs --format"},
         {{"-f", "%ip%", "--format6", "x %ip%"}, 2, "--format6 needs --family ipv6 or both"},
         {{"--output6", "x.txt"}, 2, "--output6 needs --family ipv6 or both"},
-        {{"--family", "ipv4", "--output6", "x.txt"}, 2, "--output6 needs --family ipv6 or both"},
         {{"--family", "both", "-f", "%ip%", "--format6", ""}, 1, "the IPv6 template is empty (--format6)"},
         {{"--family", "both", "--output6", ""}, 1, "the IPv6 output file name is empty (--output6)"},
         {{"--family", "both", "--output6", Path("in.txt"), Path("in.txt")}, 1,
