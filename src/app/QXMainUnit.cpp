@@ -214,8 +214,34 @@ void TQXMainForm::CreateControls() {
     OutFormatCheckBox = Named(new QCheckBox(QStringLiteral("Out Format:")), "OutFormatCheckBox");
     OutFormatEdit = Named(new QLineEdit(QStringLiteral("-A OUTPUT -d %ip% -j REJECT")), "OutFormatEdit");
     Label4 = Named(new QLabel(QStringLiteral("%ip% - resolved IP, %domain% - domain.")), "Label4");
-    LeftL->addWidget(OutFormatCheckBox);
+    FamilyLabel = Named(new QLabel(QStringLiteral("Addresses:")), "FamilyLabel");
+    FamilyComboBox = MakeCombo("FamilyComboBox", {QStringLiteral("IPv4"), QStringLiteral("IPv6"),
+                                                  QStringLiteral("IPv4 and IPv6")});
+    FamilyLabel->setBuddy(FamilyComboBox);
+    OutFormat6Label = Named(new QLabel(QStringLiteral("Out Format IPv6:")), "OutFormat6Label");
+    OutFormat6Edit = Named(new QLineEdit, "OutFormat6Edit");
+    OutFormat6Edit->setPlaceholderText(QStringLiteral("empty: the Out Format"));
+    OutFormat6Label->setBuddy(OutFormat6Edit);
+    {
+        // The template's switch on the left, the address family on the right.
+        auto* W = new QWidget;
+        auto* L = new QHBoxLayout(W);
+        L->setContentsMargins(0, 0, 0, 0);
+        L->addWidget(OutFormatCheckBox);
+        L->addStretch(1);
+        L->addWidget(FamilyLabel);
+        L->addWidget(FamilyComboBox);
+        LeftL->addWidget(W);
+    }
     LeftL->addWidget(OutFormatEdit);
+    {
+        auto* W = new QWidget;
+        auto* L = new QHBoxLayout(W);
+        L->setContentsMargins(0, 0, 0, 0);
+        L->addWidget(OutFormat6Label);
+        L->addWidget(OutFormat6Edit, 1);
+        LeftL->addWidget(W);
+    }
     LeftL->addWidget(Label4);
 
     PageControl1 = Named(new QTabWidget, "PageControl1");
@@ -335,14 +361,22 @@ void TQXMainForm::CreateControls() {
         Label3 = Named(new QLabel(QStringLiteral("Line Endings:")), "Label3");
         OutFileEndingsComboBox =
             MakeCombo("OutFileEndingsComboBox", {QStringLiteral("Windows"), QStringLiteral("Unix")});
+        // The IPv6 lines' own file, laid out like the first.
+        Label6 = Named(new QLabel(QStringLiteral("Resolved IPv6 list file (empty: the file above):")), "Label6");
+        ResultFile6Edit = Named(new QLineEdit, "ResultFile6Edit");
+        ResultBrowse6Button = Named(MakeButton(QStringLiteral("Browse...")), "ResultBrowse6Button");
+        ResultExplore6Button = Named(MakeButton(QStringLiteral("Explore to file")), "ResultExplore6Button");
         L->addWidget(Label1, 0, 0, 1, 4);
         L->addWidget(ResultFileEdit, 1, 0, 1, 4);
         L->addWidget(Row({ResultBrowseButton, ResultExploreButton}), 2, 0, 1, 4);
-        L->addWidget(Label2, 3, 0);
-        L->addWidget(OutFileFormatComboBox, 3, 1);
-        L->addWidget(Label3, 3, 2);
-        L->addWidget(OutFileEndingsComboBox, 3, 3);
-        L->setRowStretch(4, 1);
+        L->addWidget(Label6, 3, 0, 1, 4);
+        L->addWidget(ResultFile6Edit, 4, 0, 1, 4);
+        L->addWidget(Row({ResultBrowse6Button, ResultExplore6Button}), 5, 0, 1, 4);
+        L->addWidget(Label2, 6, 0);
+        L->addWidget(OutFileFormatComboBox, 6, 1);
+        L->addWidget(Label3, 6, 2);
+        L->addWidget(OutFileEndingsComboBox, 6, 3);
+        L->setRowStretch(7, 1);
         L->setColumnStretch(4, 1);
     }
     ResultPageControl->addTab(OutListTabSheet, QStringLiteral("Resolved List"));
@@ -440,6 +474,7 @@ void TQXMainForm::CreateControls() {
 
     SourceOpenDialog = MakeDialog(this, "SourceOpenDialog", ListFileFilter, false);
     ResultSaveDialog = MakeDialog(this, "ResultSaveDialog", ListFileFilter, true);
+    ResultSave6Dialog = MakeDialog(this, "ResultSave6Dialog", ListFileFilter, true);
     AddedSaveDialog = MakeDialog(this, "AddedSaveDialog", ListFileFilter, true);
     LogSaveDialog = MakeDialog(this, "LogSaveDialog", LogFileFilter, true);
 
@@ -456,6 +491,9 @@ void TQXMainForm::CreateControls() {
     connect(AddedClearButton, &QPushButton::clicked, this, &TQXMainForm::AddedClearButtonClick);
     connect(SourceExploreButton, &QPushButton::clicked, this, &TQXMainForm::SourceExploreButtonClick);
     connect(ResultExploreButton, &QPushButton::clicked, this, &TQXMainForm::ResultExploreButtonClick);
+    connect(ResultExplore6Button, &QPushButton::clicked, this, &TQXMainForm::ResultExplore6ButtonClick);
+    connect(FamilyComboBox, &QComboBox::currentIndexChanged, this, &TQXMainForm::UpdateFamilyControls);
+    connect(OutFormatCheckBox, &QCheckBox::toggled, this, &TQXMainForm::UpdateFamilyControls);
     connect(ResultSaveButton, &QPushButton::clicked, this, &TQXMainForm::ResultSaveButtonClick);
     connect(AddedSaveButton, &QPushButton::clicked, this, &TQXMainForm::AddedSaveButtonClick);
     // Toggled, not clicked: restoring the box from the settings must act like a click.
@@ -512,6 +550,7 @@ void TQXMainForm::FormCreate() {
 
     SourceBrowseButton->SetBrowse(SourceFileEdit, SourceOpenDialog);
     ResultBrowseButton->SetBrowse(ResultFileEdit, ResultSaveDialog);
+    ResultBrowse6Button->SetBrowse(ResultFile6Edit, ResultSave6Dialog);
     LogFileBrowseButton->SetBrowse(LogFileEdit, LogSaveDialog);
 
     // A settings or list file that cannot be read still leaves a usable window.
@@ -710,6 +749,8 @@ void TQXMainForm::SourceExploreButtonClick() { ExploreToFile(SourceFileEdit->tex
 
 void TQXMainForm::ResultExploreButtonClick() { ExploreToFile(ResultFileEdit->text()); }
 
+void TQXMainForm::ResultExplore6ButtonClick() { ExploreToFile(ResultFile6Edit->text()); }
+
 void TQXMainForm::CloseButtonClick() { close(); }
 
 void TQXMainForm::DetailedLogCheckBoxClick() {
@@ -749,8 +790,24 @@ void TQXMainForm::SetControlsRunning(bool Running) {
                     ResultDelimiterComboBox, ResultClearButton, AddedCheckBox, AddedMemo, AddedSaveButton,
                     AddedDelimiterComboBox, AddedClearButton, ResultFileEdit, ResultBrowseButton,
                     ResultExploreButton, OutFileFormatComboBox, OutFileEndingsComboBox, SourcePageControl,
-                    ResultPageControl, ThreadsEdit, RetriesEdit, PauseEdit, TimeoutEdit});
+                    ResultPageControl, ThreadsEdit, RetriesEdit, PauseEdit, TimeoutEdit, FamilyComboBox,
+                    OutFormat6Edit, ResultFile6Edit, ResultBrowse6Button, ResultExplore6Button});
     CloseButton->setEnabled(!Running);
+    if (!Running)
+        UpdateFamilyControls();
+}
+
+void TQXMainForm::UpdateFamilyControls() {
+    // During a run everything stays as SetControlsRunning left it.
+    if (!FamilyComboBox->isEnabled())
+        return;
+    const bool IPv6 = FamilyComboBox->currentIndex() > 0;
+    const bool Template6 = IPv6 && OutFormatCheckBox->isChecked();
+    OutFormat6Label->setEnabled(Template6);
+    OutFormat6Edit->setEnabled(Template6);
+    for (QWidget* W : std::initializer_list<QWidget*>{Label6, ResultFile6Edit, ResultBrowse6Button,
+                                                       ResultExplore6Button})
+        W->setEnabled(IPv6);
 }
 
 bool TQXMainForm::CheckParams() {
@@ -798,6 +855,19 @@ bool TQXMainForm::CheckParams() {
         return false;
     FUtils->SetOutFormat(OutFormatEdit->text());
     FUtils->SetCustomOutFormat(OutFormatCheckBox->isChecked());
+    // The IPv6 template may be empty: the IPv4 one serves both then.
+    FUtils->SetCustomOutFormat6(OutFormat6Edit->text());
+    switch (FamilyComboBox->currentIndex()) {
+    case 1:
+        FUtils->SetAddressFamily(afIPv6);
+        break;
+    case 2:
+        FUtils->SetAddressFamily(afBoth);
+        break;
+    default:
+        FUtils->SetAddressFamily(afIPv4);
+        break;
+    }
     // 6. Output
     if (ResultPageControl->currentIndex() == 0) {
         if (AddedCheckBox->isChecked()) {
@@ -811,6 +881,8 @@ bool TQXMainForm::CheckParams() {
         if (!CheckNotEmpty(ResultFileEdit->text(), QStringLiteral("Resolved list file")))
             return false;
         FUtils->SetResolvedListFile(ResultFileEdit->text());
+        // Empty: the IPv6 lines go to the same file.
+        FUtils->SetResolvedListFile6(ResultFile6Edit->text());
         FUtils->SetOutFileBOM(OutFileFormatComboBox->currentIndex() == 1);
         FUtils->SetOutFileLineBreak(OutFileEndingsComboBox->currentIndex() == 1 ? QStringLiteral("\n")
                                                                                  : QStringLiteral("\r\n"));
@@ -961,7 +1033,10 @@ TCtrlRecs MainTable(TQXMainForm* F) {
             MakeCtrlRec(F->ThreadsEdit, QStringLiteral("Threads")),
             MakeCtrlRec(F->RetriesEdit, QStringLiteral("DNSRetries")),
             MakeCtrlRec(F->PauseEdit, QStringLiteral("PauseMSec")),
-            MakeCtrlRec(F->TimeoutEdit, QStringLiteral("DNSTimeoutMSec"))};
+            MakeCtrlRec(F->TimeoutEdit, QStringLiteral("DNSTimeoutMSec")),
+            MakeCtrlRec(F->FamilyComboBox, QStringLiteral("AddressFamily")),
+            MakeCtrlRec(F->OutFormat6Edit, QStringLiteral("OutFormat6Text")),
+            MakeCtrlRec(F->ResultFile6Edit, QStringLiteral("OutFileName6"))};
 }
 
 TCtrlRecs LogTable(TQXMainForm* F) {

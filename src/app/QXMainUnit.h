@@ -99,6 +99,10 @@ private:
     void AddedClearButtonClick();
     void SourceExploreButtonClick();
     void ResultExploreButtonClick();
+    void ResultExplore6ButtonClick();
+    // The IPv6 template and file are for runs that deal in IPv6; the template
+    // also needs the out format on.
+    void UpdateFamilyControls();
     void ResultSaveButtonClick();
     void AddedSaveButtonClick();
     void DetailedLogCheckBoxClick();
@@ -153,6 +157,10 @@ public:
     QCheckBox* OutFormatCheckBox = nullptr;
     QLineEdit* OutFormatEdit = nullptr;
     QLabel* Label4 = nullptr;
+    QLabel* FamilyLabel = nullptr;
+    QComboBox* FamilyComboBox = nullptr;
+    QLabel* OutFormat6Label = nullptr;
+    QLineEdit* OutFormat6Edit = nullptr;
     QTabWidget* PageControl1 = nullptr;
     QWidget* DNSTabSheet = nullptr;
     QWidget* DBLTabSheet = nullptr;
@@ -196,6 +204,10 @@ public:
     QLineEdit* ResultFileEdit = nullptr;
     TButton* ResultBrowseButton = nullptr;
     TButton* ResultExploreButton = nullptr;
+    QLabel* Label6 = nullptr;
+    QLineEdit* ResultFile6Edit = nullptr;
+    TButton* ResultBrowse6Button = nullptr;
+    TButton* ResultExplore6Button = nullptr;
     QLabel* Label2 = nullptr;
     QComboBox* OutFileFormatComboBox = nullptr;
     QLabel* Label3 = nullptr;
@@ -221,6 +233,7 @@ public:
 
     QFileDialog* SourceOpenDialog = nullptr;
     QFileDialog* ResultSaveDialog = nullptr;
+    QFileDialog* ResultSave6Dialog = nullptr;
     QFileDialog* AddedSaveDialog = nullptr;
     QFileDialog* LogSaveDialog = nullptr;
 };

@@ -5,8 +5,9 @@
 namespace {
 
 enum TOptionId {
-    oiDNS, oiThreads, oiFormat, oiDBL, oiDBLMode, oiRBL, oiRBLMode, oiOutput, oiBOM, oiLineEnding, oiKnown,
-    oiUnique, oiAggregate, oiPause, oiTimeout, oiRetries, oiDetailed, oiLogFile, oiLogAppend, oiQuiet, oiProgress, oiHelp, oiVersion
+    oiDNS, oiThreads, oiFormat, oiFamily, oiFormat6, oiOutput6, oiDBL, oiDBLMode, oiRBL, oiRBLMode, oiOutput, oiBOM,
+    oiLineEnding, oiKnown, oiUnique, oiAggregate, oiPause, oiTimeout, oiRetries, oiDetailed, oiLogFile, oiLogAppend,
+    oiQuiet, oiProgress, oiHelp, oiVersion
 };
 
 struct TOptionDef {
@@ -18,7 +19,9 @@ struct TOptionDef {
 
 const TOptionDef kOptions[] = {
     {oiDNS, "dns", 's', true},          {oiThreads, "threads", 't', true},
-    {oiFormat, "format", 'f', true},    {oiDBL, "dbl", 0, true},
+    {oiFormat, "format", 'f', true},    {oiFamily, "family", 0, true},
+    {oiFormat6, "format6", 0, true},    {oiOutput6, "output6", 0, true},
+    {oiDBL, "dbl", 0, true},
     {oiDBLMode, "dbl-mode", 0, true},   {oiRBL, "rbl", 0, true},
     {oiRBLMode, "rbl-mode", 0, true},   {oiOutput, "output", 'o', true},
     {oiBOM, "bom", 0, false},           {oiLineEnding, "line-ending", 0, true},
@@ -100,6 +103,24 @@ void Apply(TCliOptions& R, const TOptionDef& D, const QString& V, bool& ADBLMode
     case oiFormat:
         R.HasFormat = true;
         R.Format = V;
+        break;
+    case oiFamily:
+        if (V == QLatin1String("ipv4"))
+            R.Family = afIPv4;
+        else if (V == QLatin1String("ipv6"))
+            R.Family = afIPv6;
+        else if (V == QLatin1String("both"))
+            R.Family = afBoth;
+        else
+            Fail(QStringLiteral("--family must be ipv4, ipv6 or both"));
+        break;
+    case oiFormat6:
+        R.HasFormat6 = true;
+        R.Format6 = V;
+        break;
+    case oiOutput6:
+        R.HasOutput6 = true;
+        R.OutputFile6 = V;
         break;
     case oiDBL:
         R.DBLOn = true;
@@ -248,10 +269,17 @@ TCliOptions ParseCliArguments(const QStringList& AArgs) {
     }
     // Options that only qualify another one: alone they would be ignored
     // silently, which hides a mistake.
-    if (R.OutputBOM && !R.HasOutput)
+    if (R.OutputBOM && !R.HasOutput && !R.HasOutput6)
         Fail(QStringLiteral("--bom needs --output"));
-    if (LineEnding && !R.HasOutput)
+    if (LineEnding && !R.HasOutput && !R.HasOutput6)
         Fail(QStringLiteral("--line-ending needs --output"));
+    // An IPv4-only run has no IPv6 line to format or to write.
+    if (R.HasFormat6 && !R.HasFormat)
+        Fail(QStringLiteral("--format6 needs --format"));
+    if (R.HasFormat6 && R.Family == afIPv4)
+        Fail(QStringLiteral("--format6 needs --family ipv6 or both"));
+    if (R.HasOutput6 && R.Family == afIPv4)
+        Fail(QStringLiteral("--output6 needs --family ipv6 or both"));
     if (R.HasLogFile && !R.Detailed)
         Fail(QStringLiteral("--log-file needs --detailed"));
     if (R.LogAppend && !R.HasLogFile)
@@ -261,7 +289,8 @@ TCliOptions ParseCliArguments(const QStringList& AArgs) {
     if (RBLMode && !R.RBLOn)
         Fail(QStringLiteral("--rbl-mode needs --rbl"));
     // A block joins the addresses of many domains: no one domain is its own.
-    if (R.Aggregate && R.HasFormat && R.Format.contains(QLatin1String("%domain%"), Qt::CaseInsensitive))
+    if (R.Aggregate && ((R.HasFormat && R.Format.contains(QLatin1String("%domain%"), Qt::CaseInsensitive)) ||
+                        R.Format6.contains(QLatin1String("%domain%"), Qt::CaseInsensitive)))
         Fail(QStringLiteral("--aggregate cannot fill %domain%: a merged block has no single domain"));
     return R;
 }
@@ -274,10 +303,11 @@ QString CliHelpText() {
     return QStringLiteral(
         "Usage: veltrask-cli [options] [FILE]\n"
         "Resolve the domain names read from FILE (standard input when FILE is absent\n"
-        "or \"-\") to IPv4 addresses and print one line per address. A line that is an\n"
-        "IPv4 address, optionally with \"/\" and a prefix length, is passed through\n"
-        "without resolving. Standard input is taken line by line as it arrives; it is\n"
-        "UTF-8, or UTF-16 when it starts with a byte-order mark.\n"
+        "or \"-\") to IPv4 addresses, IPv6 addresses or both, and print one line per\n"
+        "address. A line that is an address, optionally with \"/\" and a prefix\n"
+        "length, is passed through without resolving. Standard input is taken line\n"
+        "by line as it arrives; it is UTF-8, or UTF-16 when it starts with a\n"
+        "byte-order mark.\n"
         "\n"
         "Options:\n"
         "  -s, --dns SERVER       DNS server; repeatable; default 8.8.8.8 and 8.8.4.4;\n"
@@ -285,6 +315,11 @@ QString CliHelpText() {
         "  -t, --threads N        worker threads, 1 to 500 (default 1)\n"
         "  -f, --format TEMPLATE  output template: %ip% is the address, %domain% the\n"
         "                         domain; without it each line is the bare address\n"
+        "      --family FAMILY    ipv4 (default): A records and IPv4 lines; ipv6: AAAA\n"
+        "                         records and IPv6 lines; both: all of them\n"
+        "      --format6 TEMPLATE\n"
+        "                         with --format: the template of IPv6 lines\n"
+        "                         (default: the --format template)\n"
         "      --dbl ZONE         domain blocklist (DBL) zone; repeatable; turns DBL on\n"
         "      --dbl-mode MODE    suppress (default): drop listed domains;\n"
         "                         out: keep only listed domains\n"
@@ -292,9 +327,13 @@ QString CliHelpText() {
         "      --rbl-mode MODE    suppress (default) or out, for addresses\n"
         "  -o, --output FILE      write the lines to FILE (UTF-8) instead of standard\n"
         "                         output; \"-\" is standard output\n"
-        "      --bom              with --output: write a byte-order mark\n"
-        "      --line-ending E    with --output: windows or unix (default: windows\n"
-        "                         for a file, unix for standard output)\n"
+        "      --output6 FILE     write the IPv6 lines to FILE, the IPv4 lines to\n"
+        "                         --output or standard output; \"-\" is standard\n"
+        "                         output\n"
+        "      --bom              with --output or --output6: write a byte-order mark\n"
+        "      --line-ending E    with --output or --output6: windows or unix\n"
+        "                         (default: windows for a file, unix for standard\n"
+        "                         output)\n"
         "      --known FILE       lines already known, one a line; print only the\n"
         "                         lines that are new\n"
         "      --unique           print each output line only the first time\n"
@@ -328,6 +367,9 @@ QString CliHelpText() {
         "A line that is neither an address nor a name a server can be asked is\n"
         "skipped. An address line is written as the dotted quad of its value (with\n"
         "its \"/prefix\"): 010.001.002.003 becomes 8.1.2.3, 10.1 becomes 10.0.0.1.\n"
+        "An IPv6 line is written in its canonical text: 2001:DB8:0::1/64 becomes\n"
+        "2001:db8::1/64. An IPv4-only run skips IPv6 lines, an IPv6-only run IPv4\n"
+        "lines.\n"
         "\n"
         "Standard output carries the output lines only; the log goes to standard\n"
         "error and ends with a summary line (\"Done: ... lookups failed, ...\").\n"

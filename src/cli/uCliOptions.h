@@ -1,6 +1,7 @@
 #pragma once
 
 #include "containers/uException.h"
+#include "resolve/QXUtilsUnit.h"
 
 #include <QString>
 #include <QStringList>
@@ -22,6 +23,9 @@ struct TCliOptions {
     QString ThreadsText = QStringLiteral("1");
     bool HasFormat = false;
     QString Format;
+    TQXAddressFamily Family = afIPv4;
+    bool HasFormat6 = false;      // --format6: the template of IPv6 lines
+    QString Format6;
 
     QStringList DBLZones;         // any --dbl turns DBL on
     bool DBLOn = false;
@@ -35,6 +39,8 @@ struct TCliOptions {
     bool OutputBOM = false;
     bool UnixLineEnding = false;
     bool HasLineEnding = false;   // --line-ending given
+    bool HasOutput6 = false;      // --output6: the IPv6 lines go elsewhere
+    QString OutputFile6;
 
     bool HasKnown = false;
     QString KnownFile;

@@ -48,7 +48,7 @@ void TCliUtils::OpenRun() {
     }
 }
 
-void TCliUtils::TakeOutputLines(QStringList& ALines) {
+void TCliUtils::TakeOutputLines(QStringList& ALines, QStringList& ALines6) {
     // A worker holding the write lock may be waiting for the main thread (a
     // full log hands its text over there), so this thread keeps serving
     // hand-offs until it has the lock.
@@ -57,10 +57,13 @@ void TCliUtils::TakeOutputLines(QStringList& ALines) {
         ServeHandOffs();
         std::this_thread::yield();
     }
-    TStringList* List = ResultMode() == outListNew ? AddedList() : ResultList();
-    for (int I = 0; I < List->Count(); ++I)
-        ALines << List->Get(I);
-    List->Clear();
+    const auto Take = [](TStringList* AList, QStringList& ATo) {
+        for (int I = 0; I < AList->Count(); ++I)
+            ATo << AList->Get(I);
+        AList->Clear();
+    };
+    Take(ResultMode() == outListNew ? AddedList() : ResultList(), ALines);
+    Take(ResultMode() == outListNew ? AddedList6() : ResultList6(), ALines6);
 }
 
 void TCliUtils::SetAggregate(bool AValue) {
@@ -92,15 +95,20 @@ void TCliUtils::AfterStop() {
 
 void TCliUtils::WriteBlocks() {
     // Every worker has ended; the lock only keeps the rule of the field.
-    QStringList Blocks;
+    QList<TIPv4Block> Blocks;
+    QList<TIPv6Block> Blocks6;
     {
         std::lock_guard<std::mutex> L(FWriteCS);
-        Blocks = FAggregator.BlockTexts();
+        Blocks = FAggregator.IPv4Blocks();
+        Blocks6 = FAggregator.IPv6Blocks();
         FAggregator.Clear();
     }
-    // Addresses are collected only once a run has opened its writers.
-    for (const QString& Block : Blocks)
-        WriteResult(FormatOutLine(Block, QString()));
+    // Addresses are collected only once a run has opened its writers. IPv6
+    // blocks take the IPv6 template and output, as single IPv6 lines do.
+    for (const TIPv4Block& Block : Blocks)
+        WriteResult(FormatOutLine(FormatIPv4Block(Block), QString()));
+    for (const TIPv6Block& Block : Blocks6)
+        WriteResult(FormatOutLine(FormatIPv6Block(Block), QString(), true), true);
 }
 
 // ---------------------------------------------------------------------------
@@ -302,8 +310,12 @@ bool TCliRun::CheckParams() {
     // 5. Template
     if (FOptions.HasFormat && FOptions.Format.isEmpty())
         return Refuse(QStringLiteral("the template is empty (--format)"));
+    if (FOptions.HasFormat6 && FOptions.Format6.isEmpty())
+        return Refuse(QStringLiteral("the IPv6 template is empty (--format6)"));
     FUtils->SetOutFormat(FOptions.Format);
     FUtils->SetCustomOutFormat(FOptions.HasFormat);
+    FUtils->SetAddressFamily(FOptions.Family);
+    FUtils->SetCustomOutFormat6(FOptions.Format6);
     // 6. Output: "-o -" is standard output, as no --output is.
     if (FOptions.HasOutput && FOptions.OutputFile.isEmpty())
         return Refuse(QStringLiteral("the output file name is empty (--output)"));
@@ -312,6 +324,11 @@ bool TCliRun::CheckParams() {
         // Replacing the output file first would destroy the input unread.
         return Refuse(QStringLiteral("the output file is the input file: %1").arg(FOptions.OutputFile));
     }
+    if (FOptions.HasOutput6 && FOptions.OutputFile6.isEmpty())
+        return Refuse(QStringLiteral("the IPv6 output file name is empty (--output6)"));
+    const bool ToFile6 = FOptions.HasOutput6 && FOptions.OutputFile6 != QLatin1String("-");
+    if (ToFile6 && FOptions.HasSourceFile && SameFile(FOptions.SourceFile, FOptions.OutputFile6))
+        return Refuse(QStringLiteral("the IPv6 output file is the input file: %1").arg(FOptions.OutputFile6));
     if (FOptions.HasKnown) {
         FUtils->SetResultMode(outListNew);
         if (FOptions.KnownFile.isEmpty())
@@ -321,6 +338,10 @@ bool TCliRun::CheckParams() {
             return Refuse(QStringLiteral("the output file is the file of known lines: %1 "
                                          "(to add the new lines to it, use >> instead of --output)")
                               .arg(FOptions.OutputFile));
+        if (ToFile6 && SameFile(FOptions.KnownFile, FOptions.OutputFile6))
+            return Refuse(QStringLiteral("the IPv6 output file is the file of known lines: %1 "
+                                         "(to add the new lines to it, use >> instead of --output6)")
+                              .arg(FOptions.OutputFile6));
         if (!ReadKnownLines())
             return false;
     } else if (FOptions.Unique) {
@@ -364,17 +385,27 @@ bool TCliRun::CheckInputFile() {
 bool TCliRun::OpenSink() {
     // Standard output unless a file is named; the file's line break is
     // Windows' unless asked otherwise, standard output's is Unix'.
-    const bool Unix = FOptions.HasLineEnding ? FOptions.UnixLineEnding : FToStdout;
-    FOutput.SetLineBreak(Unix ? QByteArray("\n") : QByteArray("\r\n"));
-    FOutput.SetWriteBOM(FOptions.OutputBOM);
-    if (FToStdout) {
-        FOutput.OpenStdout();
-        return true;
-    }
-    QString Error;
-    if (!FOutput.OpenFile(FOptions.OutputFile, Error))
-        return Refuse(Error);
-    return true;
+    const auto Open = [this](TCliOutput& AOutput, bool AToStdout, const QString& AFileName) {
+        const bool Unix = FOptions.HasLineEnding ? FOptions.UnixLineEnding : AToStdout;
+        AOutput.SetLineBreak(Unix ? QByteArray("\n") : QByteArray("\r\n"));
+        AOutput.SetWriteBOM(FOptions.OutputBOM);
+        if (AToStdout) {
+            AOutput.OpenStdout();
+            return true;
+        }
+        QString Error;
+        return AOutput.OpenFile(AFileName, Error) || Refuse(Error);
+    };
+    if (!Open(FOutput, FToStdout, FOptions.OutputFile))
+        return false;
+    // --output6 naming the place the other lines go to is that one place:
+    // two writers on one file would overwrite each other's lines. The first
+    // file exists by now, so another name of it is recognised.
+    const bool ToStdout6 = FOptions.OutputFile6 == QLatin1String("-");
+    FSplit6 = FOptions.HasOutput6 && FOptions.Family != afIPv4 &&
+              (ToStdout6 ? !FToStdout : FToStdout || !SameFile(FOptions.OutputFile, FOptions.OutputFile6));
+    FUtils->SetSeparateList6(FSplit6);
+    return !FSplit6 || Open(FOutput6, ToStdout6, FOptions.OutputFile6);
 }
 
 void TCliRun::ProgressBeforeStart(TProgress*, bool& Allow) {
@@ -443,24 +474,33 @@ QString TCliRun::ProgressText() const {
 }
 
 void TCliRun::DrainOutput() {
-    QStringList Lines;
-    FUtils->TakeOutputLines(Lines);
-    // After a failed write later lines are still taken from the job, so they do not pile up.
-    if (Lines.isEmpty() || FOutput.Failed())
-        return;
+    QStringList Lines, Lines6;
+    FUtils->TakeOutputLines(Lines, Lines6);
+    // After a failed write later lines are still taken from the job, so they
+    // do not pile up; one failure is reported once, and ends the run.
+    if (WriteOutput(FOutput, Lines))
+        WriteOutput(FOutput6, Lines6);
+}
+
+bool TCliRun::WriteOutput(TCliOutput& AOutput, const QStringList& ALines) {
+    if (ALines.isEmpty() || AOutput.Failed())
+        return !AOutput.Failed();
     QString Error;
-    if (!FOutput.WriteLines(Lines, Error)) {
-        FRunError = true;
-        FConsole->Error(Error);
-        RequestBreak();
-    }
+    if (AOutput.WriteLines(ALines, Error))
+        return true;
+    FRunError = true;
+    FConsole->Error(Error);
+    RequestBreak();
+    return false;
 }
 
 void TCliRun::CloseSink() {
-    QString Error;
-    if (!FOutput.Close(Error)) {
-        FRunError = true;
-        FConsole->Error(Error);
+    for (TCliOutput* Output : {&FOutput, &FOutput6}) {
+        QString Error;
+        if (!Output->Close(Error)) {
+            FRunError = true;
+            FConsole->Error(Error);
+        }
     }
 }
 

@@ -34,8 +34,9 @@ public:
     // Its reason, or empty.
     QString InitError();
     // Moves the output lines written so far out of the job: the result list,
-    // or the new records when known lines were given.
-    void TakeOutputLines(QStringList& ALines);
+    // or the new records when known lines were given. The IPv6 lines go to
+    // ALines6 when the job keeps them apart (SeparateList6), else to ALines.
+    void TakeOutputLines(QStringList& ALines, QStringList& ALines6);
     // Collect the run's addresses instead of writing a line for each, and
     // write the fewest CIDR blocks covering them when the run stops.
     void SetAggregate(bool AValue);
@@ -88,6 +89,8 @@ private:
     void ProgressDisplay(TProgress* Sender);
 
     void DrainOutput();
+    // Writes ALines to AOutput; false after reporting a failed write.
+    bool WriteOutput(TCliOutput& AOutput, const QStringList& ALines);
     void CloseSink();
     QString ProgressText() const;
 
@@ -103,6 +106,9 @@ private:
     // Where the output lines go; the job hands every line over, also for --output.
     TCliOutput FOutput;
     bool FToStdout = true;
+    // Where the IPv6 lines go when --output6 names another place than FOutput.
+    TCliOutput FOutput6;
+    bool FSplit6 = false;
     std::unique_ptr<QTimer> FDrainTimer;
     std::unique_ptr<QSocketNotifier> FSignalNotifier;
 

@@ -7,6 +7,7 @@
 #include "resolve/uDomainLines.h"
 #include "text/uLineReaderWriter.h"
 
+#include <QFileInfo>
 #include <QStringList>
 #include <limits>
 #include <memory>
@@ -241,7 +242,9 @@ bool TQXUtils::IsQueryableName(const QString& S) {
 bool TQXUtils::IsWorkableLine(const QString& S) {
     quint32 Value;
     QString Text;
-    return IsQueryableName(S) || ParseAddressLine(S, Value, Text);
+    TIPv6Address Address6;
+    int Prefix6;
+    return IsQueryableName(S) || ParseAddressLine(S, Value, Text) || ParseIPv6Line(S, Address6, Prefix6);
 }
 
 QString TQXUtils::FormatIPv4(quint32 AValue) {
@@ -271,10 +274,10 @@ int TQXUtils::NextIndex(int& ACounter, int ACount) {
     return Index;
 }
 
-QString TQXUtils::FormatOutLine(const QString& AIPText, const QString& ADomain) const {
+QString TQXUtils::FormatOutLine(const QString& AIPText, const QString& ADomain, bool AIPv6) const {
     if (!FCustomOutFormat)
         return AIPText;
-    QString Line = FOutFormat;
+    QString Line = AIPv6 && !FCustomOutFormat6.isEmpty() ? FCustomOutFormat6 : FOutFormat;
     Line.replace(QLatin1String("%ip%"), AIPText, Qt::CaseInsensitive);
     Line.replace(QLatin1String("%domain%"), ADomain, Qt::CaseInsensitive);
     return Line;
@@ -297,6 +300,12 @@ QString TrimLine(const QString& S) {
     return S.mid(B, E - B);
 }
 
+// Both names reach one existing file, through links and relative paths alike.
+bool SameFile(const QString& A, const QString& B) {
+    const QFileInfo FA(A), FB(B);
+    return FA.exists() && FB.exists() && FA.canonicalFilePath() == FB.canonicalFilePath();
+}
+
 } // namespace
 
 TQXUtils::TQXUtils(TProgress* AProgress, TLog* ALog) : THTTPUtils(AProgress, ALog) {
@@ -306,6 +315,8 @@ TQXUtils::TQXUtils(TProgress* AProgress, TLog* ALog) : THTTPUtils(AProgress, ALo
     FDNSList = new TStringList;
     FDBLServices = new TStringList;
     FRBLServices = new TStringList;
+    FResultList6 = new TStringList;
+    FAddedList6 = new TStringList;
 }
 
 TQXUtils::~TQXUtils() {
@@ -317,6 +328,8 @@ TQXUtils::~TQXUtils() {
         CloseRun();
     } catch (...) {
     }
+    delete FAddedList6;
+    delete FResultList6;
     delete FRBLServices;
     delete FDBLServices;
     delete FDNSList;
@@ -358,21 +371,38 @@ void TQXUtils::OpenRun() {
     }
     FProgress->SetStatus(QStringLiteral("Resolving..."));
     FResultIndex.clear();
+    const bool Split6 = FSeparateList6 && IPv6On();
     switch (FResultMode) {
     case outList:
         FResultLineWriter = new TLineWriter(FResultList, false, nullptr);
+        if (Split6)
+            FResultLineWriter6 = new TLineWriter(FResultList6, false, nullptr);
         break;
-    case outFile:
-        FResultLineWriter = new TLineWriter(FResolvedListFile, false, QString(), nullptr);
-        FResultLineWriter->SetWriteBOM(FOutFileBOM);
-        // Without a chosen break the writer keeps its CR LF; an empty break
-        // would run every output line into the next.
-        if (!FOutFileLineBreak.isEmpty())
-            FResultLineWriter->SetLineBreak(FOutFileLineBreak);
+    case outFile: {
+        const auto NewFileWriter = [this](const QString& AFileName) {
+            std::unique_ptr<TLineWriter> W(new TLineWriter(AFileName, false, QString(), nullptr));
+            W->SetWriteBOM(FOutFileBOM);
+            // Without a chosen break the writer keeps its CR LF; an empty break
+            // would run every output line into the next.
+            if (!FOutFileLineBreak.isEmpty())
+                W->SetLineBreak(FOutFileLineBreak);
+            return W.release();
+        };
+        FResultLineWriter = NewFileWriter(FResolvedListFile);
+        // Two writers replacing one file would each overwrite the other's
+        // lines; a second name of the same file means that one file. The
+        // first writer has created its file by now, so the test sees it.
+        if (IPv6On() && !FResolvedListFile6.isEmpty() && !SameFile(FResolvedListFile, FResolvedListFile6))
+            FResultLineWriter6 = NewFileWriter(FResolvedListFile6);
         break;
+    }
     case outListNew:
         FResultLineWriter = new TLineWriter(FResultList, true, nullptr);
         FAddedLineWriter = new TLineWriter(FAddedList, false, nullptr);
+        if (Split6) {
+            FResultLineWriter6 = new TLineWriter(FResultList6, false, nullptr);
+            FAddedLineWriter6 = new TLineWriter(FAddedList6, false, nullptr);
+        }
         FResultIndex.reserve(FResultList->Count());
         for (int I = 0; I < FResultList->Count(); ++I)
             FResultIndex.insert(FResultList->Get(I).toCaseFolded());
@@ -404,6 +434,8 @@ void TQXUtils::CloseRun() {
     }
     CloseWriter(FResultLineWriter);
     CloseWriter(FAddedLineWriter);
+    CloseWriter(FResultLineWriter6);
+    CloseWriter(FAddedLineWriter6);
     FResultIndex.clear();
     FResultIndex.squeeze();
     if (Error)
@@ -467,20 +499,22 @@ QString TQXUtils::SummaryText(const TQXRunCounters& C) {
         .arg(C.Skipped);
 }
 
-void TQXUtils::WriteResult(const QString& ALine) {
+void TQXUtils::WriteResult(const QString& ALine, bool AIPv6) {
     bool Duplicate = false;
     {
         std::lock_guard<std::mutex> Lock(FWriteCS);
+        TLineWriter* Result = AIPv6 && FResultLineWriter6 ? FResultLineWriter6 : FResultLineWriter;
         if (FResultMode == outListNew) {
+            // One index for both families: a line is new only when neither wrote it.
             const QString Key = ALine.toCaseFolded();
             Duplicate = FResultIndex.contains(Key);
             if (!Duplicate) {
-                FAddedLineWriter->WriteLine(ALine);
-                FResultLineWriter->WriteLine(ALine);
+                (AIPv6 && FAddedLineWriter6 ? FAddedLineWriter6 : FAddedLineWriter)->WriteLine(ALine);
+                Result->WriteLine(ALine);
                 FResultIndex.insert(Key);
             }
         } else {
-            FResultLineWriter->WriteLine(ALine);
+            Result->WriteLine(ALine);
         }
     }
     ++(Duplicate ? FCounters.Duplicates : FCounters.Written);
@@ -490,26 +524,38 @@ void TQXUtils::WriteResult(const QString& ALine) {
         Log(QStringLiteral("Duplicate: %1").arg(ALine));
 }
 
-void TQXUtils::EmitAddress(const QString& AIPText, const QString& ADomain) {
+void TQXUtils::EmitAddress(const QString& AIPText, const QString& ADomain, bool AIPv6) {
     if (FAddressHook) {
         std::lock_guard<std::mutex> Lock(FWriteCS);
         if (FAddressHook(AIPText, ADomain))
             return;
     }
-    WriteResult(FormatOutLine(AIPText, ADomain));
+    WriteResult(FormatOutLine(AIPText, ADomain, AIPv6), AIPv6);
 }
 
-TIdDNSResolver* TQXUtils::NewClient() const {
+TIdDNSResolver* TQXUtils::NewClient(TQueryRecordTypes AType) const {
     auto* Client = new TIdDNSResolver;
     Client->SetIPVersion(Id_IPv4);
-    Client->SetQueryType({qtA});
+    Client->SetQueryType({AType});
     Client->SetWaitingTime(FDNSTimeoutMSec);
     Client->SetAbortCheck([this] { return Terminated(); });
     return Client;
 }
 
+namespace {
+
+// A reply of the server asked (its header was read) that says nothing went
+// wrong and holds no record at all: the name exists, but not with the type
+// asked. A truncated one may have lost its records on the way.
+bool IsNoDataReply(const TDNSHeader& AHeader) {
+    return (AHeader.BitCode & 0x8000) != 0 && !AHeader.TC() && AHeader.RCode() == 0 && AHeader.ANCount == 0 &&
+           AHeader.NSCount == 0 && AHeader.ARCount == 0;
+}
+
+} // namespace
+
 TQXUtils::TLookupOutcome TQXUtils::Lookup(TIdDNSResolver* AClient, const QString& AServer, const QString& AName,
-                                          bool& ARetry) {
+                                          bool ANoDataAnswers, bool& ARetry) {
     ARetry = false;
     try {
         // The client takes "host:port" as well, which local resolvers need.
@@ -522,6 +568,10 @@ TQXUtils::TLookupOutcome TQXUtils::Lookup(TIdDNSResolver* AClient, const QString
         ARetry = true;
         return loFailed;
     } catch (const EIdDnsResolverError&) {
+        // Many names have no AAAA record, and a server answering from its own
+        // data says so without an SOA record.
+        if (ANoDataAnswers && IsNoDataReply(AClient->DNSHeader()))
+            return loAnswered;
         if (FDetailedLog)
             LogException(std::current_exception());
         // The header holds the reply's RCODE only when the reply got as far
@@ -552,12 +602,13 @@ TQXUtils::TLookupOutcome TQXUtils::Lookup(TIdDNSResolver* AClient, const QString
 
 TQXUtils::TLookupOutcome TQXUtils::LookupWithRetries(TIdDNSResolver* AClient, int& AServerCounter,
                                                      const QString& AName,
-                                                     const std::function<void(const QString& AServer)>& ABeforeAttempt) {
+                                                     const std::function<void(const QString& AServer)>& ABeforeAttempt,
+                                                     bool ANoDataAnswers) {
     for (int Attempt = 0;; ++Attempt) {
         const QString Server = FDNSList->Get(NextIndex(AServerCounter, FDNSList->Count()));
         ABeforeAttempt(Server);
         bool Retry;
-        const TLookupOutcome Outcome = Lookup(AClient, Server, AName, Retry);
+        const TLookupOutcome Outcome = Lookup(AClient, Server, AName, ANoDataAnswers, Retry);
         if (Outcome != loFailed || !Retry || Attempt >= FDNSRetries || Terminated())
             return Outcome;
     }
@@ -672,11 +723,21 @@ bool TQXUtils::CheckBLService(TBLMode AMode, const QString& AKind, const QString
     return AMode == blSuppress ? !AListed : AListed;
 }
 
-void TQXUtils::ProcessAddress(const QString& AIPText, const QString& ADomain, quint32 AValue, bool AFromDomain,
-                              int& ARBLCounter, int& AServerCounter, TIdDNSResolver* AClient) {
+struct TQXUtils::TWorkerState {
+    int ServerCounter = 0;
+    int DBLCounter = 0;
+    int RBLCounter = 0;
+    std::unique_ptr<TIdDNSResolver> Client;    // A questions of domains
+    std::unique_ptr<TIdDNSResolver> Client6;   // AAAA questions of domains
+    std::unique_ptr<TIdDNSResolver> RBLClient;
+    std::unique_ptr<TIdDNSResolver> DBLClient;
+};
+
+void TQXUtils::ProcessAddress(const QString& AIPText, const QString& ADomain, const QString& ARBLQuery, bool AIPv6,
+                              bool AFromDomain, TWorkerState& AState) {
     bool Listed;
-    const bool Passed = CheckBLService(FRBLMode, QStringLiteral("RBL"), ReverseIPv4(AValue), FRBLServices,
-                                       ARBLCounter, AServerCounter, AClient, Listed);
+    const bool Passed = CheckBLService(FRBLMode, QStringLiteral("RBL"), ARBLQuery, FRBLServices, AState.RBLCounter,
+                                       AState.ServerCounter, AState.RBLClient.get(), Listed);
     if (FDetailedLog) {
         if (AFromDomain)
             Log((Listed ? QStringLiteral("RBL blacklisted IP: %1 (domain: %2)") : QStringLiteral("IP: %1 (domain: %2)"))
@@ -685,7 +746,7 @@ void TQXUtils::ProcessAddress(const QString& AIPText, const QString& ADomain, qu
             Log((Listed ? QStringLiteral("RBL blacklisted IP: %1") : QStringLiteral("IP: %1")).arg(AIPText));
     }
     if (Passed)
-        EmitAddress(AIPText, ADomain);
+        EmitAddress(AIPText, ADomain, AIPv6);
 }
 
 namespace {
@@ -699,6 +760,9 @@ QString Printable(const QString& S) {
             C = QChar(0xFFFD);
     return R;
 }
+
+// Only answers count, as for the A records.
+bool IsAnswerAAAA(const TResultRecord* ARec) { return ARec->RecType() == qtAAAA && ARec->Section() == rsAnswer; }
 
 } // namespace
 
@@ -734,14 +798,28 @@ void TQXUtils::ReportSkips(const QString& ALine, const TNormalizedLine& ANormali
     }
 }
 
-bool TQXUtils::ResolveItem(const QString& AItem, TWorkerState& AState) {
+TQXUtils::TItemResult TQXUtils::WorkItem(const QString& AItem, TWorkerState& AState) {
     quint32 Value;
     QString IPText;
     if (ParseAddressLine(AItem, Value, IPText)) {
+        // A run that deals in IPv6 only writes no IPv4 address: the rules it
+        // makes (ip6tables, an ipv6_addr set) would not load with one.
+        if (!IPv4On()) {
+            ++FCounters.Skipped;
+            if (FDetailedLog)
+                Log(QStringLiteral("IPv4 address skipped: %1").arg(AItem));
+            return irNext;
+        }
         // Addresses and networks are passed through without resolving,
         // written as the value that was checked.
-        ProcessAddress(IPText, IPText, Value, false, AState.RBLCounter, AState.ServerCounter, AState.RBLClient);
-        return true;
+        ProcessAddress(IPText, IPText, ReverseIPv4(Value), false, false, AState);
+        return irNext;
+    }
+    TIPv6Address Address6;
+    int Prefix6;
+    if (ParseIPv6Line(AItem, Address6, Prefix6)) {
+        WorkIPv6Line(AItem, Address6, Prefix6, AState);
+        return irNext;
     }
     // A line no server can answer would cost a full time-out, and its
     // text would go into the output as it stands.
@@ -749,49 +827,96 @@ bool TQXUtils::ResolveItem(const QString& AItem, TWorkerState& AState) {
         ++FCounters.Skipped;
         if (FDetailedLog)
             Log(QStringLiteral("Not an address or domain: %1").arg(Printable(AItem)));
-        return true;
+        return irNext;
     }
+    return WorkDomain(AItem, AState);
+}
 
+void TQXUtils::WorkIPv6Line(const QString& ALine, const TIPv6Address& AAddress, int APrefix, TWorkerState& AState) {
+    // Never asked as a name: no server knows one with a ":" in it.
+    if (!IPv6On()) {
+        ++FCounters.Skipped;
+        if (FDetailedLog)
+            Log(QStringLiteral("IPv6 address skipped: %1").arg(ALine));
+        return;
+    }
+    // Written in its canonical text, as IPv4 lines are written as their
+    // dotted quad: the output then holds the very value that was checked,
+    // in the form firewall tools print and compare.
+    const QString Text = FormatIPv6Line(AAddress, APrefix);
+    ProcessAddress(Text, Text, IPv6QueryName(AAddress), true, false, AState);
+}
+
+TQXUtils::TItemResult TQXUtils::WorkDomain(const QString& ALine, TWorkerState& AState) {
     // The zone follows the name, so a final "." of the name must go.
-    const QString Name = AItem.endsWith(QLatin1Char('.')) ? AItem.chopped(1) : AItem;
+    const QString Name = ALine.endsWith(QLatin1Char('.')) ? ALine.chopped(1) : ALine;
     bool Listed;
     const bool Passed = CheckBLService(FDBLMode, QStringLiteral("DBL"), Name, FDBLServices, AState.DBLCounter,
-                                       AState.ServerCounter, AState.DBLClient, Listed);
+                                       AState.ServerCounter, AState.DBLClient.get(), Listed);
     if (Listed && FDetailedLog)
-        Log(QStringLiteral("DBL blacklisted domain: %1").arg(AItem));
+        Log(QStringLiteral("DBL blacklisted domain: %1").arg(ALine));
     if (!Passed)
-        return true;
+        return irNext;
 
     if (FDNSList->Count() == 0) {
         Log(QStringLiteral("No DNS Hosts."));
-        return false;
+        return irStop;
     }
     ++FCounters.Domains;
-    const TLookupOutcome Outcome =
-        LookupWithRetries(AState.Client, AState.ServerCounter, AItem, [&](const QString& AServer) {
-            if (FDetailedLog)
-                Log(QStringLiteral("Resolving domain \"%1\" (dns server: %2)...").arg(AItem, AServer));
-        });
-    if (Outcome == loNotFound) {
-        ++FCounters.NotFound;
-    } else if (Outcome == loFailed) {
-        ++FCounters.LookupsFailed;
-    } else {
-        const TQueryResult& Result = AState.Client->QueryResult();
-        for (int I = 0; I < Result.Count(); ++I) {
-            const TResultRecord* Rec = Result.Items(I);
-            if (!IsAnswerA(Rec))
-                continue;
-            // An A record without data has no address text; the parser
-            // would take the empty text for 0.0.0.0 and emit an empty address.
-            quint32 IP;
-            if (!ParseAddressLine(static_cast<const TARecord*>(Rec)->IPAddress(), IP, IPText))
-                continue;
-            ProcessAddress(IPText, AItem, IP, true, AState.RBLCounter, AState.ServerCounter, AState.RBLClient);
+    bool NotFound = false, Failed = false;
+    if (IPv4On()) {
+        const TLookupOutcome Outcome =
+            LookupWithRetries(AState.Client.get(), AState.ServerCounter, ALine, [&](const QString& AServer) {
+                if (FDetailedLog)
+                    Log(QStringLiteral("Resolving domain \"%1\" (dns server: %2)...").arg(ALine, AServer));
+            });
+        NotFound = Outcome == loNotFound;
+        Failed = Outcome == loFailed;
+        if (Outcome == loAnswered) {
+            const TQueryResult& Result = AState.Client->QueryResult();
+            for (int I = 0; I < Result.Count(); ++I) {
+                const TResultRecord* Rec = Result.Items(I);
+                if (!IsAnswerA(Rec))
+                    continue;
+                // An A record without data has no address text; the parser
+                // would take the empty text for 0.0.0.0 and emit an empty address.
+                quint32 IP;
+                QString IPText;
+                if (!ParseAddressLine(static_cast<const TARecord*>(Rec)->IPAddress(), IP, IPText))
+                    continue;
+                ProcessAddress(IPText, ALine, ReverseIPv4(IP), false, true, AState);
+            }
         }
     }
-    WaitMSec(FPauseMSec, NowDateTime());
-    return true;
+    if (IPv6On()) {
+        const TLookupOutcome Outcome = LookupWithRetries(
+            AState.Client6.get(), AState.ServerCounter, ALine,
+            [&](const QString& AServer) {
+                if (FDetailedLog)
+                    Log(QStringLiteral("Resolving domain \"%1\" for IPv6 (dns server: %2)...").arg(ALine, AServer));
+            },
+            true);
+        NotFound = NotFound || Outcome == loNotFound;
+        Failed = Failed || Outcome == loFailed;
+        if (Outcome == loAnswered) {
+            const TQueryResult& Result = AState.Client6->QueryResult();
+            for (int I = 0; I < Result.Count(); ++I) {
+                const TResultRecord* Rec = Result.Items(I);
+                if (!IsAnswerAAAA(Rec))
+                    continue;
+                TIPv6Address IP;
+                if (!ParseIPv6Address(static_cast<const TAAAARecord*>(Rec)->Address(), IP))
+                    continue;
+                ProcessAddress(FormatIPv6(IP), ALine, IPv6QueryName(IP), true, true, AState);
+            }
+        }
+    }
+    // A name that does not exist misses nothing, whatever its other question met.
+    if (NotFound)
+        ++FCounters.NotFound;
+    else if (Failed)
+        ++FCounters.LookupsFailed;
+    return irPause;
 }
 
 void TQXUtils::DoResolve(TUtilsThread* AThread) {
@@ -804,12 +929,10 @@ void TQXUtils::DoResolve(TUtilsThread* AThread) {
     State.DBLCounter = State.ServerCounter;
     State.RBLCounter = State.ServerCounter;
     try {
-        std::unique_ptr<TIdDNSResolver> Client(NewClient());
-        std::unique_ptr<TIdDNSResolver> RBLClient(NewClient());
-        std::unique_ptr<TIdDNSResolver> DBLClient(NewClient());
-        State.Client = Client.get();
-        State.RBLClient = RBLClient.get();
-        State.DBLClient = DBLClient.get();
+        State.Client.reset(NewClient(qtA));
+        State.Client6.reset(NewClient(qtAAAA));
+        State.RBLClient.reset(NewClient(qtA));
+        State.DBLClient.reset(NewClient(qtA));
         // Hosts lines, filter rules, URLs and international names become the
         // address and domain lines the job works; a line it can work as it
         // stands passes unchanged. One result object for the whole body, so
@@ -830,7 +953,11 @@ void TQXUtils::DoResolve(TUtilsThread* AThread) {
             for (qsizetype I = 0; I < Normalized.Items.size() && !Ended; ++I) {
                 if (I > 0 && Terminated())
                     break;
-                Ended = !ResolveItem(Normalized.Items.at(I), State);
+                const TItemResult Result = WorkItem(Normalized.Items.at(I), State);
+                if (Result == irStop)
+                    Ended = true;
+                else if (Result == irPause)
+                    WaitMSec(FPauseMSec, NowDateTime());
             }
         }
     } catch (...) {

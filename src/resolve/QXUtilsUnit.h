@@ -3,6 +3,8 @@
 #include "containers/uStringList.h"
 #include "engine/HTTPUtilsUnit.h"
 #include "engine/UtilsUnit.h"
+#include "resolve/dns/IdDNSRecords.h"
+#include "resolve/uAddressText.h"
 
 #include <QSet>
 #include <QString>
@@ -23,6 +25,9 @@ enum TQXSourceMode : quint8 { srcList = 0, srcFile = 1 };
 enum TQXResultMode : quint8 { outList = 0, outFile = 1, outListNew = 2 };
 // How a blocklist answer is used: not consulted, drop listed items, keep only listed items.
 enum TBLMode : quint8 { blNone = 0, blSuppress = 1, blSave = 2 };
+// Which addresses a run deals in: A records and IPv4 lines only, AAAA records
+// and IPv6 lines only, or both.
+enum TQXAddressFamily : quint8 { afIPv4 = 0, afIPv6 = 1, afBoth = 2 };
 
 // Parses dotted IPv4 text into a value whose most significant byte is the first
 // octet. Error is cleared when the text is accepted. Shortened forms are
@@ -37,13 +42,15 @@ quint32 ParseIPv4(const QString& S, bool& Error);
 bool ConvertIPPart(const QString& APart, quint64& AValue);
 
 // What one run did, counted as it went. Every line taken counts in Lines
-// (blank ones too); a domain counts in Domains once its A lookup is made,
-// however many attempts that took, and then in NotFound (the server said the
-// name does not exist) or LookupsFailed (no usable answer) or neither (it was
+// (blank ones too); a domain counts in Domains once its lookups are made (A,
+// AAAA or both, as the address family asks), however many attempts they took,
+// and then in NotFound (the server said the name does not exist) or
+// LookupsFailed (one of its lookups got no usable answer) or neither (it was
 // answered). BLChecksFailed counts blocklist checks that got no usable answer
 // or an error code of the zone. Skipped counts lines, and the pieces of a
 // line (a name on a hosts line), that are neither an address nor a name that
-// can be asked; comment lines are read lines, not skipped ones.
+// can be asked, and address lines of a family the run does not deal in;
+// comment lines are read lines, not skipped ones.
 struct TQXRunCounters {
     qint64 Lines = 0;
     qint64 Domains = 0;
@@ -92,9 +99,9 @@ public:
     // A name a DNS server can be asked: letters, digits, "-" and "_" in labels
     // of 1 to 63 characters, at most 253 characters in all (one final "." allowed).
     static bool IsQueryableName(const QString& S);
-    // A line the job works as it stands: an address line or a name that can
-    // be asked. Only other lines go through the line normalizer (hosts lines,
-    // filter rules, URLs, wildcards, international names, comments).
+    // A line the job works as it stands: an address line (IPv4 or IPv6) or a
+    // name that can be asked. Only other lines go through the line normalizer
+    // (hosts lines, filter rules, URLs, wildcards, international names, comments).
     static bool IsWorkableLine(const QString& S);
     // "a.b.c.d" with the most significant byte first.
     static QString FormatIPv4(quint32 AValue);
@@ -102,8 +109,9 @@ public:
     static QString ReverseIPv4(quint32 AValue);
     // Round robin over ACount entries; returns the index to use and advances ACounter.
     static int NextIndex(int& ACounter, int ACount);
-    // The output line for one accepted address.
-    QString FormatOutLine(const QString& AIPText, const QString& ADomain) const;
+    // The output line for one accepted address; AIPv6 picks CustomOutFormat6
+    // when it is set.
+    QString FormatOutLine(const QString& AIPText, const QString& ADomain, bool AIPv6 = false) const;
 
     TQXSourceMode SourceMode() const { return FSourceMode; }
     void SetSourceMode(TQXSourceMode Value) { FSourceMode = Value; }
@@ -131,6 +139,27 @@ public:
     void SetOutFormat(const QString& Value) { FOutFormat = Value; }
     bool CustomOutFormat() const { return FCustomOutFormat; }
     void SetCustomOutFormat(bool Value) { FCustomOutFormat = Value; }
+    // Which addresses the run deals in; afIPv4 by default.
+    TQXAddressFamily AddressFamily() const { return FAddressFamily; }
+    void SetAddressFamily(TQXAddressFamily Value) { FAddressFamily = Value; }
+    bool IPv4On() const { return FAddressFamily != afIPv6; }
+    bool IPv6On() const { return FAddressFamily != afIPv4; }
+    // The template of IPv6 lines; empty: OutFormat serves both families.
+    // Used, like OutFormat, only when CustomOutFormat is on.
+    QString CustomOutFormat6() const { return FCustomOutFormat6; }
+    void SetCustomOutFormat6(const QString& Value) { FCustomOutFormat6 = Value; }
+    // The file of the IPv6 lines of an outFile run that deals in IPv6; empty,
+    // or a name of the file ResolvedListFile names: that one file.
+    QString ResolvedListFile6() const { return FResolvedListFile6; }
+    void SetResolvedListFile6(const QString& Value) { FResolvedListFile6 = Value; }
+    // In list modes the IPv6 lines go to ResultList6 (and, in outListNew runs,
+    // the new ones to AddedList6) instead of sharing ResultList and AddedList
+    // with the IPv4 lines; for a caller that writes the two families to
+    // different places. Off by default. The duplicate test covers both.
+    bool SeparateList6() const { return FSeparateList6; }
+    void SetSeparateList6(bool Value) { FSeparateList6 = Value; }
+    TStringList* ResultList6() const { return FResultList6; }
+    TStringList* AddedList6() const { return FAddedList6; }
     // Pause after every looked-up domain; 0 for none.
     int PauseMSec() const { return FPauseMSec; }
     void SetPauseMSec(int Value) { FPauseMSec = Value; }
@@ -173,41 +202,45 @@ protected:
     bool CheckBLService(TBLMode AMode, const QString& AKind, const QString& AQuery, TStringList* AServices,
                         int& AServiceCounter, int& AServerCounter, TIdDNSResolver* AClient, bool& AListed);
     // Emits one output line, with the duplicate test in outListNew runs.
-    void WriteResult(const QString& ALine);
+    // AIPv6 sends it to the IPv6 writers when the run has its own for them.
+    void WriteResult(const QString& ALine, bool AIPv6 = false);
     // One accepted address: to the address hook, else as an output line.
-    void EmitAddress(const QString& AIPText, const QString& ADomain);
+    void EmitAddress(const QString& AIPText, const QString& ADomain, bool AIPv6);
 
 private:
     enum TLookupOutcome { loAnswered, loNotFound, loFailed };
-    // What one worker keeps for its whole body.
-    struct TWorkerState {
-        int ServerCounter = 0;
-        int DBLCounter = 0;
-        int RBLCounter = 0;
-        TIdDNSResolver* Client = nullptr;      // A lookups of domains
-        TIdDNSResolver* RBLClient = nullptr;
-        TIdDNSResolver* DBLClient = nullptr;
-    };
+    // What working one item asks of the worker's loop: the next line, the
+    // pause due after a domain first, or the end of the worker.
+    enum TItemResult { irNext, irPause, irStop };
+    // A worker's DNS clients and round-robin counters, kept for its whole body.
+    struct TWorkerState;
     // Takes the next input line under the read lock, trimmed and counted;
     // false at the end of the input.
     bool TakeLine(QString& ALine);
     // Counts and, in detailed mode, logs the pieces of ALine the normalizer dropped.
     void ReportSkips(const QString& ALine, const TNormalizedLine& ANormalized);
-    // Works one address or domain line; false when the worker must end.
-    bool ResolveItem(const QString& AItem, TWorkerState& AState);
-    // One A lookup of AName on AServer (logged in detailed mode when it
-    // raised). ARetry tells whether another attempt may get an answer.
-    TLookupOutcome Lookup(TIdDNSResolver* AClient, const QString& AServer, const QString& AName, bool& ARetry);
+
+    // One lookup of AName on AServer with the client's question type (logged
+    // in detailed mode when it raised). ARetry tells whether another attempt
+    // may get an answer. ANoDataAnswers takes a reply without any record for
+    // an answer: the name exists but has no record of the type asked.
+    TLookupOutcome Lookup(TIdDNSResolver* AClient, const QString& AServer, const QString& AName,
+                          bool ANoDataAnswers, bool& ARetry);
     // Lookup with the retries: every attempt takes the next server of the
     // rotation, announced through ABeforeAttempt. FDNSList must not be empty.
     TLookupOutcome LookupWithRetries(TIdDNSResolver* AClient, int& AServerCounter, const QString& AName,
-                                     const std::function<void(const QString& AServer)>& ABeforeAttempt);
+                                     const std::function<void(const QString& AServer)>& ABeforeAttempt,
+                                     bool ANoDataAnswers = false);
     // Logs AMessage unless AKey was logged before in this run.
     void LogOnce(const QString& AKey, const QString& AMessage);
-    TIdDNSResolver* NewClient() const;
-    // RBL check, its log line and the output line of one address.
-    void ProcessAddress(const QString& AIPText, const QString& ADomain, quint32 AValue, bool AFromDomain,
-                        int& ARBLCounter, int& AServerCounter, TIdDNSResolver* AClient);
+    TIdDNSResolver* NewClient(TQueryRecordTypes AType) const;
+    // One input line (or item of a line), by its kind.
+    TItemResult WorkItem(const QString& AItem, TWorkerState& AState);
+    void WorkIPv6Line(const QString& ALine, const TIPv6Address& AAddress, int APrefix, TWorkerState& AState);
+    TItemResult WorkDomain(const QString& ALine, TWorkerState& AState);
+    // RBL check of ARBLQuery, the log line and the output line of one address.
+    void ProcessAddress(const QString& AIPText, const QString& ADomain, const QString& ARBLQuery, bool AIPv6,
+                        bool AFromDomain, TWorkerState& AState);
     void AssignNonEmpty(TStringList* ATarget, const TStringList* ASource);
 
     TQXSourceMode FSourceMode = srcList;
@@ -229,6 +262,15 @@ private:
     TBLMode FRBLMode = blNone;
     QString FOutFormat;
     bool FCustomOutFormat = false;
+    TQXAddressFamily FAddressFamily = afIPv4;
+    QString FCustomOutFormat6;
+    QString FResolvedListFile6;
+    bool FSeparateList6 = false;
+    TStringList* FResultList6 = nullptr;
+    TStringList* FAddedList6 = nullptr;
+    // The IPv6 lines' own writers; null when they share the IPv4 ones.
+    TLineWriter* FResultLineWriter6 = nullptr;
+    TLineWriter* FAddedLineWriter6 = nullptr;
     int FPauseMSec = 200;
     int FDNSTimeoutMSec = 5000;
     int FDNSRetries = 0;

@@ -97,8 +97,9 @@ TEST_F(MainFormLookups, TheEditsAreKeptInTheSettingsAndAbsentKeysLeaveTheDefault
         F->TimeoutEdit->setText(QStringLiteral("1500"));
     }
     const QByteArray Ini = ReadTestFile(SettingsFile());
-    // After Threads, in this order, before the log table.
-    EXPECT_TRUE(Ini.contains("Threads=1\r\nDNSRetries=3\r\nPauseMSec=0\r\nDNSTimeoutMSec=1500\r\nLogFile=0\r\n"))
+    // After Threads, in this order, before the address family and the log table.
+    EXPECT_TRUE(Ini.contains("Threads=1\r\nDNSRetries=3\r\nPauseMSec=0\r\nDNSTimeoutMSec=1500\r\nAddressFamily=IPv4\r\n"
+                             "LogFile=0\r\n"))
         << Ini.toStdString();
     {
         auto F = NewForm();

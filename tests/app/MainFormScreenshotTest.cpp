@@ -4,6 +4,7 @@
 #include "engine/uMainThread.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -17,7 +18,10 @@
 TEST(MainFormScreenshot, DISABLED_Screenshot) {
     VT_SKIP_WITHOUT_DNS_SERVERS();
     TLocalDnsServers Servers;
-    ASSERT_TRUE(Servers.Start()) << Servers.LastError().toStdString();
+    TLocalDnsServers::TOptions Options;
+    Options.Hosts << TLocalDnsServers::THostEntry{"2001:db8::1", "www.vt.test"}
+                  << TLocalDnsServers::THostEntry{"2001:db8::25", "mail.vt.test"};
+    ASSERT_TRUE(Servers.Start(Options)) << Servers.LastError().toStdString();
 
     // Without "-settingsdir" the window keeps its settings in a temporary folder.
     QTemporaryDir Temp;
@@ -33,6 +37,10 @@ TEST(MainFormScreenshot, DISABLED_Screenshot) {
         if (F.SourceMemo->toPlainText().isEmpty())
             F.SourceMemo->setPlainText(QStringLiteral(
                 "www.vt.test\nclean.vt.test\nmail.vt.test\nlisted.vt.test\nnosuch.vt.test\n10.6.0.0/16"));
+        // Both address families, with an IPv6 network among the lines.
+        F.FamilyComboBox->setCurrentIndex(2);
+        if (!F.SourceMemo->toPlainText().contains(QLatin1Char(':')))
+            F.SourceMemo->appendPlainText(QStringLiteral("2001:db8:66::/48"));
         F.show();
         ASSERT_TRUE(F.RunAndWait(60000));
         ASSERT_TRUE(F.Boxes.isEmpty()) << Str(F.BoxTexts().join('|'));

@@ -64,6 +64,7 @@ TEST_F(MainFormSettings, AWindowWithItsDefaultsWritesBothTablesInOrder) {
                                                     "DNSRetries=0\r\n"
                                                     "PauseMSec=200\r\n"
                                                     "DNSTimeoutMSec=5000\r\n"
+                                                    "AddressFamily=IPv4\r\n"
                                                     "LogFile=0\r\n"
                                                     "DetailedLog=0\r\n"));
     // The three list files are always written, empty ones too.
