@@ -15,7 +15,6 @@ VT_DECLARE_EXCEPTION(EStreamError, Exception)
 // truncated byte sequence decodes to U+FFFD and decoding goes on.
 class TFixedUTF8Encoding : public TUTF8Encoding {
 public:
-    TFixedUTF8Encoding() : TUTF8Encoding(false) {}
     qsizetype GetMaxByteCount(qsizetype CharCount) const override { return CharCount * 3 + 3; }
     qsizetype GetMaxCharCount(qsizetype ByteCount) const override { return ByteCount + 1; }
 };
