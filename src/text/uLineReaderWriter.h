@@ -20,7 +20,8 @@ public:
 };
 
 // Reads text line by line from a string list, a byte stream or a file
-// (UTF-8). Not locked: each caller serialises its own use, EndOfLines included.
+// (UTF-8, or UTF-16 LE/BE when the bytes start with its mark). Not locked:
+// each caller serialises its own use, EndOfLines included.
 class TLineReader {
 public:
     // Stream mode over a caller-owned stream.
