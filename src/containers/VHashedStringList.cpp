@@ -101,7 +101,29 @@ TVHashedStringList::~TVHashedStringList() {
 }
 
 QString TVHashedStringList::HashKey(const QString& S) const {
-    return CaseSensitive() ? S : S.toUpper();
+    // The same simple, per-character folding as QString::compare without
+    // case: upper-casing would turn "ß" into "SS" and file it with "ss",
+    // which the list's comparison keeps apart.
+    if (CaseSensitive())
+        return S;
+    // ASCII, the usual key, folds by its capitals alone; the text is shared
+    // when it has none.
+    const char16_t* P = reinterpret_cast<const char16_t*>(S.constData());
+    const qsizetype Len = S.size();
+    qsizetype I = 0;
+    while (I < Len && P[I] < 0x80 && !(P[I] >= u'A' && P[I] <= u'Z'))
+        ++I;
+    if (I == Len)
+        return S;
+    for (qsizetype J = I; J < Len; ++J)
+        if (P[J] >= 0x80)
+            return S.toCaseFolded();
+    QString Key = S;
+    char16_t* D = reinterpret_cast<char16_t*>(Key.data());
+    for (; I < Len; ++I)
+        if (D[I] >= u'A' && D[I] <= u'Z')
+            D[I] = char16_t(D[I] + (u'a' - u'A'));
+    return Key;
 }
 
 bool TVHashedStringList::NameOf(const QString& S, QString& Name) const {

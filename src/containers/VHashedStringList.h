@@ -100,7 +100,9 @@ protected:
     void Changed() override;
 
 private:
-    // The key a text is filed under: upper case unless the list is case-sensitive.
+    // The key a text is filed under: case-folded unless the list is
+    // case-sensitive, so that a look-up finds what CompareStrings calls equal
+    // and nothing else ("ss" and "ß" stay apart).
     QString HashKey(const QString& S) const;
     // The name part of a line; false for a line without the separator.
     bool NameOf(const QString& S, QString& Name) const;

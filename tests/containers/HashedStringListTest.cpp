@@ -63,6 +63,59 @@ TEST(StringHashTest, EqualKeysDeleteAndShiftValues) {
     EXPECT_THROW(TVHashedStringList(0), EListError);
 }
 
+// Look-ups find exactly what the list's own comparison calls equal. Upper-case
+// keys did not: "ß" became "SS" and "ı" became "I", which the comparison
+// keeps apart, while the Kelvin sign stayed itself although it equals "k".
+TEST(HashedStringListTest, CaseFoldedLookupsAgreeWithTheListsComparison) {
+    const QString SharpS = QString::fromUtf16(u"\u00df"), CapitalSharpS = QString::fromUtf16(u"\u1e9e");
+    TVHashedStringList Sorted;
+    Sorted.SetSorted(true);
+    Sorted.Add("ss");
+    Sorted.Add(SharpS);
+    Sorted.Add("x");
+    for (const QString& Q : {QString("ss"), QString("SS"), QString("sS")})
+        EXPECT_EQ(Sorted.Get(Sorted.IndexOf(Q)), "ss") << Q.toStdString();
+    EXPECT_EQ(Sorted.Get(Sorted.IndexOf(SharpS)), SharpS);
+    EXPECT_EQ(Sorted.Get(Sorted.IndexOf(CapitalSharpS)), SharpS);
+
+    // Random words over letters whose case rules differ, against the plain
+    // list's linear search: found by one exactly when found by the other, and
+    // always a line that compares equal.
+    const QStringList Letters = QString::fromUtf16(u"s S \u00df \u1e9e \u017f k K \u212a \u03c3 \u03c2 \u03a3 i I "
+                                                   u"\u0130 \u0131 \u01c4 \u01c5 \u01c6 \u2126 \u03c9 \U00010400 "
+                                                   u"\U00010428 =")
+                                      .split(' ');
+    std::mt19937 Rng(2718);
+    auto Word = [&] {
+        QString W;
+        for (int N = 1 + int(Rng() % 3); N > 0; --N)
+            W += Letters[int(Rng() % unsigned(Letters.size()))];
+        return W;
+    };
+    TVHashedStringList Hashed;
+    TStringList Plain;
+    for (int I = 0; I < 300; ++I) {
+        const QString W = Word();
+        Hashed.Add(W);
+        Plain.Add(W);
+    }
+    for (int I = 0; I < 3000; ++I) {
+        const QString Q = Word();
+        const int H = Hashed.IndexOf(Q);
+        const int P = Plain.IndexOf(Q);
+        ASSERT_EQ(H >= 0, P >= 0) << Q.toStdString();
+        if (H >= 0) {
+            EXPECT_EQ(Hashed.CompareStrings(Hashed.Get(H), Q), 0) << Q.toStdString();
+        }
+        const int HN = Hashed.IndexOfName(Q);
+        const int PN = Plain.IndexOfName(Q);
+        ASSERT_EQ(HN >= 0, PN >= 0) << "name " << Q.toStdString();
+        if (HN >= 0) {
+            EXPECT_EQ(Hashed.CompareStrings(Hashed.Names(HN), Q), 0) << Q.toStdString();
+        }
+    }
+}
+
 TEST(HashedStringListTest, CaseInsensitiveNamesLastLineWinsAfterRebuild) {
     TVHashedStringList L(16);
     L.SetText("A=1\nb=2\na=3");
@@ -96,9 +149,10 @@ TEST(HashedStringListTest, NameIsTextBeforeFirstSeparator) {
     EXPECT_EQ(L.IndexOfName("noseparator"), -1);
     EXPECT_EQ(L.IndexOfName(""), 2);
     EXPECT_EQ(L.GetValue(""), "empty name");
-    // Folding may change a name's length; the value still starts after the separator.
+    // Names fold as the list compares them: capital sharp s is "ß", "SS" is not.
     L.Add(QString::fromUtf16(u"stra\u00dfe=road"));
-    EXPECT_EQ(L.GetValue("STRASSE"), "road");
+    EXPECT_EQ(L.GetValue(QString::fromUtf16(u"STRA\u1e9eE")), "road");
+    EXPECT_EQ(L.IndexOfName("STRASSE"), -1);
 }
 
 TEST(HashedStringListTest, IdenticalPutIsSilentAndKeepsTables) {
@@ -288,7 +342,8 @@ public:
     bool Auto = true;
     QChar Sep = QLatin1Char('=');
 
-    static QString Fold(const QString& S) { return S.toUpper(); }
+    // Equal as the list's own comparison has it.
+    static bool Same(const QString& A, const QString& B) { return QString::compare(A, B, Qt::CaseInsensitive) == 0; }
     bool NameOf(const QString& S, QString& Name) const {
         const int P = S.indexOf(Sep);
         if (P < 0)
@@ -341,7 +396,7 @@ public:
         }
         int Best = -1;
         for (int I = 0; I < FLines.size(); ++I)
-            if (Fold(FLines[I].Text) == Fold(S) && (Best < 0 || FLines[I].ValueStamp > FLines[Best].ValueStamp))
+            if (Same(FLines[I].Text, S) && (Best < 0 || FLines[I].ValueStamp > FLines[Best].ValueStamp))
                 Best = I;
         return Best;
     }
@@ -354,7 +409,7 @@ public:
         }
         int Best = -1;
         for (int I = 0; I < FLines.size(); ++I)
-            if (NameOf(FLines[I].Text, N) && Fold(N) == Fold(Name) &&
+            if (NameOf(FLines[I].Text, N) && Same(N, Name) &&
                 (Best < 0 || FLines[I].NameStamp > FLines[Best].NameStamp))
                 Best = I;
         return Best;
@@ -381,7 +436,8 @@ enum class TAutoMode { amOn, amOff, amToggle };
 void RunRandomEdits(TAutoMode Mode, quint32 Buckets, unsigned Seed) {
     std::mt19937 Rng(Seed);
     auto Pick = [&](int N) { return static_cast<int>(Rng() % static_cast<unsigned>(N)); };
-    const QStringList Names = {"a", "A", "b", "B", "ab", "", "key"};
+    const QStringList Names = {"a", "A", "b", "B", "ab", "", "key", "ss", "SS", QString::fromUtf16(u"\u00df"),
+                               QString::fromUtf16(u"\u1e9e"), QString::fromUtf16(u"\u0131"), "I"};
     const QStringList Values = {"1", "2", "", "x=y"};
     auto RandomLine = [&]() -> QString {
         if (Pick(5) == 0)
