@@ -63,6 +63,30 @@ TEST(StringHashTest, EqualKeysDeleteAndShiftValues) {
     EXPECT_THROW(TVHashedStringList(0), EListError);
 }
 
+TEST(StringHashTest, ResizeKeepsEveryEntryAndTheOrderOfEqualKeys) {
+    TVStringHash H(1);
+    for (int I = 0; I < 50; ++I)
+        H.Add(QStringLiteral("key%1").arg(I % 10), I);
+    EXPECT_EQ(H.Count(), 50);
+    for (quint32 Size : {7u, 64u, 3u, 1u}) {
+        H.Resize(Size);
+        EXPECT_EQ(H.Size(), Size);
+        EXPECT_EQ(H.Count(), 50);
+        // Each key answers with the entry added last, then the one before it.
+        for (int K = 0; K < 10; ++K)
+            EXPECT_EQ(H.ValueOf(QStringLiteral("key%1").arg(K)), 40 + K) << Size;
+    }
+    H.Resize(97);
+    EXPECT_TRUE(H.Delete("key3", 43));
+    EXPECT_EQ(H.ValueOf("key3"), 33);
+    EXPECT_FALSE(H.Delete("key3", 43));
+    EXPECT_EQ(H.Count(), 49);
+    EXPECT_THROW(H.Resize(0), EListError);
+    EXPECT_EQ(H.ValueOf("key3"), 33);
+    H.Clear();
+    EXPECT_EQ(H.Count(), 0);
+}
+
 // Look-ups find exactly what the list's own comparison calls equal. Upper-case
 // keys did not: "ß" became "SS" and "ı" became "I", which the comparison
 // keeps apart, while the Kelvin sign stayed itself although it equals "k".
@@ -114,6 +138,27 @@ TEST(HashedStringListTest, CaseFoldedLookupsAgreeWithTheListsComparison) {
             EXPECT_EQ(Hashed.CompareStrings(Hashed.Names(HN), Q), 0) << Q.toStdString();
         }
     }
+}
+
+// A list far bigger than its starting bucket count: the tables grow on the
+// way, and every look-up still answers as the list's rules say.
+TEST(HashedStringListTest, ListsOutgrowingTheirBucketsStayExact) {
+    TVHashedStringList L(4);
+    L.IndexOf("prime the tables");
+    const int N = 20000;
+    for (int I = 0; I < N; ++I)
+        L.Add(QStringLiteral("Name%1=%2").arg(I % (N / 2)).arg(I));
+    // Updated in place while growing: the line added last wins.
+    for (int I = 0; I < N / 2; I += 997) {
+        EXPECT_EQ(L.IndexOfName(QStringLiteral("NAME%1").arg(I)), N / 2 + I);
+        EXPECT_EQ(L.IndexOf(QStringLiteral("name%1=%2").arg(I).arg(I)), I);
+    }
+    EXPECT_TRUE(L.ValueHashValid());
+    L.Delete(0);
+    EXPECT_EQ(L.IndexOfName("Name1"), N / 2);
+    EXPECT_EQ(L.IndexOfName("Name0"), N / 2 - 1);
+    EXPECT_EQ(L.IndexOf(QStringLiteral("Name0=%1").arg(N / 2)), N / 2 - 1);
+    EXPECT_EQ(L.IndexOfName("Name10000"), -1);
 }
 
 TEST(HashedStringListTest, CaseInsensitiveNamesLastLineWinsAfterRebuild) {
@@ -505,6 +550,7 @@ void RunRandomEdits(TAutoMode Mode, quint32 Buckets, unsigned Seed) {
 TEST(HashedStringListTest, RandomEditsMatchReferenceWithAutoUpdate) {
     RunRandomEdits(TAutoMode::amOn, 3, 20240601);
     RunRandomEdits(TAutoMode::amOn, 256, 7);
+    RunRandomEdits(TAutoMode::amOn, 1, 31337);  // the tables grow on the way
 }
 
 TEST(HashedStringListTest, RandomEditsMatchReferenceWithoutAutoUpdate) {
