@@ -34,8 +34,10 @@ struct TControls {
     QLineEdit LogFile{QStringLiteral("/tmp/veltrask.log")};
 
     TCtrlRecs Table() {
-        return {MakeCtrlRec(&Memo, QStringLiteral("DBLServices")), MakeCtrlRec(&Check, QStringLiteral("RBLCheck")),
-                MakeCtrlRec(&Threads, QStringLiteral("Threads")), MakeCtrlRec(&LogFile, QStringLiteral("LogFileName"))};
+        return {MakeCtrlRec(&Memo, QStringLiteral("DBLServices")),
+                MakeCtrlRec(&Check, QStringLiteral("RBLCheck")),
+                MakeCtrlRec(&Threads, QStringLiteral("Threads")),
+                MakeCtrlRec(&LogFile, QStringLiteral("LogFileName"))};
     }
 };
 

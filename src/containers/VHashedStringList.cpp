@@ -44,7 +44,8 @@ qsizetype TVStringHash::FindNewest(const TBucket& Bucket, const QString& Key, qu
 
 void TVStringHash::Add(const QString& Key, qint32 Value) {
     const quint32 Hash = HashOf(Key);
-    FBuckets[Hash % static_cast<quint32>(FBuckets.size())].push_back(TVHashItem{Key, Value, Hash, CheckOf(Key)});
+    TBucket& Bucket = FBuckets[Hash % static_cast<quint32>(FBuckets.size())];
+    Bucket.push_back(TVHashItem{Key, Value, Hash, CheckOf(Key)});
     ++FCount;
 }
 

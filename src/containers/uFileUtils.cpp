@@ -18,15 +18,17 @@ bool HasWindows1252() {
     return Has;
 }
 
+constexpr auto Stateless = QStringConverter::Flag::Stateless;
+
 QString DecodeLegacy8Bit(QByteArrayView Data) {
-    QStringDecoder Decoder = HasWindows1252() ? QStringDecoder(Windows1252Name, QStringConverter::Flag::Stateless)
-                                              : QStringDecoder(QStringConverter::Latin1, QStringConverter::Flag::Stateless);
+    QStringDecoder Decoder = HasWindows1252() ? QStringDecoder(Windows1252Name, Stateless)
+                                              : QStringDecoder(QStringConverter::Latin1, Stateless);
     return Decoder.decode(Data);
 }
 
 QByteArray EncodeLegacy8Bit(const QString& Text) {
-    QStringEncoder Encoder = HasWindows1252() ? QStringEncoder(Windows1252Name, QStringConverter::Flag::Stateless)
-                                              : QStringEncoder(QStringConverter::Latin1, QStringConverter::Flag::Stateless);
+    QStringEncoder Encoder = HasWindows1252() ? QStringEncoder(Windows1252Name, Stateless)
+                                              : QStringEncoder(QStringConverter::Latin1, Stateless);
     return Encoder.encode(Text);
 }
 
@@ -102,7 +104,8 @@ QByteArray EncodeTextBytes(const QString& Text, QStringConverter::Encoding Encod
 }
 
 QString DecodeListFileBytes(const QByteArray& Data, TTextEncoding& Encoding) {
-    const bool Marked = Data.startsWith("\xEF\xBB\xBF") || Data.startsWith("\xFF\xFE") || Data.startsWith("\xFE\xFF");
+    const bool Marked =
+        Data.startsWith("\xEF\xBB\xBF") || Data.startsWith("\xFF\xFE") || Data.startsWith("\xFE\xFF");
     Encoding = TTextEncoding{};
     if (Marked || QByteArrayView(Data).isValidUtf8()) {
         const TDecodedText D = DecodeTextBytes(Data, QStringConverter::Utf8);

@@ -105,10 +105,10 @@ TEST(HashedStringListTest, CaseFoldedLookupsAgreeWithTheListsComparison) {
     // Random words over letters whose case rules differ, against the plain
     // list's linear search: found by one exactly when found by the other, and
     // always a line that compares equal.
-    const QStringList Letters = QString::fromUtf16(u"s S \u00df \u1e9e \u017f k K \u212a \u03c3 \u03c2 \u03a3 i I "
-                                                   u"\u0130 \u0131 \u01c4 \u01c5 \u01c6 \u2126 \u03c9 \U00010400 "
-                                                   u"\U00010428 =")
-                                      .split(' ');
+    const QStringList Letters =
+        QString::fromUtf16(u"s S \u00df \u1e9e \u017f k K \u212a \u03c3 \u03c2 \u03a3 i I \u0130 \u0131 "
+                           u"\u01c4 \u01c5 \u01c6 \u2126 \u03c9 \U00010400 \U00010428 =")
+            .split(' ');
     std::mt19937 Rng(2718);
     auto Word = [&] {
         QString W;
@@ -388,7 +388,9 @@ public:
     QChar Sep = QLatin1Char('=');
 
     // Equal as the list's own comparison has it.
-    static bool Same(const QString& A, const QString& B) { return QString::compare(A, B, Qt::CaseInsensitive) == 0; }
+    static bool Same(const QString& A, const QString& B) {
+        return QString::compare(A, B, Qt::CaseInsensitive) == 0;
+    }
     bool NameOf(const QString& S, QString& Name) const {
         const int P = S.indexOf(Sep);
         if (P < 0)

@@ -81,8 +81,8 @@ TEST_F(LineReaderTest, FileModeReadsUtf16ByItsMarkAndBrokenUtf8ToTheEnd) {
     QStringList Expected;
     for (int I = 0; I < 400; ++I)
         Expected << QStringLiteral("host%1.example").arg(I);
-    Expected << "." << QString::fromUtf8("b\xC3\xBC" "cher.de") << QString::fromUtf8("\xF0\x9F\x98\x80.example")
-             << QString(700, u'w') << "1.2.3.4/24" << "";
+    Expected << "." << QString::fromUtf8("b\xC3\xBC" "cher.de")
+             << QString::fromUtf8("\xF0\x9F\x98\x80.example") << QString(700, u'w') << "1.2.3.4/24" << "";
     const QString Text = Expected.join("\r\n");
     QByteArray Le("\xFF\xFE"), Be("\xFE\xFF");
     for (QChar C : Text) {
@@ -108,10 +108,11 @@ TEST_F(LineReaderTest, FileModeReadsUtf16ByItsMarkAndBrokenUtf8ToTheEnd) {
     }
 
     // Without a mark: UTF-8, and a bad byte costs one character, not the rest.
-    WriteTestFile(Name, QByteArray(2000, 'a') + "\nbad\xE9.example\n" + QByteArray(2000, 'b') + "\nlast.example\n");
+    WriteTestFile(Name,
+                  QByteArray(2000, 'a') + "\nbad\xE9.example\n" + QByteArray(2000, 'b') + "\nlast.example\n");
     TLineReader Plain(Name, 1024);
-    EXPECT_EQ(ReadAll(Plain), QStringList({QString(2000, u'a'), QStringLiteral("bad\uFFFD.example"), QString(2000, u'b'),
-                                           "last.example"}));
+    EXPECT_EQ(ReadAll(Plain), QStringList({QString(2000, u'a'), QStringLiteral("bad\uFFFD.example"),
+                                           QString(2000, u'b'), "last.example"}));
 }
 
 TEST_F(LineReaderTest, StreamModeSkipsWithoutBuildingAndStopsAtTheEnd) {
