@@ -17,6 +17,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -54,6 +55,14 @@ const char* const LogFileFilter = "Text files (*.txt)|*.txt|All files (*.*)|*.*"
 const char* const SourceListFileName = "srclist.txt";
 const char* const ResultListFileName = "outlist.txt";
 const char* const AddedListFileName = "newlist.txt";
+
+// One log line for a list file that is not UTF-8, so that the user knows
+// which file is read, and kept, in the 8-bit encoding.
+void LogLegacyListFile(TLog* Log, const QString& FileName, const std::optional<TMemoEncoding>& Encoding) {
+    if (Log != nullptr && Encoding && Encoding->Legacy8Bit)
+        Log->LogDT(QStringLiteral("List file \"%1\" is not UTF-8: read as %2")
+                       .arg(QDir::toNativeSeparators(FileName), Legacy8BitEncodingName()));
+}
 
 // "Desc|mask|Desc|mask" to Qt's "Desc (mask);;Desc (mask)"; "*.*" means every file here.
 QStringList DialogFilters(const QString& Filter) {
@@ -666,10 +675,11 @@ void TQXMainForm::AddedMemoChange() {
 // --- List files ------------------------------------------------------------
 
 QStringList TQXMainForm::ReadListFile(const QString& FileName, std::optional<TMemoEncoding>& Encoding) {
-    const TDecodedText D = DecodeTextBytes(ReadFileBytes(FileName), QStringConverter::System);
-    Encoding = TMemoEncoding{D.Encoding, D.BOM};
+    TMemoEncoding E;
+    const QString Text = DecodeListFileBytes(ReadFileBytes(FileName), E);
+    Encoding = E;
     TStringList L;
-    L.SetText(D.Text);
+    L.SetText(Text);
     return L.ToQStringList();
 }
 
@@ -679,7 +689,7 @@ void TQXMainForm::WriteListFile(const QString& FileName, const QStringList& Line
     QString Text;
     for (const QString& S : Lines)
         Text += S + QLatin1String("\r\n");
-    WriteFileReplacing(FileName, EncodeTextBytes(Text, E.Encoding, E.BOM));
+    WriteFileReplacing(FileName, EncodeListFileText(Text, E));
 }
 
 void TQXMainForm::SaveLinesToFile(const QStringList& Lines, const QString& FileName, const QString& Delimiter) {
@@ -727,6 +737,7 @@ void TQXMainForm::SourceLoadButtonClick() {
             const QStringList Lines = ReadListFile(FileName, Encoding);
             SetMemoLines(SourceMemo, Lines);
             FSourceMemoEncoding = Encoding;
+            LogLegacyListFile(FLog, FileName, Encoding);
         }))
         ErrorMessage(*Error);
     SourceMemoChange();
@@ -1072,6 +1083,7 @@ void TQXMainForm::LoadSettings() {
         std::optional<TMemoEncoding> Encoding;
         SetMemoLines(F.Memo, ReadListFile(Path, Encoding));
         *F.Encoding = Encoding;
+        LogLegacyListFile(FLog, Path, Encoding);
     }
 }
 

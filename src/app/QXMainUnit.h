@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/VFormUnit.h"
+#include "containers/uFileUtils.h"
 
 #include <QStringConverter>
 #include <QStringList>
@@ -31,10 +32,7 @@ class TProgressBarAdapter;
 
 // The encoding a memo's text was last read from, so that its list file is
 // written back the same way. No value: the system's 8-bit code page, no mark.
-struct TMemoEncoding {
-    QStringConverter::Encoding Encoding = QStringConverter::System;
-    bool BOM = false;
-};
+using TMemoEncoding = TTextEncoding;
 
 // The program's only window: the inputs of a run, the run itself through the
 // progress controller, the results, the log and the settings kept between starts.
@@ -54,8 +52,8 @@ public:
     bool ClosePending() const { return FClosePending; }
 
     // The list file readers and writers of the window, public for the tests:
-    // a UTF-8 or UTF-16 byte-order mark selects that encoding, otherwise the
-    // system's 8-bit code page.
+    // a UTF-8 or UTF-16 byte-order mark selects that encoding; without one
+    // UTF-8, or Windows-1252 when the bytes are not UTF-8 (DecodeListFileBytes).
     static QStringList ReadListFile(const QString& FileName, std::optional<TMemoEncoding>& Encoding);
     static void WriteListFile(const QString& FileName, const QStringList& Lines,
                               const std::optional<TMemoEncoding>& Encoding);

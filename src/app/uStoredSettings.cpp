@@ -70,6 +70,26 @@ int ValueAsInt(TVHashedStringList& List, const QString& Name) {
     return StoredStrToInt(Value(List, Name));
 }
 
+// The line block under Stem, each line followed by Break (see LoadLines).
+QString JoinStoredLines(TVHashedStringList& List, const QString& Stem, bool SkipEmpty, const QString& Break) {
+    int Count = ValueAsInt(List, Stem + QLatin1Char('N'));
+    // Lines past the list's own size can only be empty; a damaged count must
+    // not turn into billions of them.
+    Count = std::min(Count, std::max(List.Count(), MaxStoredLines));
+    QString Result;
+    QString Name = Stem;
+    for (int i = 1; i <= Count; ++i) {
+        Name.truncate(Stem.size());
+        Name += QString::number(i);
+        const QString Line = Value(List, Name);
+        if (SkipEmpty && Line.isEmpty())
+            continue;
+        Result += Line;
+        Result += Break;
+    }
+    return Result;
+}
+
 // --- the control kinds ---
 
 void LoadEdit(TVHashedStringList& List, const QString& SName, QLineEdit* Edit, TTwofishCipher* Cipher) {
@@ -149,11 +169,9 @@ void SaveCheckList(TVHashedStringList& List, const QString& SName, QListWidget* 
 void LoadMemo(TVHashedStringList& List, const QString& SName, QPlainTextEdit* Memo) {
     if (!IsPresent(List, SName + QLatin1Char('N')))
         return;
-    QString Text = LoadLines(List, SName, false);
     // The editor keeps "\n"; the trailing break stays so that a last empty
     // line survives the next save.
-    Text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    Memo->setPlainText(Text);
+    Memo->setPlainText(JoinStoredLines(List, SName, false, QStringLiteral("\n")));
 }
 
 void LoadPages(TVHashedStringList& List, const QString& SName, QTabWidget* Pages) {
@@ -392,19 +410,7 @@ void SaveCtrls(TVHashedStringList& List, const QByteArray& Passphrase, const TCt
 }
 
 QString LoadLines(TVHashedStringList& List, const QString& Stem, bool SkipEmpty) {
-    int Count = ValueAsInt(List, Stem + QLatin1Char('N'));
-    // Lines past the list's own size can only be empty; a damaged count must
-    // not turn into billions of them.
-    Count = std::min(Count, std::max(List.Count(), MaxStoredLines));
-    QString Result;
-    for (int i = 1; i <= Count; ++i) {
-        const QString Line = Value(List, Stem + QString::number(i));
-        if (SkipEmpty && Line.isEmpty())
-            continue;
-        Result += Line;
-        Result += QLatin1String("\r\n");
-    }
-    return Result;
+    return JoinStoredLines(List, Stem, SkipEmpty, QStringLiteral("\r\n"));
 }
 
 void SaveLines(TVHashedStringList& List, const QString& Stem, const QString& Text, bool SkipEmpty) {
@@ -566,13 +572,21 @@ QString GetAppConfigFile(const QString& DefaultFileName, const QString& Dir) {
     return ResolveAppConfigFile(SettingsOptions(), DefaultFileName, Dir);
 }
 
+namespace {
+
+EFileError TooBigError(const QString& FileName, qint64 Size) {
+    return EFileError(QStringLiteral("Settings file \"%1\" is too big (%2 bytes, at most %3 are read); "
+                                     "it was not read")
+                          .arg(FileName)
+                          .arg(Size)
+                          .arg(MaxSettingsFileSize));
+}
+
+} // namespace
+
 void LoadSettingsData(TVHashedStringList& List, QByteArray Data) {
-    if (Data.size() > MaxSettingsFileSize) {
-        // Keep the whole lines of the part that is read.
-        Data.truncate(MaxSettingsFileSize);
-        const qsizetype LastBreak = std::max(Data.lastIndexOf('\n'), Data.lastIndexOf('\r'));
-        Data.truncate(LastBreak + 1);
-    }
+    if (Data.size() > MaxSettingsFileSize)
+        throw TooBigError(QStringLiteral("qx.ini"), Data.size());
     if (Data.startsWith("\xEF\xBB\xBF"))
         Data.remove(0, 3);
     const QStringList Lines = SplitLines(QString::fromUtf8(Data));
@@ -591,9 +605,23 @@ void LoadSettingsFile(TVHashedStringList& List, const QString& FileName) {
     QFile F(FileName);
     if (!F.open(QIODevice::ReadOnly))
         throw EFileError(QStringLiteral("Cannot open file \"%1\". %2").arg(FileName, F.errorString()));
-    QByteArray Data = F.read(MaxSettingsFileSize + 1);
-    if (F.error() != QFileDevice::NoError)
-        throw EFileError(QStringLiteral("Cannot read file \"%1\". %2").arg(FileName, F.errorString()));
+    // Refused before a byte is read: nothing of a file this size fits the window.
+    if (F.size() > MaxSettingsFileSize)
+        throw TooBigError(FileName, F.size());
+    // In pieces, so that a file that is not what its size says still stops at the limit.
+    QByteArray Data;
+    Data.reserve(F.size());
+    char Piece[65536];
+    for (;;) {
+        const qint64 Got = F.read(Piece, sizeof Piece);
+        if (Got < 0)
+            throw EFileError(QStringLiteral("Cannot read file \"%1\". %2").arg(FileName, F.errorString()));
+        if (Got == 0)
+            break;
+        Data.append(Piece, Got);
+        if (Data.size() > MaxSettingsFileSize)
+            throw TooBigError(FileName, Data.size());
+    }
     F.close();
     LoadSettingsData(List, std::move(Data));
 }

@@ -105,15 +105,17 @@ QString ResolveAppConfigFile(const TSettingsOptions& Options, const QString& Def
 
 // --- The settings file on disk --------------------------------------------
 
-// The biggest settings file read; beyond it the rest is ignored (a real one
-// is a few kilobytes).
-constexpr qint64 MaxSettingsFileSize = 16 * 1024 * 1024;
+// The biggest settings file read. A real one is a few kilobytes, one with a
+// memo of a million lines about 40 MB; a window could not hold the lines of
+// a file this size, so a bigger one is damaged and is refused whole rather
+// than read in part (keys past a cut would come back as defaults).
+constexpr qint64 MaxSettingsFileSize = qint64(1) << 30;
 
 // Reads FileName into List (appending): UTF-8, a leading byte-order mark is
 // skipped, lines end at CR LF, CR or LF. Raises EFileError when the file
-// cannot be opened or read.
+// cannot be opened or read, or is bigger than MaxSettingsFileSize.
 void LoadSettingsFile(TVHashedStringList& List, const QString& FileName);
-// The same for the file's bytes (at most MaxSettingsFileSize of them are used).
+// The same for the file's bytes; more than MaxSettingsFileSize raises EFileError.
 void LoadSettingsData(TVHashedStringList& List, QByteArray Data);
 // Writes List to FileName: UTF-8 with byte-order mark, CR LF after every
 // line; a CR or LF inside a line is written as a blank. The old file is replaced only when the new one was written completely.

@@ -1,5 +1,7 @@
 #include "containers/VHashedStringList.h"
 
+#include <QHash>
+
 #include <algorithm>
 
 // ---------------------------------------------------------------------------
@@ -9,7 +11,7 @@ TVStringHash::TVStringHash(quint32 Size) {
     // A table without buckets would divide by zero at the first key.
     if (Size == 0)
         throw EListError(QStringLiteral("Hash table size out of bounds (%1)").arg(Size));
-    FBuckets.assign(Size, nullptr);
+    FBuckets.resize(Size);
 }
 
 TVStringHash::~TVStringHash() {
@@ -27,36 +29,54 @@ quint32 TVStringHash::BucketOf(const QString& Key) const {
     return HashOf(Key) % static_cast<quint32>(FBuckets.size());
 }
 
-PVHashItem* TVStringHash::FindLink(const QString& Key) {
-    PVHashItem* Link = &FBuckets[BucketOf(Key)];
-    while (*Link && (*Link)->Key != Key)
-        Link = &(*Link)->Next;
-    return Link;
+quint32 TVStringHash::CheckOf(const QString& Key) {
+    return quint32(qHash(Key, 0));
+}
+
+qsizetype TVStringHash::FindNewest(const TBucket& Bucket, const QString& Key, quint32 Check) {
+    for (qsizetype I = qsizetype(Bucket.size()) - 1; I >= 0; --I) {
+        const TVHashItem& Item = Bucket[size_t(I)];
+        if (Item.Check == Check && Item.Key == Key)
+            return I;
+    }
+    return -1;
 }
 
 void TVStringHash::Add(const QString& Key, qint32 Value) {
-    PVHashItem& Head = FBuckets[BucketOf(Key)];
-    Head = new TVHashItem{Head, Key, Value};
+    const quint32 Hash = HashOf(Key);
+    TBucket& Bucket = FBuckets[Hash % static_cast<quint32>(FBuckets.size())];
+    Bucket.push_back(TVHashItem{Key, Value, Hash, CheckOf(Key)});
+    ++FCount;
+}
+
+void TVStringHash::Resize(quint32 NewSize) {
+    if (NewSize == 0)
+        throw EListError(QStringLiteral("Hash table size out of bounds (%1)").arg(NewSize));
+    if (NewSize == FBuckets.size())
+        return;
+    std::vector<TBucket> Old(NewSize);
+    Old.swap(FBuckets);
+    // Oldest first into the new buckets: equal keys share a bucket before and
+    // after, so their order is kept.
+    for (TBucket& Bucket : Old)
+        for (TVHashItem& Item : Bucket)
+            FBuckets[Item.Hash % NewSize].push_back(std::move(Item));
 }
 
 void TVStringHash::Clear() {
-    for (PVHashItem& Head : FBuckets) {
-        PVHashItem Item = Head;
-        Head = nullptr;
-        while (Item) {
-            const PVHashItem Next = Item->Next;
-            delete Item;
-            Item = Next;
-        }
-    }
+    for (TBucket& Bucket : FBuckets)
+        TBucket().swap(Bucket);
+    FCount = 0;
 }
 
 bool TVStringHash::Delete(const QString& Key, qint32 Value) {
-    for (PVHashItem* Link = FindLink(Key); *Link; Link = &(*Link)->Next) {
-        const PVHashItem Item = *Link;
-        if (Item->Value == Value && Item->Key == Key) {
-            *Link = Item->Next;
-            delete Item;
+    TBucket& Bucket = FBuckets[BucketOf(Key)];
+    const quint32 Check = CheckOf(Key);
+    for (qsizetype I = FindNewest(Bucket, Key, Check); I >= 0; --I) {
+        const TVHashItem& Item = Bucket[size_t(I)];
+        if (Item.Value == Value && Item.Check == Check && Item.Key == Key) {
+            Bucket.erase(Bucket.begin() + I);
+            --FCount;
             return true;
         }
     }
@@ -64,24 +84,23 @@ bool TVStringHash::Delete(const QString& Key, qint32 Value) {
 }
 
 void TVStringHash::DecValues(qint32 Value) {
-    for (PVHashItem Head : FBuckets)
-        for (PVHashItem Item = Head; Item; Item = Item->Next)
-            if (Item->Value > Value)
-                --Item->Value;
+    for (TBucket& Bucket : FBuckets)
+        for (TVHashItem& Item : Bucket)
+            if (Item.Value > Value)
+                --Item.Value;
 }
 
 void TVStringHash::IncValues(qint32 Value) {
-    for (PVHashItem Head : FBuckets)
-        for (PVHashItem Item = Head; Item; Item = Item->Next)
-            if (Item->Value > Value)
-                ++Item->Value;
+    for (TBucket& Bucket : FBuckets)
+        for (TVHashItem& Item : Bucket)
+            if (Item.Value > Value)
+                ++Item.Value;
 }
 
 qint32 TVStringHash::ValueOf(const QString& Key) const {
-    for (PVHashItem Item = FBuckets[BucketOf(Key)]; Item; Item = Item->Next)
-        if (Item->Key == Key)
-            return Item->Value;
-    return -1;
+    const TBucket& Bucket = FBuckets[BucketOf(Key)];
+    const qsizetype I = FindNewest(Bucket, Key, CheckOf(Key));
+    return I >= 0 ? Bucket[size_t(I)].Value : -1;
 }
 
 // ---------------------------------------------------------------------------
@@ -101,7 +120,51 @@ TVHashedStringList::~TVHashedStringList() {
 }
 
 QString TVHashedStringList::HashKey(const QString& S) const {
-    return CaseSensitive() ? S : S.toUpper();
+    // The same simple, per-character folding as QString::compare without
+    // case: upper-casing would turn "ß" into "SS" and file it with "ss",
+    // which the list's comparison keeps apart.
+    if (CaseSensitive())
+        return S;
+    // ASCII, the usual key, folds by its capitals alone; the text is shared
+    // when it has none.
+    const char16_t* P = reinterpret_cast<const char16_t*>(S.constData());
+    const qsizetype Len = S.size();
+    qsizetype I = 0;
+    while (I < Len && P[I] < 0x80 && !(P[I] >= u'A' && P[I] <= u'Z'))
+        ++I;
+    if (I == Len)
+        return S;
+    for (qsizetype J = I; J < Len; ++J)
+        if (P[J] >= 0x80)
+            return S.toCaseFolded();
+    QString Key = S;
+    char16_t* D = reinterpret_cast<char16_t*>(Key.data());
+    for (; I < Len; ++I)
+        if (D[I] >= u'A' && D[I] <= u'Z')
+            D[I] = char16_t(D[I] + (u'a' - u'A'));
+    return Key;
+}
+
+namespace {
+
+// Entries per bucket at which a table grows, and by how much.
+constexpr qsizetype MaxLoad = 2;
+constexpr quint32 GrowthFactor = 4;
+constexpr quint32 MaxBuckets = 1u << 30;
+
+}  // namespace
+
+std::unique_ptr<TVStringHash> TVHashedStringList::NewTable() const {
+    quint64 Size = FBucketsSize;
+    while (Size < MaxBuckets && qsizetype(Size) * MaxLoad < FItems.size())
+        Size = std::min<quint64>(Size * GrowthFactor, MaxBuckets);
+    return std::make_unique<TVStringHash>(quint32(Size));
+}
+
+void TVHashedStringList::GrowIfFull(TVStringHash& Table) const {
+    const quint32 Size = Table.Size();
+    if (Size < MaxBuckets && Table.Count() > qsizetype(Size) * MaxLoad)
+        Table.Resize(std::min<quint64>(quint64(Size) * GrowthFactor, MaxBuckets));
 }
 
 bool TVHashedStringList::NameOf(const QString& S, QString& Name) const {
@@ -138,10 +201,7 @@ void TVHashedStringList::InvalidateHashes() {
 void TVHashedStringList::UpdateValueHash() {
     if (FValueHashValid)
         return;
-    if (FValueHash)
-        FValueHash->Clear();
-    else
-        FValueHash = std::make_unique<TVStringHash>(FBucketsSize);
+    FValueHash = NewTable();
     for (int I = 0; I < FItems.size(); ++I)
         FValueHash->Add(HashKey(FItems.at(I).FString), I);
     FValueHashValid = true;
@@ -151,10 +211,7 @@ void TVHashedStringList::UpdateValueHash() {
 void TVHashedStringList::UpdateNameHash() {
     if (FNameHashValid)
         return;
-    if (FNameHash)
-        FNameHash->Clear();
-    else
-        FNameHash = std::make_unique<TVStringHash>(FBucketsSize);
+    FNameHash = NewTable();
     QString Name;
     for (int I = 0; I < FItems.size(); ++I)
         if (NameOf(FItems.at(I).FString, Name))
@@ -232,12 +289,15 @@ void TVHashedStringList::InsertItem(int Index, const QString& S, TObject* AObjec
         return;
     if (ValueValid) {
         FValueHash->Add(HashKey(S), Index);
+        GrowIfFull(*FValueHash);
         FValueHashValid = true;
     }
     if (NameValid) {
         QString Name;
-        if (NameOf(S, Name))
+        if (NameOf(S, Name)) {
             FNameHash->Add(HashKey(Name), Index);
+            GrowIfFull(*FNameHash);
+        }
         FNameHashValid = true;
     }
 }

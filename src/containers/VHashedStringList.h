@@ -6,22 +6,29 @@
 #include <memory>
 #include <vector>
 
-struct TVHashItem;
-using PVHashItem = TVHashItem*;
-
 // One hash entry: a key and the index of its line.
 struct TVHashItem {
-    PVHashItem Next = nullptr;
     QString Key;
     qint32 Value = 0;
+    // Kept with the key: its HashOf, so that a growing table need not hash
+    // again, and a second, unrelated hash that tells most unequal keys apart
+    // without reading their text. Keys that differ only in their last few
+    // characters (Name1 ... Name999999) often share HashOf and so a bucket.
+    quint32 Hash = 0;
+    quint32 Check = 0;
 };
 
-// A fixed number of buckets of singly linked entries, string key -> integer.
-// Keys compare exactly; equal keys may be added more than once, and a look-up
-// finds the one added last.
+// Buckets of entries, string key -> integer. Keys compare exactly; equal
+// keys may be added more than once, and a look-up finds the one added last.
+// The bucket count changes only through Resize.
+//
+// A bucket keeps its entries side by side, newest last, and is searched from
+// the newest: the order of equal keys is the order of a chain with new
+// entries at its head, while a long bucket is read as one block of memory
+// rather than entry by entry from all over the heap.
 class TVStringHash {
 public:
-    // Size is the bucket count for the life of the table; 0 raises EListError.
+    // Size is the bucket count; 0 raises EListError.
     explicit TVStringHash(quint32 Size);
     virtual ~TVStringHash();
 
@@ -40,16 +47,24 @@ public:
     qint32 ValueOf(const QString& Key) const;
 
     quint32 Size() const { return static_cast<quint32>(FBuckets.size()); }
+    // Number of entries.
+    qsizetype Count() const { return FCount; }
+    // Files every entry again into NewSize buckets (0 raises EListError).
+    // Entries of one key keep their order, so look-ups answer as before.
+    void Resize(quint32 NewSize);
 
 protected:
     virtual quint32 HashOf(const QString& Key) const;
 
 private:
-    // The link that refers to the first entry with an equal key, or the bucket's end.
-    PVHashItem* FindLink(const QString& Key);
+    using TBucket = std::vector<TVHashItem>;
+    // Position in Bucket of the newest entry with this key (and Check), or -1.
+    static qsizetype FindNewest(const TBucket& Bucket, const QString& Key, quint32 Check);
     quint32 BucketOf(const QString& Key) const;
+    static quint32 CheckOf(const QString& Key);
 
-    std::vector<PVHashItem> FBuckets;
+    std::vector<TBucket> FBuckets;
+    qsizetype FCount = 0;
 };
 
 // A string list whose IndexOf and IndexOfName go through two hash tables,
@@ -57,6 +72,10 @@ private:
 // appends, replacements and deletions; any other change drops them until the
 // next look-up. After a rebuild a key held by several lines finds the highest
 // index; after updates in place it finds the line whose entry came last.
+//
+// BucketsSize is where the tables start: they grow with the list, keeping
+// at most two entries per bucket, so a list far bigger than planned still
+// answers in near-constant time.
 class TVHashedStringList : public TStringList {
 public:
     explicit TVHashedStringList(quint32 BucketsSize = 256);
@@ -100,8 +119,14 @@ protected:
     void Changed() override;
 
 private:
-    // The key a text is filed under: upper case unless the list is case-sensitive.
+    // The key a text is filed under: case-folded unless the list is
+    // case-sensitive, so that a look-up finds what CompareStrings calls equal
+    // and nothing else ("ss" and "ß" stay apart).
     QString HashKey(const QString& S) const;
+    // A new table for the list as it is now, or the table grown when the
+    // list has outgrown it.
+    std::unique_ptr<TVStringHash> NewTable() const;
+    void GrowIfFull(TVStringHash& Table) const;
     // The name part of a line; false for a line without the separator.
     bool NameOf(const QString& S, QString& Name) const;
     void FreeObjects();

@@ -7,6 +7,33 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+namespace {
+
+const char* const Windows1252Name = "windows-1252";
+
+// Qt knows Windows-1252 only through ICU; Latin-1 is the built-in stand-in,
+// which also maps every byte to a character of its own.
+bool HasWindows1252() {
+    static const bool Has = QStringDecoder(Windows1252Name).isValid();
+    return Has;
+}
+
+constexpr auto Stateless = QStringConverter::Flag::Stateless;
+
+QString DecodeLegacy8Bit(QByteArrayView Data) {
+    QStringDecoder Decoder = HasWindows1252() ? QStringDecoder(Windows1252Name, Stateless)
+                                              : QStringDecoder(QStringConverter::Latin1, Stateless);
+    return Decoder.decode(Data);
+}
+
+QByteArray EncodeLegacy8Bit(const QString& Text) {
+    QStringEncoder Encoder = HasWindows1252() ? QStringEncoder(Windows1252Name, Stateless)
+                                              : QStringEncoder(QStringConverter::Latin1, Stateless);
+    return Encoder.encode(Text);
+}
+
+} // namespace
+
 QByteArray ReadFileBytes(const QString& FileName) {
     QFile F(FileName);
     if (!F.open(QIODevice::ReadOnly))
@@ -74,4 +101,31 @@ QByteArray EncodeTextBytes(const QString& Text, QStringConverter::Encoding Encod
     QStringEncoder Encoder(Encoding, QStringConverter::Flag::Stateless);
     Data += Encoder.encode(Text);
     return Data;
+}
+
+QString DecodeListFileBytes(const QByteArray& Data, TTextEncoding& Encoding) {
+    const bool Marked =
+        Data.startsWith("\xEF\xBB\xBF") || Data.startsWith("\xFF\xFE") || Data.startsWith("\xFE\xFF");
+    Encoding = TTextEncoding{};
+    if (Marked || QByteArrayView(Data).isValidUtf8()) {
+        const TDecodedText D = DecodeTextBytes(Data, QStringConverter::Utf8);
+        Encoding.Encoding = D.Encoding;
+        Encoding.BOM = D.BOM;
+        return D.Text;
+    }
+    Encoding.Legacy8Bit = true;
+    return DecodeLegacy8Bit(Data);
+}
+
+QByteArray EncodeListFileText(const QString& Text, const TTextEncoding& Encoding) {
+    if (!Encoding.Legacy8Bit)
+        return EncodeTextBytes(Text, Encoding.Encoding, Encoding.BOM);
+    const QByteArray Data = EncodeLegacy8Bit(Text);
+    if (DecodeLegacy8Bit(Data) == Text)
+        return Data;
+    return EncodeTextBytes(Text, QStringConverter::Utf8, false);
+}
+
+QString Legacy8BitEncodingName() {
+    return HasWindows1252() ? QStringLiteral("Windows-1252") : QStringLiteral("Latin-1");
 }

@@ -24,3 +24,23 @@ TDecodedText DecodeTextBytes(const QByteArray& Data, QStringConverter::Encoding 
 
 // Text in Encoding, led by that encoding's byte-order mark when WriteBOM is set.
 QByteArray EncodeTextBytes(const QString& Text, QStringConverter::Encoding Encoding, bool WriteBOM);
+
+// The encoding a list file was read in, so that a save writes it back alike.
+struct TTextEncoding {
+    QStringConverter::Encoding Encoding = QStringConverter::System;
+    bool BOM = false;
+    // Read as Windows-1252 (Latin-1 where Qt has no such codec): a file
+    // without a mark whose bytes are not UTF-8. Encoding is then unused.
+    bool Legacy8Bit = false;
+};
+
+// Text of a list file's bytes: a UTF-8 or UTF-16 byte-order mark selects that
+// encoding; without one, well-formed UTF-8 reads as UTF-8 and anything else
+// as Windows-1252, where every byte is a character and none is lost.
+QString DecodeListFileBytes(const QByteArray& Data, TTextEncoding& Encoding);
+// Text in Encoding, led by its mark when BOM is set. An 8-bit encoding that
+// cannot hold every character (typed since the file was read) gives way to
+// UTF-8 without a mark, which the next read recognises: nothing turns into "?".
+QByteArray EncodeListFileText(const QString& Text, const TTextEncoding& Encoding);
+// Name of the 8-bit encoding list files fall back to: "Windows-1252" or "Latin-1".
+QString Legacy8BitEncodingName();

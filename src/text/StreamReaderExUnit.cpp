@@ -177,7 +177,7 @@ int TStreamReaderEx::FillBuffer(bool Compact) {
     const qsizetype DecodeCount = DecodeEnd - Skip;
     const QString S = FEncoding->GetString(Bytes + Skip, DecodeCount);
     if (S.isEmpty() && DecodeCount > 0) {
-        // A strict encoding rejected the block; dropping it silently would lose text.
+        // An encoding that turned bytes into nothing; dropping them silently would lose text.
         FNoDataInStream = true;
         throw EEncodingError(
             QStringLiteral("Invalid %1 byte sequence in the input stream").arg(FEncoding->EncodingName()));

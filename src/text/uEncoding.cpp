@@ -22,7 +22,84 @@ int Utf8SequenceLength(uchar Lead) {
     return 0;  // continuation byte or a byte that never starts a sequence
 }
 
+// Bytes at B that form one well-formed UTF-8 sequence (Valid), or else the
+// length of its maximal subpart: the longest start of a well-formed sequence,
+// at least the one byte that begins none. Ranges as in Unicode's table of
+// well-formed byte sequences (no overlongs, no surrogates, nothing past U+10FFFF).
+qsizetype Utf8SequenceAt(const uchar* B, qsizetype Count, bool& Valid) {
+    const uchar Lead = B[0];
+    Valid = false;
+    int Trail = 0;
+    uchar Low = 0x80, High = 0xBF;  // range of the first trailing byte
+    if (Lead < 0x80) {
+        Valid = true;
+        return 1;
+    } else if (Lead >= 0xC2 && Lead <= 0xDF) {
+        Trail = 1;
+    } else if (Lead >= 0xE0 && Lead <= 0xEF) {
+        Trail = 2;
+        if (Lead == 0xE0)
+            Low = 0xA0;
+        else if (Lead == 0xED)
+            High = 0x9F;
+    } else if (Lead >= 0xF0 && Lead <= 0xF4) {
+        Trail = 3;
+        if (Lead == 0xF0)
+            Low = 0x90;
+        else if (Lead == 0xF4)
+            High = 0x8F;
+    } else {
+        return 1;
+    }
+    qsizetype I = 1;
+    for (; I <= Trail; ++I) {
+        if (I >= Count || B[I] < Low || B[I] > High)
+            return I;
+        Low = 0x80;
+        High = 0xBF;
+    }
+    Valid = true;
+    return I;
+}
+
+QString DecodeWith(QStringConverter::Encoding Encoding, const char* Bytes, qsizetype Count) {
+    QStringDecoder Decoder(Encoding, ConverterFlags);
+    return Decoder.decode(QByteArrayView(Bytes, Count));
+}
+
 }  // namespace
+
+QString DecodeUtf8Replacing(const char* Bytes, qsizetype Count) {
+    if (Count <= 0)
+        return QString();
+    const QByteArrayView View(Bytes, Count);
+    if (View.isValidUtf8())
+        return DecodeWith(QStringConverter::Utf8, Bytes, Count);
+    // Qt's decoder gives a U+FFFD for every byte of a broken sequence; here
+    // the valid runs go through it and each maximal subpart between them
+    // becomes one U+FFFD.
+    const auto* B = reinterpret_cast<const uchar*>(Bytes);
+    QString Result;
+    Result.reserve(Count);
+    qsizetype RunStart = 0;
+    qsizetype P = 0;
+    while (P < Count) {
+        if (B[P] < 0x80) {
+            ++P;
+            continue;
+        }
+        bool Valid = false;
+        const qsizetype Len = Utf8SequenceAt(B + P, Count - P, Valid);
+        if (!Valid) {
+            Result += DecodeWith(QStringConverter::Utf8, Bytes + RunStart, P - RunStart);
+            Result += QChar(QChar::ReplacementCharacter);
+            RunStart = P + Len;
+        }
+        P += Len;
+    }
+    Result += DecodeWith(QStringConverter::Utf8, Bytes + RunStart, Count - RunStart);
+    return Result;
+}
 
 qsizetype Utf8CutTailLength(const char* Bytes, qsizetype Count) {
     // Walk back over at most three continuation bytes to the byte that should lead them.
@@ -75,16 +152,12 @@ bool TEncoding::IsStandardEncoding(const TEncoding* AEncoding) {
 
 // ---------------------------------------------------------------------------
 
-TQtEncoding::TQtEncoding(QStringConverter::Encoding AEncoding, bool AStrict)
-    : FConverterEncoding(AEncoding), FStrict(AStrict) {}
+TQtEncoding::TQtEncoding(QStringConverter::Encoding AEncoding) : FConverterEncoding(AEncoding) {}
 
 QString TQtEncoding::GetString(const char* Bytes, qsizetype Count) const {
     if (Count <= 0)
         return QString();
-    QStringDecoder Decoder(FConverterEncoding, ConverterFlags);
-    QString Result = Decoder.decode(QByteArrayView(Bytes, Count));
-    if (FStrict && Decoder.hasError())
-        return QString();
+    QString Result = DecodeWith(FConverterEncoding, Bytes, Count);
     // A lenient decoder that swallowed a lone trailing byte (half a UTF-16
     // unit) still owes the reader a character for it, or the bytes would look
     // like nothing at all.
@@ -101,6 +174,10 @@ QByteArray TQtEncoding::GetBytes(const QChar* Chars, qsizetype Count) const {
 }
 
 // ---------------------------------------------------------------------------
+
+QString TUTF8Encoding::GetString(const char* Bytes, qsizetype Count) const {
+    return DecodeUtf8Replacing(Bytes, Count);
+}
 
 QByteArray TUTF8Encoding::GetPreamble() const {
     return QByteArray("\xEF\xBB\xBF", 3);

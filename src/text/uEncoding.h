@@ -17,8 +17,8 @@ class TEncoding : public TObject {
 public:
     ~TEncoding() override = default;
 
-    // Decodes Count bytes. A strict encoding returns the empty text when the
-    // bytes hold an invalid sequence; a lenient one replaces it by U+FFFD.
+    // Decodes Count bytes; an invalid sequence becomes U+FFFD and decoding
+    // goes on, so the text around it is kept.
     virtual QString GetString(const char* Bytes, qsizetype Count) const = 0;
     QString GetString(const QByteArray& Bytes) const { return GetString(Bytes.constData(), Bytes.size()); }
     virtual QByteArray GetBytes(const QChar* Chars, qsizetype Count) const = 0;
@@ -42,7 +42,7 @@ public:
     virtual qsizetype CutTailLength(const char* Bytes, qsizetype Count) const;
 
     // Shared instances; never freed by whoever holds them.
-    static TEncoding* UTF8();              // strict UTF-8
+    static TEncoding* UTF8();              // UTF-8
     static TEncoding* Unicode();           // UTF-16 little-endian
     static TEncoding* BigEndianUnicode();  // UTF-16 big-endian
     static TEncoding* Default();           // the system's 8-bit code page
@@ -58,32 +58,31 @@ public:
     QStringConverter::Encoding ConverterEncoding() const { return FConverterEncoding; }
 
 protected:
-    TQtEncoding(QStringConverter::Encoding AEncoding, bool AStrict);
+    explicit TQtEncoding(QStringConverter::Encoding AEncoding);
 
 private:
     QStringConverter::Encoding FConverterEncoding;
-    bool FStrict;
 };
 
-// The standard UTF-8 encoding: strict, a block with an invalid sequence
-// decodes to nothing.
+// The standard UTF-8 encoding. Each maximal invalid subpart (the longest
+// start of a well-formed sequence, or a single byte that starts none)
+// decodes to one U+FFFD, as Unicode recommends.
 class TUTF8Encoding : public TQtEncoding {
 public:
-    TUTF8Encoding() : TQtEncoding(QStringConverter::Utf8, true) {}
+    TUTF8Encoding() : TQtEncoding(QStringConverter::Utf8) {}
+    QString GetString(const char* Bytes, qsizetype Count) const override;
+    using TEncoding::GetString;
     QByteArray GetPreamble() const override;
     qsizetype GetMaxByteCount(qsizetype CharCount) const override;
     qsizetype GetMaxCharCount(qsizetype ByteCount) const override;
     int CodePage() const override { return 65001; }
     QString EncodingName() const override { return QStringLiteral("UTF-8"); }
     qsizetype CutTailLength(const char* Bytes, qsizetype Count) const override;
-
-protected:
-    explicit TUTF8Encoding(bool AStrict) : TQtEncoding(QStringConverter::Utf8, AStrict) {}
 };
 
 class TUnicodeEncoding : public TQtEncoding {
 public:
-    TUnicodeEncoding() : TQtEncoding(QStringConverter::Utf16LE, false) {}
+    TUnicodeEncoding() : TQtEncoding(QStringConverter::Utf16LE) {}
     QByteArray GetPreamble() const override;
     qsizetype GetMaxByteCount(qsizetype CharCount) const override;
     qsizetype GetMaxCharCount(qsizetype ByteCount) const override;
@@ -92,7 +91,7 @@ public:
     qsizetype CutTailLength(const char* Bytes, qsizetype Count) const override;
 
 protected:
-    explicit TUnicodeEncoding(QStringConverter::Encoding AEncoding) : TQtEncoding(AEncoding, false) {}
+    explicit TUnicodeEncoding(QStringConverter::Encoding AEncoding) : TQtEncoding(AEncoding) {}
     virtual bool IsBigEndian() const { return false; }
 };
 
@@ -110,7 +109,7 @@ protected:
 // The system's 8-bit code page (Qt assumes UTF-8 on Unix); no preamble.
 class TANSIEncoding : public TQtEncoding {
 public:
-    TANSIEncoding() : TQtEncoding(QStringConverter::System, false) {}
+    TANSIEncoding() : TQtEncoding(QStringConverter::System) {}
     QByteArray GetPreamble() const override { return QByteArray(); }
     qsizetype GetMaxByteCount(qsizetype CharCount) const override;
     qsizetype GetMaxCharCount(qsizetype ByteCount) const override;
@@ -122,3 +121,6 @@ public:
 // UTF-8 rule shared by the UTF-8 encodings: length of an unfinished
 // multi-byte sequence at the end of Bytes.
 qsizetype Utf8CutTailLength(const char* Bytes, qsizetype Count);
+
+// UTF-8 to UTF-16 with one U+FFFD per maximal invalid subpart.
+QString DecodeUtf8Replacing(const char* Bytes, qsizetype Count);

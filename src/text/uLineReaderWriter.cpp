@@ -46,7 +46,10 @@ TLineReader::~TLineReader() {
 }
 
 void TLineReader::InitStream(QIODevice* Stream, int BufferSize) {
-    FStreamReader = std::make_unique<TStreamReaderEx>(Stream, FEncoding.get(), false, BufferSize);
+    // The byte-order mark decides: lists saved as UTF-16 by other programs
+    // read as text, not as one broken character per line. Without a mark
+    // the bytes are UTF-8.
+    FStreamReader = std::make_unique<TStreamReaderEx>(Stream, FEncoding.get(), true, BufferSize);
     FStream = Stream;
     FLineIndex = 0;
 }

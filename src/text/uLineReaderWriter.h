@@ -15,13 +15,13 @@ VT_DECLARE_EXCEPTION(EStreamError, Exception)
 // truncated byte sequence decodes to U+FFFD and decoding goes on.
 class TFixedUTF8Encoding : public TUTF8Encoding {
 public:
-    TFixedUTF8Encoding() : TUTF8Encoding(false) {}
     qsizetype GetMaxByteCount(qsizetype CharCount) const override { return CharCount * 3 + 3; }
     qsizetype GetMaxCharCount(qsizetype ByteCount) const override { return ByteCount + 1; }
 };
 
 // Reads text line by line from a string list, a byte stream or a file
-// (UTF-8). Not locked: each caller serialises its own use, EndOfLines included.
+// (UTF-8, or UTF-16 LE/BE when the bytes start with its mark). Not locked:
+// each caller serialises its own use, EndOfLines included.
 class TLineReader {
 public:
     // Stream mode over a caller-owned stream.

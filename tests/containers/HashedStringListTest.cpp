@@ -63,6 +63,104 @@ TEST(StringHashTest, EqualKeysDeleteAndShiftValues) {
     EXPECT_THROW(TVHashedStringList(0), EListError);
 }
 
+TEST(StringHashTest, ResizeKeepsEveryEntryAndTheOrderOfEqualKeys) {
+    TVStringHash H(1);
+    for (int I = 0; I < 50; ++I)
+        H.Add(QStringLiteral("key%1").arg(I % 10), I);
+    EXPECT_EQ(H.Count(), 50);
+    for (quint32 Size : {7u, 64u, 3u, 1u}) {
+        H.Resize(Size);
+        EXPECT_EQ(H.Size(), Size);
+        EXPECT_EQ(H.Count(), 50);
+        // Each key answers with the entry added last, then the one before it.
+        for (int K = 0; K < 10; ++K)
+            EXPECT_EQ(H.ValueOf(QStringLiteral("key%1").arg(K)), 40 + K) << Size;
+    }
+    H.Resize(97);
+    EXPECT_TRUE(H.Delete("key3", 43));
+    EXPECT_EQ(H.ValueOf("key3"), 33);
+    EXPECT_FALSE(H.Delete("key3", 43));
+    EXPECT_EQ(H.Count(), 49);
+    EXPECT_THROW(H.Resize(0), EListError);
+    EXPECT_EQ(H.ValueOf("key3"), 33);
+    H.Clear();
+    EXPECT_EQ(H.Count(), 0);
+}
+
+// Look-ups find exactly what the list's own comparison calls equal. Upper-case
+// keys did not: "ß" became "SS" and "ı" became "I", which the comparison
+// keeps apart, while the Kelvin sign stayed itself although it equals "k".
+TEST(HashedStringListTest, CaseFoldedLookupsAgreeWithTheListsComparison) {
+    const QString SharpS = QString::fromUtf16(u"\u00df"), CapitalSharpS = QString::fromUtf16(u"\u1e9e");
+    TVHashedStringList Sorted;
+    Sorted.SetSorted(true);
+    Sorted.Add("ss");
+    Sorted.Add(SharpS);
+    Sorted.Add("x");
+    for (const QString& Q : {QString("ss"), QString("SS"), QString("sS")})
+        EXPECT_EQ(Sorted.Get(Sorted.IndexOf(Q)), "ss") << Q.toStdString();
+    EXPECT_EQ(Sorted.Get(Sorted.IndexOf(SharpS)), SharpS);
+    EXPECT_EQ(Sorted.Get(Sorted.IndexOf(CapitalSharpS)), SharpS);
+
+    // Random words over letters whose case rules differ, against the plain
+    // list's linear search: found by one exactly when found by the other, and
+    // always a line that compares equal.
+    const QStringList Letters =
+        QString::fromUtf16(u"s S \u00df \u1e9e \u017f k K \u212a \u03c3 \u03c2 \u03a3 i I \u0130 \u0131 "
+                           u"\u01c4 \u01c5 \u01c6 \u2126 \u03c9 \U00010400 \U00010428 =")
+            .split(' ');
+    std::mt19937 Rng(2718);
+    auto Word = [&] {
+        QString W;
+        for (int N = 1 + int(Rng() % 3); N > 0; --N)
+            W += Letters[int(Rng() % unsigned(Letters.size()))];
+        return W;
+    };
+    TVHashedStringList Hashed;
+    TStringList Plain;
+    for (int I = 0; I < 300; ++I) {
+        const QString W = Word();
+        Hashed.Add(W);
+        Plain.Add(W);
+    }
+    for (int I = 0; I < 3000; ++I) {
+        const QString Q = Word();
+        const int H = Hashed.IndexOf(Q);
+        const int P = Plain.IndexOf(Q);
+        ASSERT_EQ(H >= 0, P >= 0) << Q.toStdString();
+        if (H >= 0) {
+            EXPECT_EQ(Hashed.CompareStrings(Hashed.Get(H), Q), 0) << Q.toStdString();
+        }
+        const int HN = Hashed.IndexOfName(Q);
+        const int PN = Plain.IndexOfName(Q);
+        ASSERT_EQ(HN >= 0, PN >= 0) << "name " << Q.toStdString();
+        if (HN >= 0) {
+            EXPECT_EQ(Hashed.CompareStrings(Hashed.Names(HN), Q), 0) << Q.toStdString();
+        }
+    }
+}
+
+// A list far bigger than its starting bucket count: the tables grow on the
+// way, and every look-up still answers as the list's rules say.
+TEST(HashedStringListTest, ListsOutgrowingTheirBucketsStayExact) {
+    TVHashedStringList L(4);
+    L.IndexOf("prime the tables");
+    const int N = 20000;
+    for (int I = 0; I < N; ++I)
+        L.Add(QStringLiteral("Name%1=%2").arg(I % (N / 2)).arg(I));
+    // Updated in place while growing: the line added last wins.
+    for (int I = 0; I < N / 2; I += 997) {
+        EXPECT_EQ(L.IndexOfName(QStringLiteral("NAME%1").arg(I)), N / 2 + I);
+        EXPECT_EQ(L.IndexOf(QStringLiteral("name%1=%2").arg(I).arg(I)), I);
+    }
+    EXPECT_TRUE(L.ValueHashValid());
+    L.Delete(0);
+    EXPECT_EQ(L.IndexOfName("Name1"), N / 2);
+    EXPECT_EQ(L.IndexOfName("Name0"), N / 2 - 1);
+    EXPECT_EQ(L.IndexOf(QStringLiteral("Name0=%1").arg(N / 2)), N / 2 - 1);
+    EXPECT_EQ(L.IndexOfName("Name10000"), -1);
+}
+
 TEST(HashedStringListTest, CaseInsensitiveNamesLastLineWinsAfterRebuild) {
     TVHashedStringList L(16);
     L.SetText("A=1\nb=2\na=3");
@@ -96,9 +194,10 @@ TEST(HashedStringListTest, NameIsTextBeforeFirstSeparator) {
     EXPECT_EQ(L.IndexOfName("noseparator"), -1);
     EXPECT_EQ(L.IndexOfName(""), 2);
     EXPECT_EQ(L.GetValue(""), "empty name");
-    // Folding may change a name's length; the value still starts after the separator.
+    // Names fold as the list compares them: capital sharp s is "ß", "SS" is not.
     L.Add(QString::fromUtf16(u"stra\u00dfe=road"));
-    EXPECT_EQ(L.GetValue("STRASSE"), "road");
+    EXPECT_EQ(L.GetValue(QString::fromUtf16(u"STRA\u1e9eE")), "road");
+    EXPECT_EQ(L.IndexOfName("STRASSE"), -1);
 }
 
 TEST(HashedStringListTest, IdenticalPutIsSilentAndKeepsTables) {
@@ -288,7 +387,10 @@ public:
     bool Auto = true;
     QChar Sep = QLatin1Char('=');
 
-    static QString Fold(const QString& S) { return S.toUpper(); }
+    // Equal as the list's own comparison has it.
+    static bool Same(const QString& A, const QString& B) {
+        return QString::compare(A, B, Qt::CaseInsensitive) == 0;
+    }
     bool NameOf(const QString& S, QString& Name) const {
         const int P = S.indexOf(Sep);
         if (P < 0)
@@ -341,7 +443,7 @@ public:
         }
         int Best = -1;
         for (int I = 0; I < FLines.size(); ++I)
-            if (Fold(FLines[I].Text) == Fold(S) && (Best < 0 || FLines[I].ValueStamp > FLines[Best].ValueStamp))
+            if (Same(FLines[I].Text, S) && (Best < 0 || FLines[I].ValueStamp > FLines[Best].ValueStamp))
                 Best = I;
         return Best;
     }
@@ -354,7 +456,7 @@ public:
         }
         int Best = -1;
         for (int I = 0; I < FLines.size(); ++I)
-            if (NameOf(FLines[I].Text, N) && Fold(N) == Fold(Name) &&
+            if (NameOf(FLines[I].Text, N) && Same(N, Name) &&
                 (Best < 0 || FLines[I].NameStamp > FLines[Best].NameStamp))
                 Best = I;
         return Best;
@@ -381,7 +483,8 @@ enum class TAutoMode { amOn, amOff, amToggle };
 void RunRandomEdits(TAutoMode Mode, quint32 Buckets, unsigned Seed) {
     std::mt19937 Rng(Seed);
     auto Pick = [&](int N) { return static_cast<int>(Rng() % static_cast<unsigned>(N)); };
-    const QStringList Names = {"a", "A", "b", "B", "ab", "", "key"};
+    const QStringList Names = {"a", "A", "b", "B", "ab", "", "key", "ss", "SS", QString::fromUtf16(u"\u00df"),
+                               QString::fromUtf16(u"\u1e9e"), QString::fromUtf16(u"\u0131"), "I"};
     const QStringList Values = {"1", "2", "", "x=y"};
     auto RandomLine = [&]() -> QString {
         if (Pick(5) == 0)
@@ -449,6 +552,7 @@ void RunRandomEdits(TAutoMode Mode, quint32 Buckets, unsigned Seed) {
 TEST(HashedStringListTest, RandomEditsMatchReferenceWithAutoUpdate) {
     RunRandomEdits(TAutoMode::amOn, 3, 20240601);
     RunRandomEdits(TAutoMode::amOn, 256, 7);
+    RunRandomEdits(TAutoMode::amOn, 1, 31337);  // the tables grow on the way
 }
 
 TEST(HashedStringListTest, RandomEditsMatchReferenceWithoutAutoUpdate) {

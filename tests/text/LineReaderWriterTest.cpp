@@ -66,13 +66,53 @@ TEST_F(LineReaderTest, FileMode) {
     EXPECT_EQ(Reader.ReadLine(), QString(QChar(0xFEFF)) + "example.com");
     EXPECT_EQ(Reader.LineIndex(), 5);
 
-    // A UTF-16 file is not recognised: it reads as broken UTF-8 without failing.
+    // A UTF-16 file is read by its mark.
     WriteTestFile(Name, QByteArray("\xFF\xFEh\0i\0", 6));
     TLineReader Utf16(Name, 1024);
-    const QString First = Utf16.ReadLine();
-    EXPECT_TRUE(First.startsWith(QChar(0xFFFD))) << First.toStdString();
+    EXPECT_EQ(Utf16.ReadLine(), "hi");
 
     EXPECT_THROW(TLineReader(Dir.filePath("missing.txt"), 1024), EFileError);
+}
+
+// Domain lists saved by other programs: UTF-16 with its mark in either byte
+// order, lines long enough to cross the 1024-byte blocks, characters outside
+// the BMP, and a plain UTF-8 file with a broken byte in the middle.
+TEST_F(LineReaderTest, FileModeReadsUtf16ByItsMarkAndBrokenUtf8ToTheEnd) {
+    QStringList Expected;
+    for (int I = 0; I < 400; ++I)
+        Expected << QStringLiteral("host%1.example").arg(I);
+    Expected << "." << QString::fromUtf8("b\xC3\xBC" "cher.de")
+             << QString::fromUtf8("\xF0\x9F\x98\x80.example") << QString(700, u'w') << "1.2.3.4/24" << "";
+    const QString Text = Expected.join("\r\n");
+    QByteArray Le("\xFF\xFE"), Be("\xFE\xFF");
+    for (QChar C : Text) {
+        Le += char(C.unicode() & 0xFF);
+        Le += char(C.unicode() >> 8);
+        Be += char(C.unicode() >> 8);
+        Be += char(C.unicode() & 0xFF);
+    }
+    QStringList WithoutLastBreak = Expected;
+    WithoutLastBreak.removeLast();  // the text ends with a break: no empty last line
+    const QString Name = Dir.filePath("utf16.txt");
+    for (const QByteArray& Bytes : {Le, Be}) {
+        WriteTestFile(Name, Bytes);
+        TLineReader Reader(Name, 1024);
+        EXPECT_EQ(ReadAll(Reader), WithoutLastBreak) << Bytes.left(2).toHex().toStdString();
+
+        // Stream mode honours the mark the same way.
+        QBuffer Buffer;
+        Buffer.setData(Bytes);
+        Buffer.open(QIODevice::ReadOnly);
+        TLineReader Stream(&Buffer, 1024);
+        EXPECT_EQ(ReadAll(Stream), WithoutLastBreak);
+    }
+
+    // Without a mark: UTF-8, and a bad byte costs one character, not the rest.
+    WriteTestFile(Name,
+                  QByteArray(2000, 'a') + "\nbad\xE9.example\n" + QByteArray(2000, 'b') + "\nlast.example\n");
+    TLineReader Plain(Name, 1024);
+    EXPECT_EQ(ReadAll(Plain), QStringList({QString(2000, u'a'), QStringLiteral("bad\uFFFD.example"),
+                                           QString(2000, u'b'), "last.example"}));
 }
 
 TEST_F(LineReaderTest, StreamModeSkipsWithoutBuildingAndStopsAtTheEnd) {

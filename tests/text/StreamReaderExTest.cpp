@@ -86,12 +86,50 @@ TEST(StreamReaderEx, InvalidUtf8KeepsTheTextAroundIt) {
     }
 }
 
-TEST(StreamReaderEx, StrictUtf8ReportsInvalidInputInsteadOfDroppingIt) {
-    QBuffer Buffer;
-    Buffer.setData("good\nbad\xFF\n");
-    Buffer.open(QIODevice::ReadOnly);
-    TStreamReaderEx Reader(&Buffer, TEncoding::UTF8());
-    EXPECT_THROW(Reader.ReadLine(), EEncodingError);
+TEST(StreamReaderEx, StandardUtf8KeepsReadingPastInvalidBytes) {
+    // The encoding the mark detection falls back to, too: a bad byte costs
+    // one character, never the lines after it.
+    const QByteArray Bytes = "good\nbad\xFF\n" + QByteArray(300, 'x') + "\nlast";
+    for (bool Detect : {false, true}) {
+        const QStringList Lines = ReadAllLines(Bytes, TEncoding::UTF8(), 128, Detect);
+        EXPECT_EQ(Lines, QStringList({"good", QStringLiteral("bad\uFFFD"), QString(300, u'x'), "last"}))
+            << "detect " << Detect;
+    }
+}
+
+// Unicode's recommended practice: one U+FFFD per maximal subpart, that is per
+// longest start of a well-formed sequence, or per byte that starts none.
+TEST(StreamReaderEx, InvalidSequencesBecomeOneReplacementPerMaximalSubpart) {
+    const QString R(QChar(0xFFFD));
+    const struct {
+        QByteArray Bytes;
+        QString Text;
+    } Cases[] = {
+        // The standard's own example: F1 80 80 | E1 80 | C2 | 80 | 80 BF.
+        {"a\xF1\x80\x80\xE1\x80\xC2" "b\x80" "c\x80\xBF" "d", "a" + R + R + R + "b" + R + "c" + R + R + "d"},
+        {"\xE1\x80" "A", R + "A"},                       // a cut sequence is one
+        {"\xF0\x9F\x98" "A", R + "A"},
+        {"\xE2\x82", R},                                 // also at the very end
+        {"\xC0\xAF", R + R},                             // overlong lead: no subpart
+        {"\xE0\x80\x80", R + R + R},                     // E0 needs A0..BF next
+        {"\xED\xA0\x80", R + R + R},                     // surrogate
+        {"\xF4\x90\x80\x80", R + R + R + R},             // above U+10FFFF
+        {"\xF5\x80", R + R},
+        {"\xFF\xFE", R + R},
+        {"x\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", QString::fromUtf8("x\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80")},
+    };
+    TFixedUTF8Encoding Fixed;
+    for (const auto& C : Cases) {
+        const std::string Hex = C.Bytes.toHex(' ').toStdString();
+        EXPECT_EQ(Fixed.GetString(C.Bytes.constData(), C.Bytes.size()), C.Text) << Hex;
+        EXPECT_EQ(TEncoding::UTF8()->GetString(C.Bytes.constData(), C.Bytes.size()), C.Text) << Hex;
+        // Wherever a block ends, the reader gives the same text.
+        for (int Lead = 120; Lead <= 128; ++Lead) {
+            const QByteArray Head(Lead, 'h');
+            EXPECT_EQ(FixedLines(Head + C.Bytes + "\nz"), QStringList({QString(Head) + C.Text, "z"}))
+                << Hex << " lead " << Lead;
+        }
+    }
 }
 
 TEST(StreamReaderEx, LongLinesAreCut) {
