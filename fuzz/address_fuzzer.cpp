@@ -142,7 +142,8 @@ std::optional<std::pair<uint32_t, std::string>> RefAddressLine(const U16& S) {
         const std::optional<uint64_t> Prefix = RefDigitPart(P) ? RefPart(P) : std::nullopt;
         if (!Prefix || *Prefix > 32)
             return std::nullopt;
-        Suffix = "/" + std::to_string(*Prefix);
+        // Appended, not "/" + string: GCC 12 warns falsely about the inserting form.
+        Suffix = std::string(1, '/').append(std::to_string(*Prefix));
     }
     const U16 A = S.substr(0, Slash);
     std::vector<U16> Parts;
