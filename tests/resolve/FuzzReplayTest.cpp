@@ -3,19 +3,14 @@
 #define VT_FUZZ_REPLAY
 #include "../../fuzz/address_fuzzer.cpp"
 
-#include <QDir>
-#include <QFile>
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
 TEST(AddressFuzzReplay, EveryCommittedInputAgreesWithTheReference) {
-    const QDir Dir(QStringLiteral(VT_SOURCE_DIR "/fuzz/corpus/address"));
-    const QStringList Files = Dir.entryList(QDir::Files, QDir::Name);
-    ASSERT_GE(Files.size(), 20) << Dir.path().toStdString();
-    for (const QString& Name : Files) {
-        QFile F(Dir.filePath(Name));
-        ASSERT_TRUE(F.open(QIODevice::ReadOnly)) << Name.toStdString();
-        const QByteArray Data = F.readAll();
+    const auto Inputs = ReadFuzzCorpus(QStringLiteral("address"));
+    ASSERT_GE(Inputs.size(), 20);
+    for (const auto& [Name, Data] : Inputs) {
         try {
             LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size()));
         } catch (const std::exception& E) {

@@ -3,19 +3,14 @@
 #define VT_FUZZ_REPLAY
 #include "../../fuzz/ipv6_line_fuzzer.cpp"
 
-#include <QDir>
-#include <QFile>
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
 TEST(IPv6LineFuzzReplay, EveryCommittedInputAgreesWithInetPton) {
-    const QDir Dir(QStringLiteral(VT_SOURCE_DIR "/fuzz/corpus/ipv6_line"));
-    const QStringList Files = Dir.entryList(QDir::Files, QDir::Name);
-    ASSERT_GE(Files.size(), 20) << Dir.path().toStdString();
-    for (const QString& Name : Files) {
-        QFile F(Dir.filePath(Name));
-        ASSERT_TRUE(F.open(QIODevice::ReadOnly)) << Name.toStdString();
-        const QByteArray Data = F.readAll();
+    const auto Inputs = ReadFuzzCorpus(QStringLiteral("ipv6_line"));
+    ASSERT_GE(Inputs.size(), 20);
+    for (const auto& [Name, Data] : Inputs) {
         try {
             CheckIPv6LineInput(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size()));
         } catch (const std::exception& E) {

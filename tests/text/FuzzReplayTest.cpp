@@ -4,20 +4,14 @@
 #define VT_FUZZ_REPLAY
 #include "../../fuzz/stream_reader_fuzzer.cpp"
 
-#include <QDir>
-#include <QFile>
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
 TEST(StreamReaderFuzzReplay, EveryCommittedInputReadsBackWhole) {
-    const QDir Dir(QStringLiteral(VT_SOURCE_DIR "/fuzz/corpus/stream_reader"));
-    const QStringList Files = Dir.entryList(QDir::Files, QDir::Name);
-    ASSERT_FALSE(Files.isEmpty()) << Dir.path().toStdString();
-    ASSERT_TRUE(std::any_of(Files.begin(), Files.end(), [](const QString& F) { return F.startsWith("regress-"); }));
-    for (const QString& Name : Files) {
-        QFile F(Dir.filePath(Name));
-        ASSERT_TRUE(F.open(QIODevice::ReadOnly)) << Name.toStdString();
-        const QByteArray Data = F.readAll();
+    const auto Inputs = ReadFuzzCorpus(QStringLiteral("stream_reader"));
+    ASSERT_TRUE(std::any_of(Inputs.begin(), Inputs.end(), [](const auto& I) { return I.first.startsWith("regress-"); }));
+    for (const auto& [Name, Data] : Inputs) {
         try {
             LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size()));
         } catch (const Exception& E) {
