@@ -275,13 +275,7 @@ TEST_F(IPv6RunTest, FileModeWritesIPv6LinesToTheirOwnFileOrTheSameOne) {
 TEST_F(IPv6RunTest, LostAaaaQuestionsAreRetriedAndCountedLikeAQuestions) {
     // Every name is lost the first time it is asked; with IPv6 only every
     // question is an AAAA question.
-    auto Seen = std::make_shared<QSet<QString>>();
-    TLossyUdpRelay Relay(Servers->DnsPort(), [Seen](const QString& AName, int) {
-        if (Seen->contains(AName))
-            return TLossyUdpRelay::raForward;
-        Seen->insert(AName);
-        return TLossyUdpRelay::raDrop;
-    });
+    TLossyUdpRelay Relay(Servers->DnsPort(), TLossyUdpRelay::FailFirstAsk());
     ASSERT_TRUE(Relay.IsListening());
     R.SetDNS({Relay.Address()});
     R.Utils.SetDNSTimeoutMSec(300);
@@ -292,7 +286,7 @@ TEST_F(IPv6RunTest, LostAaaaQuestionsAreRetriedAndCountedLikeAQuestions) {
     EXPECT_TRUE(R.Utils.RunHadFailures());
     ExpectSummary(TQXRunCounters{2, 2, 0, 2, 0, 0, 0, 0}, "no retries");
 
-    Seen->clear();
+    Relay.SetRule(TLossyUdpRelay::FailFirstAsk());
     Relay.ResetCounts();
     R.Utils.SetDNSRetries(1);
     ASSERT_TRUE(R.Run());

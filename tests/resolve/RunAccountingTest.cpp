@@ -9,7 +9,6 @@
 #include "support/LossyUdpRelay.h"
 
 #include <QRegularExpression>
-#include <QSet>
 
 #include <gtest/gtest.h>
 
@@ -283,17 +282,13 @@ namespace {
 // Every question fails the first time its name is asked: SERVFAIL for names
 // beginning with "n1.", REFUSED for "n2.", lost for every other name.
 TLossyUdpRelay::TRule FirstAskFails() {
-    auto Seen = std::make_shared<QSet<QString>>();
-    return [Seen](const QString& AName, int) {
-        if (Seen->contains(AName))
-            return TLossyUdpRelay::raForward;
-        Seen->insert(AName);
+    return TLossyUdpRelay::FailFirstAsk([](const QString& AName) {
         if (AName.startsWith("n1."))
             return TLossyUdpRelay::raServFail;
         if (AName.startsWith("n2."))
             return TLossyUdpRelay::raRefused;
         return TLossyUdpRelay::raDrop;
-    };
+    });
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 #include "support/LossyUdpRelay.h"
 
+#include <QSet>
 #include <QStringList>
+#include <memory>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -63,6 +65,17 @@ void TLossyUdpRelay::ResetCounts() {
 
 TLossyUdpRelay::TRule TLossyUdpRelay::DropEveryNth(int N) {
     return [N](const QString&, int ANumber) { return N > 0 && ANumber % N == 0 ? raDrop : raForward; };
+}
+
+TLossyUdpRelay::TRule TLossyUdpRelay::FailFirstAsk(std::function<TAction(const QString& AName)> AFirst) {
+    // Only the relay's thread calls a rule, so the set needs no lock of its own.
+    auto Seen = std::make_shared<QSet<QString>>();
+    return [Seen, AFirst](const QString& AName, int) {
+        if (Seen->contains(AName))
+            return raForward;
+        Seen->insert(AName);
+        return AFirst ? AFirst(AName) : raDrop;
+    };
 }
 
 QString TLossyUdpRelay::QuestionName(const QByteArray& AQuery) {

@@ -40,6 +40,9 @@ public:
 
     // Drops the Nth, 2Nth, ... datagram.
     static TRule DropEveryNth(int N);
+    // The first question for each name meets AFirst (by default it is lost);
+    // every later one for that name is passed on. A new rule starts afresh.
+    static TRule FailFirstAsk(std::function<TAction(const QString& AName)> AFirst = {});
     // The dotted question name of a query, or empty when it does not parse.
     static QString QuestionName(const QByteArray& AQuery);
     // AQuery turned into a reply with no records and the given RCODE.
