@@ -26,11 +26,7 @@ protected:
                    E{"2001:db8::20", "six.vt.test"}, E{"10.6.0.4", "four.vt.test"},
                    E{"10.6.0.7", "bad6.vt.test"}, E{"2001:db8:bad::7", "bad6.vt.test"}};
         O.Zones = {{"rbl6.vt-bl.test", "ip6trie", {"2001:db8:bad::/48"}}};
-        Servers = std::make_unique<TLocalDnsServers>();
-        if (!Servers->Start(O)) {
-            StartError = Servers->LastError();
-            Servers.reset();
-        }
+        Servers = TLocalDnsServers::StartShared(O, 0, StartError);
     }
     static void TearDownTestSuite() { Servers.reset(); }
 

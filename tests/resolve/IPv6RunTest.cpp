@@ -42,11 +42,7 @@ protected:
                     {"2001:db8:bad::/48", "2001:db8::20",
                      TLocalDnsServers::ValuedEntry("2001:db8:ffff::1", "127.255.255.254", "Refused")}},
                    {kTset, "ip6tset", {"2001:db8:1:2"}}};
-        Servers = std::make_unique<TLocalDnsServers>();
-        if (!Servers->Start(O) || Servers->StartAnotherDnsmasq() != 1) {
-            StartError = Servers->LastError();
-            Servers.reset();
-        }
+        Servers = TLocalDnsServers::StartShared(O, 1, StartError);
     }
     static void TearDownTestSuite() { Servers.reset(); }
 

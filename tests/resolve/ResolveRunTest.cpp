@@ -29,14 +29,10 @@ protected:
     static void SetUpTestSuite() {
         if (!TLocalDnsServers::BinariesAvailable())
             return;
-        Servers = std::make_unique<TLocalDnsServers>();
         TLocalDnsServers::TOptions Options;
         Options.Hosts << TLocalDnsServers::THostEntry{"1.2.3.4", "dup.vt.test"}
                       << TLocalDnsServers::THostEntry{"10.0.0.1", "other.vt.test"};
-        if (!Servers->Start(Options) || Servers->StartAnotherDnsmasq() != 1) {
-            StartError = Servers->LastError();
-            Servers.reset();
-        }
+        Servers = TLocalDnsServers::StartShared(Options, 1, StartError);
     }
     static void TearDownTestSuite() { Servers.reset(); }
 

@@ -50,11 +50,7 @@ protected:
                    {kCodes, "dnset",
                     {V("c252.vt.test", "127.255.255.252"), V("c255.vt.test", "127.255.255.255"),
                      V("c253.vt.test", "127.255.255.253")}}};
-        Servers = std::make_unique<TLocalDnsServers>();
-        if (!Servers->Start(O)) {
-            StartError = Servers->LastError();
-            Servers.reset();
-        }
+        Servers = TLocalDnsServers::StartShared(O, 0, StartError);
     }
     static void TearDownTestSuite() { Servers.reset(); }
 

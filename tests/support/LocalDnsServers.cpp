@@ -399,3 +399,16 @@ quint16 TLocalDnsServers::DnsPort(int AIndex) const {
 QString TLocalDnsServers::RbldnsdAddress() const {
     return QString("127.0.0.1:%1").arg(FRbldnsdPort);
 }
+
+std::unique_ptr<TLocalDnsServers> TLocalDnsServers::StartShared(const TOptions& AOptions, int AExtraDnsmasq,
+                                                                QString& AError) {
+    auto Servers = std::make_unique<TLocalDnsServers>();
+    bool Ok = Servers->Start(AOptions);
+    for (int I = 1; Ok && I <= AExtraDnsmasq; ++I)
+        Ok = Servers->StartAnotherDnsmasq() == I;
+    if (!Ok) {
+        AError = Servers->LastError();
+        return nullptr;
+    }
+    return Servers;
+}

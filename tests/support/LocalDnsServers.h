@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 #include <sys/types.h>
 
 // Starts real DNS servers on free loopback ports for one test and stops them
@@ -60,6 +62,12 @@ public:
     ~TLocalDnsServers();
     TLocalDnsServers(const TLocalDnsServers&) = delete;
     TLocalDnsServers& operator=(const TLocalDnsServers&) = delete;
+
+    // The servers a whole test suite shares: started with AOptions and
+    // AExtraDnsmasq more dnsmasq instances beside the first. Null on failure,
+    // with the reason in AError.
+    static std::unique_ptr<TLocalDnsServers> StartShared(const TOptions& AOptions, int AExtraDnsmasq,
+                                                         QString& AError);
 
     // True when both binaries can be run; otherwise names the missing ones.
     static bool BinariesAvailable(QString* AMissing = nullptr);
