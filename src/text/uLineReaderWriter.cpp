@@ -1,5 +1,7 @@
 #include "text/uLineReaderWriter.h"
 
+#include "text/uFdInputStream.h"
+
 #include <QBuffer>
 #include <QFile>
 #include <QFileDevice>
@@ -31,11 +33,37 @@ TLineReader::TLineReader(QIODevice* Stream, int BufferSize) : FEncoding(std::mak
 
 TLineReader::TLineReader(const QString& Filename, int BufferSize)
     : FEncoding(std::make_unique<TFixedUTF8Encoding>()) {
+    // Opened without blocking first: a FIFO would otherwise wait for its
+    // writer here, beyond the reach of a break. A regular file then goes on
+    // through QFile, which knows its size and position.
+    std::unique_ptr<TFdInputStream> Fd(TFdInputStream::OpenFile(Filename));
+    if (!TFdInputStream::IsRegularFile(Fd->Descriptor())) {
+        InitStream(Fd.get(), BufferSize);
+        FStream = Fd.release();
+        FOwnsStream = true;
+        return;
+    }
+    Fd.reset();
     auto File = std::make_unique<QFile>(Filename);
     if (!File->open(QIODevice::ReadOnly))
         throw EFileError(FileErrorText(QStringLiteral("Cannot open file"), Filename, File->errorString()));
     InitStream(File.get(), BufferSize);
     FStream = File.release();
+    FOwnsStream = true;
+}
+
+TLineReader::TLineReader(int Fd, int BufferSize) : FEncoding(std::make_unique<TFixedUTF8Encoding>()) {
+    std::unique_ptr<QIODevice> Stream;
+    if (TFdInputStream::IsRegularFile(Fd)) {
+        auto File = std::make_unique<QFile>();
+        if (!File->open(Fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+            throw EFileError(QStringLiteral("Cannot read descriptor %1. %2").arg(Fd).arg(File->errorString()));
+        Stream = std::move(File);
+    } else {
+        Stream = std::make_unique<TFdInputStream>(Fd, false);
+    }
+    InitStream(Stream.get(), BufferSize);
+    FStream = Stream.release();
     FOwnsStream = true;
 }
 
@@ -52,6 +80,24 @@ void TLineReader::InitStream(QIODevice* Stream, int BufferSize) {
     FStreamReader = std::make_unique<TStreamReaderEx>(Stream, FEncoding.get(), true, BufferSize);
     FStream = Stream;
     FLineIndex = 0;
+}
+
+void TLineReader::SetAbortCheck(std::function<bool()> ACheck) {
+    if (auto* Fd = dynamic_cast<TFdInputStream*>(FStream))
+        Fd->SetAbortCheck(std::move(ACheck));
+}
+
+bool TLineReader::LastLineCut() const {
+    return FStreamReader && FStreamReader->LastLineCut();
+}
+
+void TLineReader::SkipLineTail() {
+    if (FStreamReader)
+        FStreamReader->SkipLineTail();
+}
+
+bool TLineReader::GuessedUTF16() const {
+    return FStreamReader && FStreamReader->GuessedUTF16();
 }
 
 void TLineReader::Close() {

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QIODevice>
 #include <QString>
+#include <functional>
 #include <memory>
 
 VT_DECLARE_EXCEPTION(EStreamError, Exception)
@@ -20,14 +21,19 @@ public:
 };
 
 // Reads text line by line from a string list, a byte stream or a file
-// (UTF-8, or UTF-16 LE/BE when the bytes start with its mark). Not locked:
-// each caller serialises its own use, EndOfLines included.
+// (UTF-8, or UTF-16 LE/BE when the bytes start with its mark or show its
+// pattern of zero bytes). A file that is no regular file (a FIFO, a
+// terminal, /dev/stdin) is streamed: each line comes as soon as its break
+// has arrived. Not locked: each caller serialises its own use, EndOfLines included.
 class TLineReader {
 public:
     // Stream mode over a caller-owned stream.
     TLineReader(QIODevice* Stream, int BufferSize);
     // File mode: opens Filename for reading; EFileError when it cannot.
+    // Opening never waits (a FIFO without a writer is opened at once).
     TLineReader(const QString& Filename, int BufferSize);
+    // File mode over an open descriptor (standard input), left open at Close.
+    TLineReader(int Fd, int BufferSize);
     // List mode over a caller-owned list.
     explicit TLineReader(TStringList* Lines);
     ~TLineReader();
@@ -48,6 +54,14 @@ public:
     void* Data() const { return FData; }
     void SetData(void* Value) { FData = Value; }
     TStreamReaderEx* StreamReader() const { return FStreamReader.get(); }
+    // Asked while a streamed source keeps the reader waiting; true ends the
+    // input there, so that a break never waits for a silent producer.
+    void SetAbortCheck(std::function<bool()> ACheck);
+    // The last line read was longer than the reader's cut and is cut short.
+    bool LastLineCut() const;
+    // Drops the rest of the line that was cut, so that none of it reads as a line.
+    void SkipLineTail();
+    bool GuessedUTF16() const;
 
     // Process-wide filter applied to every line read while enabled: only the
     // characters of AllowedChars ("a-z0-9.\-", backslash escapes n, r, t) survive.
@@ -59,6 +73,7 @@ public:
 
 private:
     void InitStream(QIODevice* Stream, int BufferSize);
+    void OpenDescriptor(int Fd, bool OwnsFd, int BufferSize);
 
     QIODevice* FStream = nullptr;
     bool FOwnsStream = false;
