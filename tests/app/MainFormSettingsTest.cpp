@@ -152,12 +152,12 @@ TEST_F(MainFormSettings, WithoutASettingsFileNothingIsRestoredNotEvenTheLists) {
 
 TEST_F(MainFormSettings, AbsentKeysLeaveTheDefaultsAndEmptiedEditsComeBackAsDefaults) {
     // A file with a few keys only, one of them with blanks around "=".
-    WriteTestFile(SettingsFile(), "Threads=7\r\nDNSListN=0\r\nOutFileEndings =Unix\r\nRBLMode=OUT BLACKLISTED\r\n");
+    WriteTestFile(SettingsFile(), "Threads=7\r\nDNSListN=0\r\nOutFileEndings =Windows\r\nRBLMode=OUT BLACKLISTED\r\n");
     {
         auto F = NewForm();
         EXPECT_EQ(Str(F->ThreadsEdit->text()), "7");
         EXPECT_TRUE(F->DNSMemo->toPlainText().isEmpty()) << "a count of 0 restores an empty memo";
-        EXPECT_EQ(F->OutFileEndingsComboBox->currentIndex(), 0);
+        EXPECT_EQ(F->OutFileEndingsComboBox->currentIndex(), 1) << "the key with a blank is no key: Unix stays";
         EXPECT_EQ(F->RBLComboBox->currentIndex(), 1) << "items match without regard to case";
         EXPECT_EQ(Str(F->OutFormatEdit->text()), "-A OUTPUT -d %ip% -j REJECT");
         EXPECT_EQ(Strs(Lines(F->DBLMemo)), std::vector<std::string>{"dbl.spamhaus.org"});
