@@ -792,33 +792,47 @@ bool TQXUtils::TakeLine(QString& ALine) {
     bool Cut = false;
     bool NoteUTF16 = false;
     QString ReadError;  // set for the worker that met the error first
-    {
-        std::lock_guard<std::mutex> Lock(FReadCS);
-        // After a read error the input is not touched again.
-        if (!FInputReadError.isEmpty())
-            return false;
-        try {
-            if (FSourceLineReader->EndOfLines())
+    for (;;) {
+        bool Wait = false;
+        {
+            std::lock_guard<std::mutex> Lock(FReadCS);
+            // After a read error the input is not touched again.
+            if (!FInputReadError.isEmpty())
                 return false;
-            ALine = TrimLine(FSourceLineReader->ReadLine());
-            // A line beyond the reader's cut goes whole: its tail read as a
-            // line of its own could be a name the line never meant (the end
-            // of a comment).
-            Cut = FSourceLineReader->LastLineCut();
-            if (Cut)
-                FSourceLineReader->SkipLineTail();
-        } catch (const EStreamReadError& E) {
-            FInputReadError = E.Reason().isEmpty() ? QStringLiteral("Unknown error") : E.Reason();
-            ReadError = FInputReadError;
+            try {
+                // A pipe or FIFO without a whole line yet is waited for below,
+                // without the lock: the other workers and Break never wait on it.
+                Wait = !FSourceLineReader->LineReady();
+                if (!Wait) {
+                    if (FSourceLineReader->EndOfLines())
+                        return false;
+                    ALine = TrimLine(FSourceLineReader->ReadLine());
+                    // A line beyond the reader's cut goes whole: its tail read as
+                    // a line of its own could be a name the line never meant (the
+                    // end of a comment).
+                    Cut = FSourceLineReader->LastLineCut();
+                    if (Cut)
+                        FSourceLineReader->SkipLineTail();
+                }
+            } catch (const EStreamReadError& E) {
+                FInputReadError = E.Reason().isEmpty() ? QStringLiteral("Unknown error") : E.Reason();
+                ReadError = FInputReadError;
+                Wait = false;
+            }
+            if (!Wait && ReadError.isEmpty()) {
+                NoteUTF16 = !FUTF16Noted && FSourceLineReader->GuessedUTF16();
+                FUTF16Noted = FUTF16Noted || NoteUTF16;
+                if (FSourceMode == srcFile)
+                    FProgress->SetPosition(FSourceLineReader->StreamPosition());
+                else
+                    FProgress->IncProgress(1);
+            }
         }
-        if (ReadError.isEmpty()) {
-            NoteUTF16 = !FUTF16Noted && FSourceLineReader->GuessedUTF16();
-            FUTF16Noted = FUTF16Noted || NoteUTF16;
-            if (FSourceMode == srcFile)
-                FProgress->SetPosition(FSourceLineReader->StreamPosition());
-            else
-                FProgress->IncProgress(1);
-        }
+        if (!Wait)
+            break;
+        if (Terminated())
+            return false;
+        FSourceLineReader->WaitForInput(100);
     }
     if (!ReadError.isEmpty()) {
         // The run ends as an error; what was read before stays worked.

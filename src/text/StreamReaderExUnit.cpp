@@ -262,6 +262,27 @@ int TStreamReaderEx::FillBuffer(bool Compact) {
     return Removed;
 }
 
+bool TStreamReaderEx::LineBuffered() const {
+    if (!FStreaming || !FBufferedData || FStream == nullptr || FNoDataInStream)
+        return true;
+    const QChar* D = FBufferedData->Data();
+    const int Len = FBufferedData->Length();
+    int S = FBufferedStartIndex;
+    if (FPendingLF && S < Len && D[S].unicode() == LF)
+        ++S;
+    if (FTruncLineLength > 0 && Len - S >= FTruncLineLength)
+        return true;
+    // The same ends as FindLineEnd's: a break, or the edge of a NUL run.
+    for (int P = S; P < Len; ++P) {
+        const char16_t C = D[P].unicode();
+        if (C == LF || C == CR)
+            return true;
+        if (P > S && FSkipLineNullChars && (C == 0) != (D[P - 1].unicode() == 0))
+            return true;
+    }
+    return false;
+}
+
 void TStreamReaderEx::ConsumePendingLF() {
     if (!FPendingLF || FBufferedStartIndex >= FBufferedData->Length())
         return;

@@ -96,6 +96,12 @@ public:
     // of its first bytes.
     bool GuessedUTF16() const { return FGuessedUTF16; }
     bool Streaming() const { return FStreaming; }
+    // Streaming: a whole line, or the end, is buffered, so that ReadLine and
+    // EndOfStream return without reading. Always true when not streaming.
+    bool LineBuffered() const;
+    // Streaming: takes one read's worth into the buffer; for a caller that
+    // knows the stream has data (a read would otherwise wait for it).
+    void FetchArrived() { FillBuffer(true); }
     void SetSkipLineNullChars(bool Value) { FSkipLineNullChars = Value; }
 
 private:

@@ -35,6 +35,13 @@ bool TFdInputStream::IsRegularFile(int AFd) {
     return ::fstat(AFd, &St) == 0 && S_ISREG(St.st_mode);
 }
 
+bool TFdInputStream::WaitReadable(int AMSec) const {
+    if (FEnded || FFd < 0)
+        return true;
+    pollfd P{FFd, POLLIN, 0};
+    return ::poll(&P, 1, AMSec) != 0;
+}
+
 void TFdInputStream::close() {
     if (FOwnsFd && FFd >= 0)
         ::close(FFd);

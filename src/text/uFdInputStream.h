@@ -26,6 +26,9 @@ public:
 
     void SetAbortCheck(TAbortCheck ACheck) { FAbortCheck = std::move(ACheck); }
     bool Aborted() const { return FAborted; }
+    // Whether a read would return at once (data, the end or an error),
+    // waiting up to AMSec for it. Safe beside a read in another thread.
+    bool WaitReadable(int AMSec) const;
     int Descriptor() const { return FFd; }
 
     bool isSequential() const override { return true; }

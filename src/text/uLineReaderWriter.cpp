@@ -39,6 +39,7 @@ TLineReader::TLineReader(const QString& Filename, int BufferSize)
     std::unique_ptr<TFdInputStream> Fd(TFdInputStream::OpenFile(Filename));
     if (!TFdInputStream::IsRegularFile(Fd->Descriptor())) {
         InitStream(Fd.get(), BufferSize);
+        FFdStream = Fd.get();
         FStream = Fd.release();
         FOwnsStream = true;
         return;
@@ -60,7 +61,9 @@ TLineReader::TLineReader(int Fd, int BufferSize) : FEncoding(std::make_unique<TF
             throw EFileError(QStringLiteral("Cannot read descriptor %1. %2").arg(Fd).arg(File->errorString()));
         Stream = std::move(File);
     } else {
-        Stream = std::make_unique<TFdInputStream>(Fd, false);
+        auto FdStream = std::make_unique<TFdInputStream>(Fd, false);
+        FFdStream = FdStream.get();
+        Stream = std::move(FdStream);
     }
     InitStream(Stream.get(), BufferSize);
     FStream = Stream.release();
@@ -83,8 +86,25 @@ void TLineReader::InitStream(QIODevice* Stream, int BufferSize) {
 }
 
 void TLineReader::SetAbortCheck(std::function<bool()> ACheck) {
-    if (auto* Fd = dynamic_cast<TFdInputStream*>(FStream))
-        Fd->SetAbortCheck(std::move(ACheck));
+    if (FFdStream != nullptr)
+        FFdStream->SetAbortCheck(std::move(ACheck));
+}
+
+bool TLineReader::LineReady() {
+    if (FFdStream == nullptr || !FStreamReader)
+        return true;
+    for (;;) {
+        if (FStreamReader->LineBuffered())
+            return true;
+        if (!FFdStream->WaitReadable(0))
+            return false;
+        FStreamReader->FetchArrived();
+    }
+}
+
+void TLineReader::WaitForInput(int AMSec) const {
+    if (FFdStream != nullptr)
+        FFdStream->WaitReadable(AMSec);
 }
 
 bool TLineReader::LastLineCut() const {
@@ -108,6 +128,7 @@ void TLineReader::Close() {
         delete FStream;
     }
     FStream = nullptr;
+    FFdStream = nullptr;
     FOwnsStream = false;
 }
 

@@ -12,6 +12,8 @@
 
 VT_DECLARE_EXCEPTION(EStreamError, Exception)
 
+class TFdInputStream;
+
 // UTF-8 for every file read or written line by line: an invalid or
 // truncated byte sequence decodes to U+FFFD and decoding goes on.
 class TFixedUTF8Encoding : public TUTF8Encoding {
@@ -62,6 +64,13 @@ public:
     // Drops the rest of the line that was cut, so that none of it reads as a line.
     void SkipLineTail();
     bool GuessedUTF16() const;
+    // Whether ReadLine and EndOfLines would return without waiting for input;
+    // takes in what has arrived meanwhile. Called under the caller's lock;
+    // false only for a streamed source that has no whole line yet.
+    bool LineReady();
+    // Waits up to AMSec for a streamed source to bring input. Needs no lock:
+    // a caller waits here instead of holding its lock while a read waits.
+    void WaitForInput(int AMSec) const;
 
     // Process-wide filter applied to every line read while enabled: only the
     // characters of AllowedChars ("a-z0-9.\-", backslash escapes n, r, t) survive.
@@ -73,12 +82,12 @@ public:
 
 private:
     void InitStream(QIODevice* Stream, int BufferSize);
-    void OpenDescriptor(int Fd, bool OwnsFd, int BufferSize);
 
     QIODevice* FStream = nullptr;
     bool FOwnsStream = false;
     TStringList* FLines = nullptr;
     std::unique_ptr<TStreamReaderEx> FStreamReader;
+    TFdInputStream* FFdStream = nullptr;  // FStream when it is a descriptor stream
     int FLineIndex = 0;
     std::unique_ptr<TFixedUTF8Encoding> FEncoding;
     void* FData = nullptr;

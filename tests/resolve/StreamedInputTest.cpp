@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -48,8 +49,15 @@ TEST_F(StreamedInputTest, BreakEndsARunOnAFifoWithoutWriterWithinASecond) {
     R.Utils.SetDomainListFile(Fifo);
     R.Utils.SetThreads(8);
     R.Start();
-    // Every worker is in the run, waiting for input that never comes.
+    // Every worker is in the run, waiting for input that never comes, and
+    // none holds a lock while it waits (a worker may take one for a moment).
     ASSERT_FALSE(R.WaitEnd(600));
+    int Free = 0;
+    for (int I = 0; I < 20; ++I) {
+        Free += R.Utils.InputLocksFree() ? 1 : 0;
+        QThread::msleep(10);
+    }
+    EXPECT_GE(Free, 15) << "a lock is held while the input is waited for";
     QElapsedTimer T;
     T.start();
     R.Progress.BreakClick();
