@@ -2,6 +2,7 @@
 
 #include <QIODevice>
 #include <QString>
+#include <atomic>
 #include <functional>
 
 // Reads a descriptor that may hold back its data for any time: a pipe, a
@@ -41,7 +42,8 @@ protected:
 private:
     int FFd = -1;
     bool FOwnsFd = false;
-    bool FEnded = false;
+    // Read by WaitReadable beside the reading thread.
+    std::atomic<bool> FEnded{false};
     bool FAborted = false;
     TAbortCheck FAbortCheck;
 };
