@@ -71,3 +71,17 @@ TEST_F(MainFormFifo, BreakAndCloseEndARunOnAFifoWithoutWriterWithinASecond) {
     EXPECT_LT(Clock.elapsed(), 1000);
     EXPECT_EQ(F->GetLog()->ActiveThreads(), 0);
 }
+
+TEST_F(MainFormFifo, ADomainFileThatCannotBeReadIsReportedAsARunError) {
+    auto F = NewForm();
+    F->DNSMemo->setPlainText(QStringLiteral("127.0.0.1:1"));
+    F->SourcePageControl->setCurrentIndex(1);
+    F->SourceFileEdit->setText(QStringLiteral("/proc/self/mem"));
+    ASSERT_TRUE(F->RunAndWait());
+    EXPECT_TRUE(F->StartButton->isEnabled());
+    // Shown as other run errors are, once the end of the run has been handed back.
+    EXPECT_TRUE(WaitServing([&] { return !F->Boxes.isEmpty(); }, 5000));
+    ASSERT_EQ(F->Boxes.size(), 1);
+    EXPECT_EQ(F->Boxes[0].Icon, QMessageBox::Critical);
+    EXPECT_EQ(Str(F->Boxes[0].Text), "Cannot read file \"/proc/self/mem\". Input/output error");
+}
