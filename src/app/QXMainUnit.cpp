@@ -370,6 +370,9 @@ void TQXMainForm::CreateControls() {
         Label3 = Named(new QLabel(QStringLiteral("Line Endings:")), "Label3");
         OutFileEndingsComboBox =
             MakeCombo("OutFileEndingsComboBox", {QStringLiteral("Windows"), QStringLiteral("Unix")});
+        // Unix until the user chooses: the files feed Linux tools (nft,
+        // iptables-restore), which reject a CR. A stored choice still wins.
+        OutFileEndingsComboBox->setCurrentIndex(1);
         // The IPv6 lines' own file, laid out like the first.
         Label6 = Named(new QLabel(QStringLiteral("Resolved IPv6 list file (empty: the file above):")), "Label6");
         ResultFile6Edit = Named(new QLineEdit, "ResultFile6Edit");

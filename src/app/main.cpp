@@ -1,6 +1,7 @@
 #include "app/QXMainUnit.h"
 #include "containers/uException.h"
 #include "random/RandomUtilsUnit.h"
+#include "text/uFdInputStream.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -28,6 +29,9 @@ QIcon AppIcon() {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // 0. A closed standard error would be taken by the first file opened
+    //    (the log file, a list), and Qt's warnings would land in it.
+    OpenClosedStandardDescriptors();
     // 1. Process-wide state of the modules, before any window exists: the
     //    letter-cluster tables of the random text generators. Nothing of the
     //    resolver draws on them, so a damaged table is reported and the

@@ -1,5 +1,7 @@
 #include "cli/uCliOptions.h"
 #include "cli/uCliRun.h"
+#include "cli/uCliOutput.h"
+#include "text/uFdInputStream.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -7,6 +9,11 @@
 #include <cstdio>
 
 int main(int argc, char* argv[]) {
+    // Before anything opens a file: a closed descriptor 1 would otherwise be
+    // taken by the next file (Qt's own first), and the output lines would go
+    // into it. A closed standard output is then a write error of its own.
+    const int Closed = OpenClosedStandardDescriptors();
+    TCliOutput::SetStdoutClosed((Closed & (1 << 1)) != 0);
     QCoreApplication App(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("veltrask-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELTRASK_VERSION));

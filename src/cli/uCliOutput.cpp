@@ -17,6 +17,7 @@ const qsizetype kPieceSize = 4096;
 // Lock-free atomics are safe to touch from a signal handler.
 std::atomic<bool> GWriting{false};
 std::atomic<int> GExitCode{0};
+bool GStdoutClosed = false;
 
 class TWritingMark {
 public:
@@ -39,6 +40,10 @@ void TCliOutput::ExitAfterWholeLine(int ACode) {
 TCliOutput::~TCliOutput() {
     if (FOwnsFd && FFd >= 0)
         ::close(FFd);
+}
+
+void TCliOutput::SetStdoutClosed(bool AValue) {
+    GStdoutClosed = AValue;
 }
 
 void TCliOutput::OpenStdout() {
@@ -64,6 +69,12 @@ QString TCliOutput::FailText(int AError) const {
 }
 
 bool TCliOutput::WriteAll(const QByteArray& ABytes, QString& AError) {
+    if (GStdoutClosed && FFd == STDOUT_FILENO) {
+        // The lines would vanish into /dev/null while the summary counted them.
+        FFailed = true;
+        AError = QStringLiteral("cannot write standard output: %1").arg(QString::fromLocal8Bit(std::strerror(EBADF)));
+        return false;
+    }
     const TWritingMark Mark;
     const char* P = ABytes.constData();
     const char* const End = P + ABytes.size();

@@ -19,6 +19,9 @@ public:
 
     // Writes to standard output, which stays open.
     void OpenStdout();
+    // Standard output was closed when the program started (and now reaches
+    // /dev/null): every write to it fails.
+    static void SetStdoutClosed(bool AValue);
     // Creates AFileName or empties it; false with AError naming the file.
     bool OpenFile(const QString& AFileName, QString& AError);
 

@@ -203,7 +203,6 @@ TCliRun::~TCliRun() {
     FUtils.reset();
     FLog.reset();
     FProgress.reset();
-    FRelay.Stop();
     for (int S : kSignals)
         std::signal(S, SIG_DFL);
 }
@@ -246,8 +245,7 @@ void TCliRun::SignalReceived() {
 }
 
 void TCliRun::RequestBreak() {
-    // A worker waiting for more input gets end of input instead.
-    FRelay.Stop();
+    // A worker waiting for more input sees the break within its next wait slice.
     if (FStarted && !FStopped && !FProgress->Terminated())
         FProgress->BreakClick();
 }
@@ -267,7 +265,9 @@ bool TCliRun::ReadKnownLines() {
 
 bool TCliRun::CheckParams() {
     TStringList L;
-    // 1. Source: always a file to the job; standard input through the relay.
+    // 1. Source: always a file to the job; standard input as its descriptor.
+    // Either is streamed when it is no regular file: each line is worked as
+    // soon as it has arrived.
     FUtils->SetSourceMode(srcFile);
     if (FOptions.HasSourceFile) {
         if (FOptions.SourceFile.isEmpty())
@@ -275,9 +275,11 @@ bool TCliRun::CheckParams() {
         if (!CheckInputFile())
             return false;
         FUtils->SetDomainListFile(FOptions.SourceFile);
-        FUseRelay = false;
+        FUtils->SetDomainListFd(-1);
+        FFromStdin = false;
     } else {
-        FUseRelay = true;
+        FUtils->SetDomainListFd(STDIN_FILENO);
+        FFromStdin = true;
     }
     // 2. DNS
     L.Clear();
@@ -383,10 +385,11 @@ bool TCliRun::CheckInputFile() {
 }
 
 bool TCliRun::OpenSink() {
-    // Standard output unless a file is named; the file's line break is
-    // Windows' unless asked otherwise, standard output's is Unix'.
+    // Standard output unless a file is named. Lines end with LF unless
+    // Windows' CR LF is asked for: the files feed Linux tools (nft,
+    // iptables-restore), which reject a CR.
     const auto Open = [this](TCliOutput& AOutput, bool AToStdout, const QString& AFileName) {
-        const bool Unix = FOptions.HasLineEnding ? FOptions.UnixLineEnding : AToStdout;
+        const bool Unix = FOptions.HasLineEnding ? FOptions.UnixLineEnding : true;
         AOutput.SetLineBreak(Unix ? QByteArray("\n") : QByteArray("\r\n"));
         AOutput.SetWriteBOM(FOptions.OutputBOM);
         if (AToStdout) {
@@ -414,14 +417,6 @@ void TCliRun::ProgressBeforeStart(TProgress*, bool& Allow) {
         return;
     if (!FOptions.Quiet)
         WarnUnknownServers(FUtils->DNSList(), FConsole.get());
-    if (FUseRelay) {
-        QString Error;
-        if (!FRelay.Start(STDIN_FILENO, Error)) {
-            Allow = Refuse(QStringLiteral("cannot read standard input: %1").arg(Error));
-            return;
-        }
-        FUtils->SetDomainListFile(FRelay.Path());
-    }
     FStarted = true;
     FLog->ClearLog();
     FUtils->BeforeStart();
@@ -445,8 +440,16 @@ void TCliRun::ProgressAfterStop(TProgress*) {
     try {
         // Closes the job's reader and writers; the lines still held are taken below.
         FUtils->AfterStop();
+    } catch (const EInputReadError&) {
+        // Told below in the command line's words.
     } catch (...) {
         FConsole->Error(TLog::ExceptionMessage(std::current_exception()));
+        FRunError = true;
+    }
+    const QString ReadError = FUtils->InputReadError();
+    if (!ReadError.isEmpty()) {
+        FConsole->Error(QStringLiteral("cannot read %1: %2")
+                            .arg(FFromStdin ? QStringLiteral("standard input") : FOptions.SourceFile, ReadError));
         FRunError = true;
     }
     DrainOutput();
@@ -567,7 +570,6 @@ int TCliRun::Execute() {
     // The thread that ended the run is still on its way out.
     FUtils->WaitForThreads();
     FDrainTimer->stop();
-    FRelay.Stop();
     FLog->Flush();
     if (FOptions.Progress) {
         FConsole->ShowProgress(ProgressText());
@@ -579,11 +581,6 @@ int TCliRun::Execute() {
     if (FUtils->InitFailed()) {
         // The log may hold the reason too; an error says so in any case.
         FConsole->Error(FUtils->InitError());
-        return 1;
-    }
-    if (FRelay.ReadError() != 0) {
-        FConsole->Error(QStringLiteral("cannot read standard input: %1")
-                            .arg(QString::fromLocal8Bit(std::strerror(FRelay.ReadError()))));
         return 1;
     }
     if (FRunError)

@@ -3,7 +3,6 @@
 #include "cli/uCliConsole.h"
 #include "cli/uCliOptions.h"
 #include "cli/uCliOutput.h"
-#include "cli/uStdinRelay.h"
 #include "engine/uLog.h"
 #include "resolve/QXUtilsUnit.h"
 #include "resolve/uAggregate.h"
@@ -100,8 +99,7 @@ private:
     std::unique_ptr<TProgress> FProgress;
     std::unique_ptr<TCliLog> FLog;
     std::unique_ptr<TCliUtils> FUtils;
-    TStdinRelay FRelay;
-    bool FUseRelay = false;
+    bool FFromStdin = false;  // the input is standard input
 
     // Where the output lines go; the job hands every line over, also for --output.
     TCliOutput FOutput;

@@ -365,7 +365,11 @@ void TQXUtils::OpenRun() {
         FProgress->SetMax(FDomainList->Count());
         break;
     case srcFile:
-        FSourceLineReader = new TLineReader(FDomainListFile, 1024);
+        // Neither opening nor reading waits beyond the reach of a break: a
+        // pipe or FIFO with a silent writer ends its wait when the run stops.
+        FSourceLineReader =
+            FDomainListFd >= 0 ? new TLineReader(FDomainListFd, 1024) : new TLineReader(FDomainListFile, 1024);
+        FSourceLineReader->SetAbortCheck([this] { return Terminated(); });
         FProgress->SetMax(FSourceLineReader->StreamSize());
         break;
     }
@@ -452,6 +456,11 @@ void TQXUtils::BeforeStart() {
         std::lock_guard<std::mutex> Lock(FNoticeCS);
         FNoticed.clear();
     }
+    {
+        std::lock_guard<std::mutex> Lock(FReadCS);
+        FInputReadError.clear();
+        FUTF16Noted = false;
+    }
     THTTPUtils::BeforeStart();
 }
 
@@ -467,6 +476,19 @@ void TQXUtils::AfterStop() {
     Log(SummaryText(RunCounters()));
     if (Error)
         std::rethrow_exception(Error);
+    const QString ReadError = InputReadError();
+    if (!ReadError.isEmpty())
+        throw EInputReadError(QStringLiteral("Cannot read %1. %2").arg(InputName(), ReadError));
+}
+
+QString TQXUtils::InputReadError() {
+    std::lock_guard<std::mutex> Lock(FReadCS);
+    return FInputReadError;
+}
+
+QString TQXUtils::InputName() const {
+    return FSourceMode == srcFile && FDomainListFd >= 0 ? QStringLiteral("standard input")
+                                                          : QStringLiteral("file \"%1\"").arg(FDomainListFile);
 }
 
 TQXRunCounters TQXUtils::RunCounters() const {
@@ -767,15 +789,64 @@ bool IsAnswerAAAA(const TResultRecord* ARec) { return ARec->RecType() == qtAAAA 
 } // namespace
 
 bool TQXUtils::TakeLine(QString& ALine) {
-    {
-        std::lock_guard<std::mutex> Lock(FReadCS);
-        if (FSourceLineReader->EndOfLines())
+    bool Cut = false;
+    bool NoteUTF16 = false;
+    QString ReadError;  // set for the worker that met the error first
+    for (;;) {
+        bool Wait = false;
+        {
+            std::lock_guard<std::mutex> Lock(FReadCS);
+            // After a read error the input is not touched again.
+            if (!FInputReadError.isEmpty())
+                return false;
+            try {
+                // A pipe or FIFO without a whole line yet is waited for below,
+                // without the lock: the other workers and Break never wait on it.
+                Wait = !FSourceLineReader->LineReady();
+                if (!Wait) {
+                    if (FSourceLineReader->EndOfLines())
+                        return false;
+                    ALine = TrimLine(FSourceLineReader->ReadLine());
+                    // A line beyond the reader's cut goes whole: its tail read as
+                    // a line of its own could be a name the line never meant (the
+                    // end of a comment).
+                    Cut = FSourceLineReader->LastLineCut();
+                    if (Cut)
+                        FSourceLineReader->SkipLineTail();
+                }
+            } catch (const EStreamReadError& E) {
+                FInputReadError = E.Reason().isEmpty() ? QStringLiteral("Unknown error") : E.Reason();
+                ReadError = FInputReadError;
+                Wait = false;
+            }
+            if (!Wait && ReadError.isEmpty()) {
+                NoteUTF16 = !FUTF16Noted && FSourceLineReader->GuessedUTF16();
+                FUTF16Noted = FUTF16Noted || NoteUTF16;
+                if (FSourceMode == srcFile)
+                    FProgress->SetPosition(FSourceLineReader->StreamPosition());
+                else
+                    FProgress->IncProgress(1);
+            }
+        }
+        if (!Wait)
+            break;
+        if (Terminated())
             return false;
-        ALine = TrimLine(FSourceLineReader->ReadLine());
-        if (FSourceMode == srcFile)
-            FProgress->SetPosition(FSourceLineReader->StreamPosition());
-        else
-            FProgress->IncProgress(1);
+        FSourceLineReader->WaitForInput(100);
+    }
+    if (!ReadError.isEmpty()) {
+        // The run ends as an error; what was read before stays worked.
+        Log(QStringLiteral("Cannot read %1. %2").arg(InputName(), ReadError));
+        SetTerminated(true);
+        return false;
+    }
+    if (NoteUTF16)
+        Log(QStringLiteral("Read as UTF-16 without a byte-order mark."));
+    if (Cut) {
+        ++FCounters.Skipped;
+        if (FDetailedLog)
+            Log(QStringLiteral("Line too long: %1").arg(Printable(ALine.left(60))));
+        ALine.clear();
     }
     // Every line taken counts, skipped ones too, so a progress display
     // can tell how far through the input the run is.

@@ -12,6 +12,9 @@
 #include <functional>
 #include <mutex>
 
+// The run's input could not be read: AfterStop raises it after the summary.
+VT_DECLARE_EXCEPTION(EInputReadError, EFileError)
+
 class TIdDNSResolver;
 class TLineReader;
 class TLineWriter;
@@ -171,6 +174,15 @@ public:
     // server of the rotation; 0 to 10.
     int DNSRetries() const { return FDNSRetries; }
     void SetDNSRetries(int Value) { FDNSRetries = qBound(0, Value, 10); }
+    // srcFile runs read this open descriptor (standard input) instead of
+    // DomainListFile when it is 0 or above; it is left open. -1 by default.
+    int DomainListFd() const { return FDomainListFd; }
+    void SetDomainListFd(int Value) { FDomainListFd = Value; }
+    // Why the input of the current (or last) run could not be read (the
+    // system's text), or empty; such a run ends as an error. InputName is
+    // the file's name, or "standard input".
+    QString InputReadError();
+    QString InputName() const;
 
     // Called for every accepted address under the write lock, with its text
     // and its domain (an address line's own text for an address line), before
@@ -247,6 +259,11 @@ private:
     TQXResultMode FResultMode = outList;
     TStringList* FDomainList = nullptr;
     QString FDomainListFile;
+    int FDomainListFd = -1;
+    // Both under FReadCS: the first read error of the run, and whether the
+    // UTF-16 guess was logged.
+    QString FInputReadError;
+    bool FUTF16Noted = false;
     TStringList* FResultList = nullptr;
     TStringList* FAddedList = nullptr;
     QString FResolvedListFile;

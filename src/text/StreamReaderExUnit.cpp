@@ -9,6 +9,28 @@ namespace {
 constexpr int MinBufferSize = 128;
 constexpr char16_t LF = u'\n';
 constexpr char16_t CR = u'\r';
+// How many first bytes decide whether text without a mark is UTF-16.
+constexpr qsizetype UTF16PatternBytes = 512;
+
+// UTF-16 of Latin text: a zero byte in every other position and nowhere
+// else. ZeroAt is 1 for little-endian (the high byte second), 0 for big-endian.
+bool HasUTF16Pattern(const char* Bytes, qsizetype Count, int ZeroAt) {
+    for (qsizetype I = 0; I < Count; ++I)
+        if ((Bytes[I] == 0) != (I % 2 == ZeroAt))
+            return false;
+    return true;
+}
+
+bool StartsWithMark(const char* Bytes, qsizetype Count, bool Partly) {
+    static const char* const Marks[] = {"\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"};
+    for (const char* Mark : Marks) {
+        const qsizetype Len = qsizetype(std::strlen(Mark));
+        if (Partly ? Count < Len && std::memcmp(Bytes, Mark, size_t(Count)) == 0
+                   : Count >= Len && std::memcmp(Bytes, Mark, size_t(Len)) == 0)
+            return true;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -60,6 +82,10 @@ void TStreamReaderEx::Init(QIODevice* Stream, TEncoding* Encoding, bool DetectBO
     FStream = Stream;
     FTruncLineLength = 65535;
     FSkipLineNullChars = true;
+    FStreaming = Stream->isSequential();
+    FPendingLF = false;
+    FLastLineCut = false;
+    FGuessedUTF16 = false;
 }
 
 QIODevice* TStreamReaderEx::OpenFile(const QString& Filename) {
@@ -89,6 +115,7 @@ void TStreamReaderEx::DiscardBufferedData() {
     FBufferedStartIndex = 0;
     FNoDataInStream = false;
     FCarryBytes.clear();
+    FPendingLF = false;
 }
 
 qsizetype TStreamReaderEx::DetectEncoding(const char* Bytes, qsizetype Count) {
@@ -109,10 +136,42 @@ qsizetype TStreamReaderEx::DetectEncoding(const char* Bytes, qsizetype Count) {
         return 2;
     }
     // Without a mark the text is taken as UTF-8, unless the caller chose the
-    // system code page on purpose.
-    if (dynamic_cast<TANSIEncoding*>(FEncoding) == nullptr)
-        FEncoding = TEncoding::UTF8();
+    // system code page on purpose. Lists saved as UTF-16 without a mark show
+    // themselves by their zero bytes; read as UTF-8 every letter would be a line.
+    if (dynamic_cast<TANSIEncoding*>(FEncoding) == nullptr) {
+        const qsizetype Head = std::min(Count, UTF16PatternBytes);
+        if (Head >= 2 && HasUTF16Pattern(Bytes, Head, 1)) {
+            FEncoding = TEncoding::Unicode();
+            FGuessedUTF16 = true;
+        } else if (Head >= 2 && HasUTF16Pattern(Bytes, Head, 0)) {
+            FEncoding = TEncoding::BigEndianUnicode();
+            FGuessedUTF16 = true;
+        } else {
+            FEncoding = TEncoding::UTF8();
+        }
+    }
     return 0;
+}
+
+bool TStreamReaderEx::HeadUndecided(const char* Bytes, qsizetype Count) {
+    if (Count >= UTF16PatternBytes)
+        return false;
+    if (StartsWithMark(Bytes, Count, true))
+        return true;
+    if (StartsWithMark(Bytes, Count, false))
+        return false;
+    // Still possibly UTF-16 without a mark: wait for its first line break
+    // (the break's byte and its zero partner), so that a short first line
+    // is decided on as soon as it is whole.
+    for (int ZeroAt : {1, 0}) {
+        if (!HasUTF16Pattern(Bytes, Count, ZeroAt))
+            continue;
+        for (qsizetype I = ZeroAt == 1 ? 0 : 1; I < Count; I += 2)
+            if ((Bytes[I] == '\n' || Bytes[I] == '\r') && (ZeroAt == 0 || I + 1 < Count))
+                return false;
+        return true;
+    }
+    return false;
 }
 
 qsizetype TStreamReaderEx::SkipEncodingPreamble(const char* Bytes, qsizetype Count) {
@@ -136,10 +195,18 @@ int TStreamReaderEx::FillBuffer(bool Compact) {
     const qint64 Got = FStream->read(Bytes + Carry, FBufferSize);
     if (Got < 0) {
         FNoDataInStream = true;
-        throw EFileError(QStringLiteral("Stream read error. %1").arg(FStream->errorString()));
+        throw EStreamReadError(FStream->errorString());
     }
-    FNoDataInStream = Got < FBufferSize;
+    // A pipe's read returns what has arrived: only a read of nothing ends it.
+    FNoDataInStream = FStreaming ? Got == 0 : Got < FBufferSize;
     qsizetype Len = Carry + Got;
+
+    // Streaming: the first bytes may not tell the encoding yet; hold them
+    // until they do (no character comes out before that).
+    if (FStreaming && FDetectBOM && !FNoDataInStream && HeadUndecided(Bytes, Len)) {
+        FCarryBytes = QByteArray(Bytes, Len);
+        return 0;
+    }
 
     qsizetype Skip = 0;
     if (FDetectBOM)
@@ -148,12 +215,14 @@ int TStreamReaderEx::FillBuffer(bool Compact) {
         Skip = SkipEncodingPreamble(Bytes, Len);
 
     // A character cut by the block end: fetch its remaining bytes one by one
-    // so that it decodes whole.
+    // so that it decodes whole. A stream that is streamed is not asked for
+    // more: its rest leads the next read, which the lines before it need not
+    // wait for.
     const qsizetype Limit = FEncoding->GetMaxByteCount(1);
     qsizetype Extra = 0;
     bool StreamDry = false;
     qsizetype Cut = FEncoding->CutTailLength(Bytes + Skip, Len - Skip);
-    while (Cut > 0 && Extra < Limit) {
+    while (Cut > 0 && Extra < Limit && !FStreaming) {
         if (Len >= FBytes.size()) {
             FBytes.resize(Len + 4);
             Bytes = FBytes.data();
@@ -193,17 +262,64 @@ int TStreamReaderEx::FillBuffer(bool Compact) {
     return Removed;
 }
 
+bool TStreamReaderEx::LineBuffered() const {
+    if (!FStreaming || !FBufferedData || FStream == nullptr || FNoDataInStream)
+        return true;
+    const QChar* D = FBufferedData->Data();
+    const int Len = FBufferedData->Length();
+    int S = FBufferedStartIndex;
+    if (FPendingLF && S < Len && D[S].unicode() == LF)
+        ++S;
+    if (FTruncLineLength > 0 && Len - S >= FTruncLineLength)
+        return true;
+    // The same ends as FindLineEnd's: a break, or the edge of a NUL run.
+    for (int P = S; P < Len; ++P) {
+        const char16_t C = D[P].unicode();
+        if (C == LF || C == CR)
+            return true;
+        if (P > S && FSkipLineNullChars && (C == 0) != (D[P - 1].unicode() == 0))
+            return true;
+    }
+    return false;
+}
+
+void TStreamReaderEx::ConsumePendingLF() {
+    if (!FPendingLF || FBufferedStartIndex >= FBufferedData->Length())
+        return;
+    FPendingLF = false;
+    if (FBufferedData->Data()[FBufferedStartIndex].unicode() == LF)
+        ++FBufferedStartIndex;
+}
+
 bool TStreamReaderEx::EndOfStream() {
     if (!FBufferedData || FStream == nullptr)
         return true;
-    if (!FNoDataInStream && FBufferedStartIndex >= FBufferedData->Length())
+    if (FStreaming) {
+        // A read may bring no character (half of one, an undecided mark, the
+        // LF of a CR LF already handed out): wait on until one comes or the end.
+        for (;;) {
+            ConsumePendingLF();
+            if (FNoDataInStream || FBufferedStartIndex < FBufferedData->Length())
+                break;
+            FillBuffer(true);
+        }
+    } else if (!FNoDataInStream && FBufferedStartIndex >= FBufferedData->Length()) {
         FillBuffer(false);
+    }
     return FNoDataInStream && FBufferedStartIndex >= FBufferedData->Length();
 }
 
-int TStreamReaderEx::FindLineEnd(int& NextStart) {
+int TStreamReaderEx::FindLineEnd(int& NextStart, bool* ACut) {
+    if (ACut != nullptr)
+        *ACut = false;
     if (!FBufferedData || FStream == nullptr)
         return -1;
+    if (FStreaming) {
+        while (FPendingLF && !FNoDataInStream && FBufferedStartIndex >= FBufferedData->Length())
+            FillBuffer(true);
+        ConsumePendingLF();
+        FPendingLF = false;
+    }
     int S = FBufferedStartIndex;
     int N = S;
     const bool HasLimit = FTruncLineLength > 0;
@@ -223,23 +339,34 @@ int TStreamReaderEx::FindLineEnd(int& NextStart) {
     };
 
     for (;;) {
-        if (P + 2 > Len && !FNoDataInStream)
-            Refill();
-        if (P >= Len) {
-            if (FNoDataInStream) {
-                N = P;
-                break;
-            }
-            Refill();
+        if (FStreaming) {
+            // Only when the data so far is used up: a line whose break is in
+            // must not wait for the next one.
+            while (P >= Len && !FNoDataInStream)
+                Refill();
             if (P >= Len) {
                 N = P;
                 break;
+            }
+        } else {
+            if (P + 2 > Len && !FNoDataInStream)
+                Refill();
+            if (P >= Len) {
+                if (FNoDataInStream) {
+                    N = P;
+                    break;
+                }
+                Refill();
+                if (P >= Len) {
+                    N = P;
+                    break;
+                }
             }
         }
         // Run over ordinary characters: anything above CR ends a line only at
         // the length limit or right after a NUL. Stop where a refill is due.
         if (!FSkipLineNullChars || P == S || D[P - 1].unicode() != 0) {
-            qint64 StopAt = FNoDataInStream ? Len : Len - 1;
+            qint64 StopAt = (FNoDataInStream || FStreaming) ? Len : Len - 1;
             if (HasLimit && L < StopAt)
                 StopAt = L;
             const int From = P;
@@ -254,11 +381,19 @@ int TStreamReaderEx::FindLineEnd(int& NextStart) {
             break;
         }
         if (C == CR) {
-            N = (P + 1 < Len && D[P + 1].unicode() == LF) ? P + 2 : P + 1;
+            if (P + 1 < Len) {
+                N = D[P + 1].unicode() == LF ? P + 2 : P + 1;
+            } else {
+                N = P + 1;
+                // Its LF may still be on its way; the next read drops it.
+                FPendingLF = FStreaming && !FNoDataInStream;
+            }
             break;
         }
         if (HasLimit && P == L) {
             N = P;
+            if (ACut != nullptr)
+                *ACut = true;
             break;
         }
         if (P > S && FSkipLineNullChars && ((C == 0) != (D[P - 1].unicode() == 0))) {
@@ -273,7 +408,7 @@ int TStreamReaderEx::FindLineEnd(int& NextStart) {
 
 QString TStreamReaderEx::ReadLine() {
     int Next = 0;
-    const int End = FindLineEnd(Next);
+    const int End = FindLineEnd(Next, &FLastLineCut);
     if (End < 0)
         return QString();
     int Count = End - FBufferedStartIndex;
@@ -282,6 +417,25 @@ QString TStreamReaderEx::ReadLine() {
     const QString Line = FBufferedData->ToString(FBufferedStartIndex, Count);
     FBufferedStartIndex = Next;
     return Line;
+}
+
+void TStreamReaderEx::SkipLineTail() {
+    // Piece by piece, as the cut made them: the buffer never holds more than
+    // one piece however long the line.
+    while (FLastLineCut) {
+        int Next = 0;
+        int End = FindLineEnd(Next, &FLastLineCut);
+        if (End < 0) {
+            FLastLineCut = false;
+            break;
+        }
+        // A NUL run ends a piece but not the line.
+        while (!FLastLineCut && Next == End && End < FBufferedData->Length()) {
+            FBufferedStartIndex = Next;
+            End = FindLineEnd(Next, &FLastLineCut);
+        }
+        FBufferedStartIndex = Next;
+    }
 }
 
 void TStreamReaderEx::GotoNextLine() {

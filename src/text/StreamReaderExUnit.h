@@ -35,9 +35,25 @@ private:
     QString FData;
 };
 
+// A read of the stream failed; Reason is the system's text for it.
+class EStreamReadError : public EFileError {
+public:
+    explicit EStreamReadError(const QString& AReason)
+        : EFileError(QStringLiteral("Stream read error. %1").arg(AReason), "EStreamReadError"), FReason(AReason) {}
+    const QString& Reason() const { return FReason; }
+
+private:
+    QString FReason;
+};
+
 // Turns a byte stream into characters and lines. Reads the stream in blocks,
 // completes a multi-byte character cut by a block end, cuts over-long lines
 // and hands out runs of NUL characters as lines of their own.
+//
+// A sequential stream (a pipe, a FIFO, a terminal) is streamed: every read
+// takes what has arrived, and a line is handed out as soon as its line break
+// is in, whatever the sizes of the reads. A short read there is no end of
+// input; only a read of nothing is.
 class TStreamReaderEx : public TTextReader {
 public:
     TStreamReaderEx(QIODevice* Stream, TEncoding* Encoding, bool DetectBOM = false, int BufferSize = 1024);
@@ -71,6 +87,21 @@ public:
     int TruncLineLength() const { return FTruncLineLength; }
     void SetTruncLineLength(int Value) { FTruncLineLength = Value; }
     bool SkipLineNullChars() const { return FSkipLineNullChars; }
+    // The last line ReadLine gave was cut at TruncLineLength; its rest is
+    // still to come unless SkipLineTail drops it.
+    bool LastLineCut() const { return FLastLineCut; }
+    // Drops what is left of a line that was cut, up to and with its line break.
+    void SkipLineTail();
+    // The input had no byte-order mark and was taken as UTF-16 by the pattern
+    // of its first bytes.
+    bool GuessedUTF16() const { return FGuessedUTF16; }
+    bool Streaming() const { return FStreaming; }
+    // Streaming: a whole line, or the end, is buffered, so that ReadLine and
+    // EndOfStream return without reading. Always true when not streaming.
+    bool LineBuffered() const;
+    // Streaming: takes one read's worth into the buffer; for a caller that
+    // knows the stream has data (a read would otherwise wait for it).
+    void FetchArrived() { FillBuffer(true); }
     void SetSkipLineNullChars(bool Value) { FSkipLineNullChars = Value; }
 
 private:
@@ -82,7 +113,12 @@ private:
     qsizetype DetectEncoding(const char* Bytes, qsizetype Count);
     qsizetype SkipEncodingPreamble(const char* Bytes, qsizetype Count);
     // End of the next line (-1 without a buffer); NextStart gets the start of the line after it.
-    int FindLineEnd(int& NextStart);
+    int FindLineEnd(int& NextStart, bool* ACut = nullptr);
+    // Streaming: the first bytes do not tell their encoding yet.
+    static bool HeadUndecided(const char* Bytes, qsizetype Count);
+    // Streaming: a line ended with CR at the end of the data so far; an LF
+    // that arrives next belongs to that break.
+    void ConsumePendingLF();
     int AvailableChars() const { return FBufferedData->Length() - FBufferedStartIndex; }
 
     std::unique_ptr<TStringBuilderEx> FBufferedData;
@@ -96,6 +132,10 @@ private:
     QIODevice* FStream = nullptr;
     int FTruncLineLength = 65535;
     bool FSkipLineNullChars = true;
+    bool FStreaming = false;
+    bool FPendingLF = false;
+    bool FLastLineCut = false;
+    bool FGuessedUTF16 = false;
     // Raw block, reused between reads.
     QByteArray FBytes;
     // Start of a character that could not be completed within the read-ahead

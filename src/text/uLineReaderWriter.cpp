@@ -1,5 +1,7 @@
 #include "text/uLineReaderWriter.h"
 
+#include "text/uFdInputStream.h"
+
 #include <QBuffer>
 #include <QFile>
 #include <QFileDevice>
@@ -31,11 +33,40 @@ TLineReader::TLineReader(QIODevice* Stream, int BufferSize) : FEncoding(std::mak
 
 TLineReader::TLineReader(const QString& Filename, int BufferSize)
     : FEncoding(std::make_unique<TFixedUTF8Encoding>()) {
+    // Opened without blocking first: a FIFO would otherwise wait for its
+    // writer here, beyond the reach of a break. A regular file then goes on
+    // through QFile, which knows its size and position.
+    std::unique_ptr<TFdInputStream> Fd(TFdInputStream::OpenFile(Filename));
+    if (!TFdInputStream::IsRegularFile(Fd->Descriptor())) {
+        InitStream(Fd.get(), BufferSize);
+        FFdStream = Fd.get();
+        FStream = Fd.release();
+        FOwnsStream = true;
+        return;
+    }
+    Fd.reset();
     auto File = std::make_unique<QFile>(Filename);
     if (!File->open(QIODevice::ReadOnly))
         throw EFileError(FileErrorText(QStringLiteral("Cannot open file"), Filename, File->errorString()));
     InitStream(File.get(), BufferSize);
     FStream = File.release();
+    FOwnsStream = true;
+}
+
+TLineReader::TLineReader(int Fd, int BufferSize) : FEncoding(std::make_unique<TFixedUTF8Encoding>()) {
+    std::unique_ptr<QIODevice> Stream;
+    if (TFdInputStream::IsRegularFile(Fd)) {
+        auto File = std::make_unique<QFile>();
+        if (!File->open(Fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+            throw EFileError(QStringLiteral("Cannot read descriptor %1. %2").arg(Fd).arg(File->errorString()));
+        Stream = std::move(File);
+    } else {
+        auto FdStream = std::make_unique<TFdInputStream>(Fd, false);
+        FFdStream = FdStream.get();
+        Stream = std::move(FdStream);
+    }
+    InitStream(Stream.get(), BufferSize);
+    FStream = Stream.release();
     FOwnsStream = true;
 }
 
@@ -54,6 +85,41 @@ void TLineReader::InitStream(QIODevice* Stream, int BufferSize) {
     FLineIndex = 0;
 }
 
+void TLineReader::SetAbortCheck(std::function<bool()> ACheck) {
+    if (FFdStream != nullptr)
+        FFdStream->SetAbortCheck(std::move(ACheck));
+}
+
+bool TLineReader::LineReady() {
+    if (FFdStream == nullptr || !FStreamReader)
+        return true;
+    for (;;) {
+        if (FStreamReader->LineBuffered())
+            return true;
+        if (!FFdStream->WaitReadable(0))
+            return false;
+        FStreamReader->FetchArrived();
+    }
+}
+
+void TLineReader::WaitForInput(int AMSec) const {
+    if (FFdStream != nullptr)
+        FFdStream->WaitReadable(AMSec);
+}
+
+bool TLineReader::LastLineCut() const {
+    return FStreamReader && FStreamReader->LastLineCut();
+}
+
+void TLineReader::SkipLineTail() {
+    if (FStreamReader)
+        FStreamReader->SkipLineTail();
+}
+
+bool TLineReader::GuessedUTF16() const {
+    return FStreamReader && FStreamReader->GuessedUTF16();
+}
+
 void TLineReader::Close() {
     FLines = nullptr;
     FStreamReader.reset();
@@ -62,6 +128,7 @@ void TLineReader::Close() {
         delete FStream;
     }
     FStream = nullptr;
+    FFdStream = nullptr;
     FOwnsStream = false;
 }
 

@@ -7,9 +7,12 @@
 #include <QDateTime>
 #include <QIODevice>
 #include <QString>
+#include <functional>
 #include <memory>
 
 VT_DECLARE_EXCEPTION(EStreamError, Exception)
+
+class TFdInputStream;
 
 // UTF-8 for every file read or written line by line: an invalid or
 // truncated byte sequence decodes to U+FFFD and decoding goes on.
@@ -20,14 +23,19 @@ public:
 };
 
 // Reads text line by line from a string list, a byte stream or a file
-// (UTF-8, or UTF-16 LE/BE when the bytes start with its mark). Not locked:
-// each caller serialises its own use, EndOfLines included.
+// (UTF-8, or UTF-16 LE/BE when the bytes start with its mark or show its
+// pattern of zero bytes). A file that is no regular file (a FIFO, a
+// terminal, /dev/stdin) is streamed: each line comes as soon as its break
+// has arrived. Not locked: each caller serialises its own use, EndOfLines included.
 class TLineReader {
 public:
     // Stream mode over a caller-owned stream.
     TLineReader(QIODevice* Stream, int BufferSize);
     // File mode: opens Filename for reading; EFileError when it cannot.
+    // Opening never waits (a FIFO without a writer is opened at once).
     TLineReader(const QString& Filename, int BufferSize);
+    // File mode over an open descriptor (standard input), left open at Close.
+    TLineReader(int Fd, int BufferSize);
     // List mode over a caller-owned list.
     explicit TLineReader(TStringList* Lines);
     ~TLineReader();
@@ -48,6 +56,21 @@ public:
     void* Data() const { return FData; }
     void SetData(void* Value) { FData = Value; }
     TStreamReaderEx* StreamReader() const { return FStreamReader.get(); }
+    // Asked while a streamed source keeps the reader waiting; true ends the
+    // input there, so that a break never waits for a silent producer.
+    void SetAbortCheck(std::function<bool()> ACheck);
+    // The last line read was longer than the reader's cut and is cut short.
+    bool LastLineCut() const;
+    // Drops the rest of the line that was cut, so that none of it reads as a line.
+    void SkipLineTail();
+    bool GuessedUTF16() const;
+    // Whether ReadLine and EndOfLines would return without waiting for input;
+    // takes in what has arrived meanwhile. Called under the caller's lock;
+    // false only for a streamed source that has no whole line yet.
+    bool LineReady();
+    // Waits up to AMSec for a streamed source to bring input. Needs no lock:
+    // a caller waits here instead of holding its lock while a read waits.
+    void WaitForInput(int AMSec) const;
 
     // Process-wide filter applied to every line read while enabled: only the
     // characters of AllowedChars ("a-z0-9.\-", backslash escapes n, r, t) survive.
@@ -64,6 +87,7 @@ private:
     bool FOwnsStream = false;
     TStringList* FLines = nullptr;
     std::unique_ptr<TStreamReaderEx> FStreamReader;
+    TFdInputStream* FFdStream = nullptr;  // FStream when it is a descriptor stream
     int FLineIndex = 0;
     std::unique_ptr<TFixedUTF8Encoding> FEncoding;
     void* FData = nullptr;

@@ -59,7 +59,7 @@ TEST_F(MainFormSettings, AWindowWithItsDefaultsWritesBothTablesInOrder) {
                                                     "SrcType=0\r\n"
                                                     "OutType=0\r\n"
                                                     "OutFileFormat=UTF-8 without BOM\r\n"
-                                                    "OutFileEndings=Windows\r\n"
+                                                    "OutFileEndings=Unix\r\n"
                                                     "Threads=1\r\n"
                                                     "DNSRetries=0\r\n"
                                                     "PauseMSec=200\r\n"
@@ -90,7 +90,8 @@ TEST_F(MainFormSettings, ANewWindowRestoresEveryStoredControlAndTheLists) {
         F->SourcePageControl->setCurrentIndex(1);
         F->ResultPageControl->setCurrentIndex(1);
         F->OutFileFormatComboBox->setCurrentIndex(1);
-        F->OutFileEndingsComboBox->setCurrentIndex(1);
+        // Away from the default (Unix): a stored Windows must come back.
+        F->OutFileEndingsComboBox->setCurrentIndex(0);
         F->ThreadsEdit->setText(QStringLiteral("42"));
         F->LogFileEdit->setText(QStringLiteral("/data/log.txt"));
         F->LogFileCheckBox->setChecked(true);
@@ -121,7 +122,7 @@ TEST_F(MainFormSettings, ANewWindowRestoresEveryStoredControlAndTheLists) {
     EXPECT_EQ(F->SourcePageControl->currentIndex(), 1);
     EXPECT_EQ(F->ResultPageControl->currentIndex(), 1);
     EXPECT_EQ(F->OutFileFormatComboBox->currentIndex(), 1);
-    EXPECT_EQ(F->OutFileEndingsComboBox->currentIndex(), 1);
+    EXPECT_EQ(F->OutFileEndingsComboBox->currentIndex(), 0);
     EXPECT_EQ(Str(F->ThreadsEdit->text()), "42");
     EXPECT_EQ(Str(F->LogFileEdit->text()), "/data/log.txt");
     EXPECT_TRUE(F->LogFileCheckBox->isChecked());
@@ -151,12 +152,12 @@ TEST_F(MainFormSettings, WithoutASettingsFileNothingIsRestoredNotEvenTheLists) {
 
 TEST_F(MainFormSettings, AbsentKeysLeaveTheDefaultsAndEmptiedEditsComeBackAsDefaults) {
     // A file with a few keys only, one of them with blanks around "=".
-    WriteTestFile(SettingsFile(), "Threads=7\r\nDNSListN=0\r\nOutFileEndings =Unix\r\nRBLMode=OUT BLACKLISTED\r\n");
+    WriteTestFile(SettingsFile(), "Threads=7\r\nDNSListN=0\r\nOutFileEndings =Windows\r\nRBLMode=OUT BLACKLISTED\r\n");
     {
         auto F = NewForm();
         EXPECT_EQ(Str(F->ThreadsEdit->text()), "7");
         EXPECT_TRUE(F->DNSMemo->toPlainText().isEmpty()) << "a count of 0 restores an empty memo";
-        EXPECT_EQ(F->OutFileEndingsComboBox->currentIndex(), 0);
+        EXPECT_EQ(F->OutFileEndingsComboBox->currentIndex(), 1) << "the key with a blank is no key: Unix stays";
         EXPECT_EQ(F->RBLComboBox->currentIndex(), 1) << "items match without regard to case";
         EXPECT_EQ(Str(F->OutFormatEdit->text()), "-A OUTPUT -d %ip% -j REJECT");
         EXPECT_EQ(Strs(Lines(F->DBLMemo)), std::vector<std::string>{"dbl.spamhaus.org"});

@@ -101,7 +101,7 @@ TEST_F(MainFormUi, ControlsCarryTheirNamesCaptionsAndDefaults) {
         {"Label2", "Format:"},
         {"OutFileFormatComboBox", "UTF-8 without BOM|UTF-8 @0"},
         {"Label3", "Line Endings:"},
-        {"OutFileEndingsComboBox", "Windows|Unix @0"},
+        {"OutFileEndingsComboBox", "Windows|Unix @1"},
         {"LogPageControl", "LogTabSheet=Log|ThreadsTabSheet=Threads @0"},
         {"DetailedLogCheckBox", "Detailed Log"},
         {"LogFileCheckBox", "Log File:"},

@@ -104,19 +104,19 @@ TEST_F(CliIPv6Test, Output6SeparatesTheFamilies) {
     EXPECT_EQ(ReadTestFile(Path("v4.txt")), QByteArray("\xEF\xBB\xBF" "10.6.0.1\n10.6.0.4\n10.6.0.0/16\n"));
     EXPECT_EQ(ReadTestFile(Path("v6.txt")), QByteArray("\xEF\xBB\xBF" "2001:db8::10\n2001:db8::20\n2001:db8::1/64\n"));
 
-    // IPv4 lines on standard output, IPv6 lines in a file with its own default line break.
+    // IPv4 lines on standard output, IPv6 lines in a file with the default line break (LF).
     R = RunCli(Args({"--family", "both", "--output6", Path("only6.txt")}), kInput);
     EXPECT_EQ(R.OutLines(), QStringList({"10.6.0.1", "10.6.0.4", "10.6.0.0/16"}));
-    EXPECT_EQ(ReadTestFile(Path("only6.txt")), QByteArray("2001:db8::10\r\n2001:db8::20\r\n2001:db8::1/64\r\n"));
+    EXPECT_EQ(ReadTestFile(Path("only6.txt")), QByteArray("2001:db8::10\n2001:db8::20\n2001:db8::1/64\n"));
 
     // And the other way round.
     R = RunCli(Args({"--family", "both", "-o", Path("only4.txt"), "--output6", "-"}), kInput);
     EXPECT_EQ(R.OutLines(), QStringList({"2001:db8::10", "2001:db8::20", "2001:db8::1/64"}));
-    EXPECT_EQ(ReadTestFile(Path("only4.txt")), QByteArray("10.6.0.1\r\n10.6.0.4\r\n10.6.0.0/16\r\n"));
+    EXPECT_EQ(ReadTestFile(Path("only4.txt")), QByteArray("10.6.0.1\n10.6.0.4\n10.6.0.0/16\n"));
 
     // Another name of the --output file is that file: one writer, every line.
     R = RunCli(Args({"--family", "both", "-o", Path("one.txt"), "--output6", Dir.path() + "/./one.txt"}), kInput);
-    EXPECT_EQ(Sorted(QString::fromUtf8(ReadTestFile(Path("one.txt"))).split("\r\n", Qt::SkipEmptyParts)),
+    EXPECT_EQ(Sorted(QString::fromUtf8(ReadTestFile(Path("one.txt"))).split("\n", Qt::SkipEmptyParts)),
               Sorted({"10.6.0.1", "10.6.0.4", "10.6.0.0/16", "2001:db8::10", "2001:db8::20", "2001:db8::1/64"}));
 }
 

@@ -118,10 +118,15 @@ TEST_F(CliRunTest, OutputFileWithMarkAndUnixEndings) {
     EXPECT_EQ(ReadTestFile(Path("out.txt")), QByteArray("\xEF\xBB\xBF" "10.1.2.4 clean.vt.test\n1.2.3.4 1.2.3.4\n"));
 }
 
-TEST_F(CliRunTest, OutputFileDefaultsToWindowsEndingsWithoutMark) {
+TEST_F(CliRunTest, OutputFileDefaultsToUnixEndingsWithoutMark) {
+    // Linux consumers of the file (nft -f, iptables-restore) reject a CR.
     WriteTestFile(Path("out.txt"), "old content that must go\n");
     const TCliResult R = RunCli(Args({"--output", Path("out.txt")}), "clean.vt.test\n1.2.3.4\n");
     EXPECT_EQ(R.ExitCode, 0);
+    EXPECT_EQ(ReadTestFile(Path("out.txt")), QByteArray("10.1.2.4\n1.2.3.4\n"));
+    const TCliResult W =
+        RunCli(Args({"--output", Path("out.txt"), "--line-ending", "windows"}), "clean.vt.test\n1.2.3.4\n");
+    EXPECT_EQ(W.ExitCode, 0);
     EXPECT_EQ(ReadTestFile(Path("out.txt")), QByteArray("10.1.2.4\r\n1.2.3.4\r\n"));
 }
 

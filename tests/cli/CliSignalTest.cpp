@@ -81,7 +81,7 @@ TEST_F(CliSignalTest, TerminateWithOutputFileClosesTheFileOnAWholeLine) {
     QTemporaryDir Dir;
     const QString Out = Dir.filePath("out.txt");
     QProcess P;
-    P.start(VT_CLI_PATH, Args({"--pause", "100", "-o", Out, "-f", "-A OUTPUT -d %ip% -j REJECT"}));
+    P.start(VT_CLI_PATH, Args({"--pause", "100", "-o", Out, "--line-ending", "windows", "-f", "-A OUTPUT -d %ip% -j REJECT"}));
     ASSERT_TRUE(P.waitForStarted(10000));
     P.write(SlowInput(400));
     P.closeWriteChannel();

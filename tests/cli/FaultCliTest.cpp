@@ -49,7 +49,7 @@ TEST(FaultCliTest, OutputDiskFillingUpExitsWithOneAndKeepsTheLinesWritten) {
     const QString Out = Dir.filePath("out.txt");
     QStringList Lines;
     const QByteArray In = AddressInput(6000, &Lines);
-    const TCliResult R = RunCli(QuickArgs(DeadServer()) + QStringList{"-o", Out}, In, 30000);
+    const TCliResult R = RunCli(QuickArgs(DeadServer()) + QStringList{"-o", Out, "--line-ending", "windows"}, In, 30000);
     QFile F(Out);
     const QByteArray Data = F.open(QIODevice::ReadOnly) ? F.readAll() : QByteArray();
     F.close();

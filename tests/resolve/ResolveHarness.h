@@ -45,6 +45,12 @@ public:
     using TQXUtils::CloseRun;
     using TQXUtils::OpenRun;
     using TQXUtils::WriteResult;
+    // Neither the initialization gate nor the read lock is held right now.
+    bool InputLocksFree() {
+        std::unique_lock<std::mutex> Init(FInitCS, std::try_to_lock);
+        std::unique_lock<std::mutex> Read(FReadCS, std::try_to_lock);
+        return Init.owns_lock() && Read.owns_lock();
+    }
     // The result count while workers may be writing (under their write lock).
     int LockedResultCount() {
         std::lock_guard<std::mutex> Lock(FWriteCS);
