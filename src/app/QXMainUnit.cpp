@@ -281,8 +281,8 @@ void TQXMainForm::CreateControls() {
         Lookups->addWidget(PauseEdit, 0, 3);
         Lookups->addWidget(TimeoutLabel, 1, 0);
         Lookups->addWidget(TimeoutEdit, 1, 1);
-        Lookups->addWidget(MaxQPSLabel, 1, 2);
-        Lookups->addWidget(MaxQPSEdit, 1, 3);
+        Lookups->addWidget(MaxQPSLabel, 2, 0);
+        Lookups->addWidget(MaxQPSEdit, 2, 1);
         for (QLineEdit* E : {RetriesEdit, PauseEdit, TimeoutEdit, MaxQPSEdit})
             E->setFixedWidth(60);
         Lookups->setColumnStretch(4, 1);
