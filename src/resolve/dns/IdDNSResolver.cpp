@@ -32,7 +32,7 @@ QString SysErrorText(int AError) {
     throw EIdSocketError(AError, SysErrorText(AError));
 }
 
-// Closes the lookup's socket on every path out of the exchange.
+// Closes a socket on every path out, unless it was released to its keeper.
 class TSocketGuard {
 public:
     explicit TSocketGuard(int AHandle) : FHandle(AHandle) {}
