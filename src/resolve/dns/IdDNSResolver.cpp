@@ -556,6 +556,22 @@ void TIdDNSResolver::Resolve(const QString& ADomain, TResultRecord* ASOARR, quin
     }
     const TClock::time_point Deadline = TClock::now() + std::chrono::milliseconds(qMax(0, FWaitingTime));
     FPlainTextResult = Exchange(Server, Deadline);
+    // A server that predates EDNS0 answers FORMERR without an OPT record of
+    // its own: ask it once more the way it understands, without ours.
+    if (FPlainTextResult.size() >= 12 && (uchar(FPlainTextResult[3]) & 0x0F) == 1 && FPlainTextResult[10] == 0 &&
+        FPlainTextResult[11] == 0 && FInternalQuery.size() == 12 + FQuestionSize + kOptRecordSize) {
+        FInternalQuery.chop(kOptRecordSize);
+        FInternalQuery[11] = 0;
+        FDNSHeader.ID = quint16(QRandomGenerator::global()->bounded(65535));
+        FInternalQuery[0] = char(FDNSHeader.ID >> 8);
+        FInternalQuery[1] = char(FDNSHeader.ID & 0xFF);
+        FPlainTextResult.clear();
+        if (FQueryGate && !FQueryGate()) {
+            FAborted = true;
+            return;
+        }
+        FPlainTextResult = Exchange(Server, Deadline);
+    }
     // A truncated reply is part of the answer at best: ask the whole of it
     // over TCP. Whatever that gives (nothing in time included) is the reply.
     if (FPlainTextResult.size() >= 12 && (uchar(FPlainTextResult[2]) & 0x02) != 0) {

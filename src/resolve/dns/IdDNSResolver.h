@@ -36,7 +36,8 @@ public:
 // and decodes its records into QueryResult. One instance per thread.
 //
 // Every query carries an EDNS0 OPT record offering a 1232-byte UDP payload,
-// so most answers fit one datagram. A reply with TC set is never taken: the
+// so most answers fit one datagram (a server that answers FORMERR without
+// EDNS0 of its own is asked once more without it). A reply with TC set is never taken: the
 // question goes again over TCP to the same server, within what is left of
 // WaitingTime. The UDP sockets belong to the thread, not to the lookup: all
 // clients of a thread share one per address family, and it is replaced by a
@@ -100,6 +101,7 @@ public:
     bool UsedTCP() const { return FUsedTCP; }
     static constexpr int kLookupsPerSocket = 100;
     static constexpr quint16 kEdnsPayload = 1232;
+    static constexpr int kOptRecordSize = 11;
 
     // State of the last lookup.
     TQueryResult& QueryResult() { return FQueryResult; }

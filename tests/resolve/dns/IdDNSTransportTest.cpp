@@ -82,6 +82,35 @@ TEST(DnsTransport, EveryQueryOffersEdnsAndTheReplysOptRecordIsNoData) {
     EXPECT_EQ(R.DNSHeader().ANCount, 0);
 }
 
+TEST(DnsTransport, AServerWithoutEdnsIsAskedAgainWithoutIt) {
+    // FORMERR to any query with an additional record, as servers from before EDNS0 answer.
+    TS Old([](const QByteArray& Q) -> QList<TS::TDatagram> {
+        if (Q[11] != 0)
+            return {{TS::AnswerOf(Q, {}, 0x0001)}};
+        return {{TS::AnswerOf(Q, {B::Ip(10, 0, 0, 9)})}};
+    });
+    ASSERT_TRUE(Old.IsListening());
+    TIdDNSResolver R;
+    Prepare(R, Old.Address());
+    EXPECT_EQ(ResolveError(R, "old.vt.test"), "");
+    EXPECT_EQ(ARecords(R), QStringList({"10.0.0.9"}));
+    EXPECT_EQ(Old.UdpQueries(), 2);
+    EXPECT_EQ(R.InternalQuery().mid(4, 8), B::Hex("0001 0000 0000 0000"));
+    // The next lookup offers EDNS0 again.
+    EXPECT_EQ(ResolveError(R, "old.vt.test"), "");
+    EXPECT_EQ(Old.UdpQueries(), 4);
+
+    // A FORMERR that carries an OPT record knows EDNS0: the error stands.
+    TS Edns([](const QByteArray& Q) -> QList<TS::TDatagram> {
+        QByteArray R = TS::AnswerOf(Q, {}, 0x0001);
+        R[11] = 1;
+        return {{R + QByteArray::fromHex("00 0029 04d0 00000000 0000")}};
+    });
+    Prepare(R, Edns.Address());
+    EXPECT_EQ(ResolveError(R, "bad.vt.test"), "DNS Server Reports Query Format Error");
+    EXPECT_EQ(Edns.UdpQueries(), 1);
+}
+
 TEST(DnsTransport, TruncatedRepliesAreAskedAgainOverTcp) {
     struct TCase {
         const char* What;
