@@ -2,6 +2,7 @@
 // one plain datagram, servers on IPv6, a rate limit for the whole run, and
 // server entries that cannot be right.
 #include "CliProcess.h"
+#include "support/ScriptedDnsServer.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
@@ -100,4 +101,29 @@ TEST_F(CliDnsServersTest, MaxQpsSpreadsTheRunOverTime) {
     EXPECT_EQ(R.OutLines().size(), 30 * 45);
     // 30 queries at 20 a second: the last one goes out after 1.45 s.
     EXPECT_GE(T.elapsed(), 1400);
+}
+
+TEST(CliTcpFallbackTest, ATcpServerThatNeverAnswersIsACountedFailureWithinTheTimeOut) {
+    // Truncated UDP replies with part of the records; TCP accepted, never answered.
+    using TS = TScriptedDnsServer;
+    TS Server(
+        [](const QByteArray& Q) -> QList<TS::TDatagram> {
+            return {{TS::AnswerOf(Q, {QByteArray::fromHex("0a000001"), QByteArray::fromHex("0a000002")}, 0x0200)}};
+        },
+        [](const QByteArray&) -> std::optional<QByteArray> { return std::nullopt; });
+    ASSERT_TRUE(Server.IsListening());
+    QElapsedTimer T;
+    T.start();
+    const TCliResult R = RunCli({"-s", Server.Address(), "--pause", "0", "--timeout", "700", "--retries", "1", "-v"},
+                                "cut.vt.test\n", 20000);
+    ASSERT_TRUE(R.Finished);
+    // Two attempts of 0.7 s and a backoff of at most 0.1 s between them.
+    EXPECT_LT(T.elapsed(), 3000);
+    EXPECT_EQ(R.ExitCode, 3) << R.ErrText().toStdString();
+    // Nothing of the truncated reply is written.
+    EXPECT_TRUE(R.Out.isEmpty()) << R.Out.toStdString();
+    EXPECT_TRUE(R.ErrText().contains("Done: 1 lines, 1 domains, 0 not found, 1 lookups failed"))
+        << R.ErrText().toStdString();
+    EXPECT_EQ(R.ErrText().count("Truncated reply for \"cut.vt.test\""), 2);
+    EXPECT_EQ(Server.TcpQueries(), 2);
 }

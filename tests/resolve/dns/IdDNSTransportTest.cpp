@@ -1,5 +1,5 @@
 #include "DnsReplyBuilder.h"
-#include "ScriptedDnsServer.h"
+#include "support/ScriptedDnsServer.h"
 #include "resolve/dns/IdDNSResolver.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "ScriptedDnsServer.h"
+#include "support/ScriptedDnsServer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
