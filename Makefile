@@ -46,11 +46,14 @@ bench: build
 
 # veltrask-cli (Release) against a local nsd, dnsperf, adnshost and dig; prints
 # one table. BENCH_E2E_ARGS passes options on (see bench/e2e/e2e_bench.py --help).
+# Then veltrask-cli against adnshost with the same queries in flight (1,000,000
+# names, 64 and 500; BENCH_INFLIGHT_ARGS, see bench/e2e/inflight_bench.py --help).
 bench-e2e: bootstrap
 	bash bench/e2e/install_deps.sh
 	cmake -S . -B build-e2e $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release -DVELTRASK_TESTS=OFF -DVELTRASK_BENCH=OFF
 	cmake --build build-e2e -j $(JOBS) --target veltrask-cli
 	python3 bench/e2e/e2e_bench.py --cli build-e2e/veltrask-cli $(BENCH_E2E_ARGS)
+	python3 bench/e2e/inflight_bench.py --cli build-e2e/veltrask-cli $(BENCH_INFLIGHT_ARGS)
 
 fuzz: bootstrap
 	cmake -S . -B build-fuzz $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \

@@ -4,7 +4,7 @@
 # are all there.
 set -euo pipefail
 
-PACKAGES=(nsd dnsperf adns-tools bind9-dnsutils time python3)
+PACKAGES=(nsd dnsperf adns-tools bind9-dnsutils time python3 dnsmasq-base)
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -12,6 +12,7 @@
 #include "engine/uLog.h"
 #include "engine/uProgress.h"
 #include "resolve/QXUtilsUnit.h"
+#include "resolve/dns/IdDNSServer.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -269,6 +270,9 @@ void TQXMainForm::CreateControls() {
         PauseEdit = Named(new QLineEdit(QStringLiteral("200")), "PauseEdit");
         TimeoutLabel = Named(new QLabel(QStringLiteral("Time-out, ms:")), "TimeoutLabel");
         TimeoutEdit = Named(new QLineEdit(QStringLiteral("5000")), "TimeoutEdit");
+        // A run-wide limit, for public resolvers that refuse a client above theirs.
+        MaxQPSLabel = Named(new QLabel(QStringLiteral("Max queries/s:")), "MaxQPSLabel");
+        MaxQPSEdit = Named(new QLineEdit(QStringLiteral("0")), "MaxQPSEdit");
         auto* Lookups = new QGridLayout;
         Lookups->setContentsMargins(0, 0, 0, 0);
         Lookups->addWidget(RetriesLabel, 0, 0);
@@ -277,7 +281,9 @@ void TQXMainForm::CreateControls() {
         Lookups->addWidget(PauseEdit, 0, 3);
         Lookups->addWidget(TimeoutLabel, 1, 0);
         Lookups->addWidget(TimeoutEdit, 1, 1);
-        for (QLineEdit* E : {RetriesEdit, PauseEdit, TimeoutEdit})
+        Lookups->addWidget(MaxQPSLabel, 2, 0);
+        Lookups->addWidget(MaxQPSEdit, 2, 1);
+        for (QLineEdit* E : {RetriesEdit, PauseEdit, TimeoutEdit, MaxQPSEdit})
             E->setFixedWidth(60);
         Lookups->setColumnStretch(4, 1);
         L->addWidget(Label5);
@@ -804,7 +810,7 @@ void TQXMainForm::SetControlsRunning(bool Running) {
                     ResultDelimiterComboBox, ResultClearButton, AddedCheckBox, AddedMemo, AddedSaveButton,
                     AddedDelimiterComboBox, AddedClearButton, ResultFileEdit, ResultBrowseButton,
                     ResultExploreButton, OutFileFormatComboBox, OutFileEndingsComboBox, SourcePageControl,
-                    ResultPageControl, ThreadsEdit, RetriesEdit, PauseEdit, TimeoutEdit, FamilyComboBox,
+                    ResultPageControl, ThreadsEdit, RetriesEdit, PauseEdit, TimeoutEdit, MaxQPSEdit, FamilyComboBox,
                     OutFormat6Edit, ResultFile6Edit, ResultBrowse6Button, ResultExplore6Button});
     CloseButton->setEnabled(!Running);
     if (!Running)
@@ -844,6 +850,12 @@ bool TQXMainForm::CheckParams() {
     FUtils->AssignDNSList(&L);
     if (!CheckIf(FUtils->DNSList()->Count() > 0, QStringLiteral("DNS Servers")))
         return false;
+    // A malformed entry would fail every lookup sent to it.
+    for (int I = 0; I < FUtils->DNSList()->Count(); ++I)
+        if (!IsValidDNSServerEntry(FUtils->DNSList()->Get(I))) {
+            Warning(QStringLiteral("Bad DNS server: %1").arg(FUtils->DNSList()->Get(I).trimmed()));
+            return false;
+        }
     // 3. DBL
     if (DBLCheckBox->isChecked()) {
         MemoToList(DBLMemo, L);
@@ -915,7 +927,8 @@ bool TQXMainForm::CheckParams() {
         void (TQXUtils::*Set)(int);
     } Lookups[] = {{RetriesEdit, "Retries", 0, 10, &TQXUtils::SetDNSRetries},
                    {PauseEdit, "Pause", 0, 60000, &TQXUtils::SetPauseMSec},
-                   {TimeoutEdit, "Time-out", 1, 60000, &TQXUtils::SetDNSTimeoutMSec}};
+                   {TimeoutEdit, "Time-out", 1, 60000, &TQXUtils::SetDNSTimeoutMSec},
+                   {MaxQPSEdit, "Max queries/s", 0, 100000, &TQXUtils::SetMaxQPS}};
     for (const auto& E : Lookups) {
         if (!CheckStrToInt(E.Edit->text(), QLatin1String(E.Name), E.Min, E.Max))
             return false;
@@ -1048,6 +1061,7 @@ TCtrlRecs MainTable(TQXMainForm* F) {
             MakeCtrlRec(F->RetriesEdit, QStringLiteral("DNSRetries")),
             MakeCtrlRec(F->PauseEdit, QStringLiteral("PauseMSec")),
             MakeCtrlRec(F->TimeoutEdit, QStringLiteral("DNSTimeoutMSec")),
+            MakeCtrlRec(F->MaxQPSEdit, QStringLiteral("MaxQPS")),
             MakeCtrlRec(F->FamilyComboBox, QStringLiteral("AddressFamily")),
             MakeCtrlRec(F->OutFormat6Edit, QStringLiteral("OutFormat6Text")),
             MakeCtrlRec(F->ResultFile6Edit, QStringLiteral("OutFileName6"))};

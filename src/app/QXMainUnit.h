@@ -171,6 +171,8 @@ public:
     QLineEdit* PauseEdit = nullptr;
     QLabel* TimeoutLabel = nullptr;
     QLineEdit* TimeoutEdit = nullptr;
+    QLabel* MaxQPSLabel = nullptr;
+    QLineEdit* MaxQPSEdit = nullptr;
     QCheckBox* DBLCheckBox = nullptr;
     QComboBox* DBLComboBox = nullptr;
     QPlainTextEdit* DBLMemo = nullptr;

@@ -1,5 +1,7 @@
 #include "cli/uCliOptions.h"
 
+#include "resolve/dns/IdDNSServer.h"
+
 #include <functional>
 
 namespace {
@@ -7,7 +9,7 @@ namespace {
 enum TOptionId {
     oiDNS, oiThreads, oiFormat, oiFamily, oiFormat6, oiOutput6, oiDBL, oiDBLMode, oiRBL, oiRBLMode, oiOutput, oiBOM,
     oiLineEnding, oiKnown, oiUnique, oiAggregate, oiPause, oiTimeout, oiRetries, oiDetailed, oiLogFile, oiLogAppend,
-    oiQuiet, oiProgress, oiHelp, oiVersion
+    oiQuiet, oiProgress, oiHelp, oiVersion, oiMaxQPS
 };
 
 struct TOptionDef {
@@ -32,6 +34,7 @@ const TOptionDef kOptions[] = {
     {oiLogFile, "log-file", 0, true},   {oiLogAppend, "log-append", 0, false},
     {oiQuiet, "quiet", 'q', false},     {oiProgress, "progress", 0, false},
     {oiHelp, "help", 'h', false},       {oiVersion, "version", 'V', false},
+    {oiMaxQPS, "max-qps", 0, true},
 };
 
 const TOptionDef* FindLong(const QString& AName) {
@@ -76,18 +79,20 @@ bool BLModeOut(const QString& AText, const QString& AOption) {
     Fail(QStringLiteral("%1 must be suppress or out").arg(AOption));
 }
 
-// A server text with ":port" must carry a port the resolver can use; anything
-// else is only known to be wrong once it is looked up.
+// A server entry must be one the resolver can use: an IPv4 or IPv6 address
+// or a host name, with a usable port. Whether a name exists is only known
+// once it is looked up. An empty one is left to the runner's check.
 void CheckDNSServer(const QString& AText) {
-    const qsizetype Colon = AText.lastIndexOf(QLatin1Char(':'));
-    if (Colon < 0)
+    const QString Text = AText.trimmed();
+    if (Text.isEmpty())
         return;
-    const QString Port = AText.mid(Colon + 1).trimmed();
-    bool Ok = !Port.isEmpty() && Port.size() <= 5;
-    for (QChar C : Port)
-        Ok = Ok && C >= QLatin1Char('0') && C <= QLatin1Char('9');
-    if (!Ok || Port.toInt() < 1 || Port.toInt() > 65535)
+    TDNSServerEntry Entry;
+    QString Error;
+    if (ParseDNSServerEntry(Text, 53, Entry, &Error))
+        return;
+    if (Error == QLatin1String("bad port") && !Text.startsWith(QLatin1Char('[')))
         Fail(QStringLiteral("--dns port must be 1 to 65535 (in \"%1\")").arg(AText));
+    Fail(QStringLiteral("bad DNS server: %1").arg(AText));
 }
 
 void Apply(TCliOptions& R, const TOptionDef& D, const QString& V, bool& ADBLMode, bool& ARBLMode,
@@ -173,6 +178,9 @@ void Apply(TCliOptions& R, const TOptionDef& D, const QString& V, bool& ADBLMode
         break;
     case oiRetries:
         R.Retries = RangedNumber(V, LongName(D), 0, 10);
+        break;
+    case oiMaxQPS:
+        R.MaxQPS = RangedNumber(V, LongName(D), 0, 100000);
         break;
     case oiDetailed:
         R.Detailed = true;
@@ -312,7 +320,10 @@ QString CliHelpText() {
         "\n"
         "Options:\n"
         "  -s, --dns SERVER       DNS server; repeatable; default 8.8.8.8 and 8.8.4.4;\n"
-        "                         IPv4[:port], LOCALHOST[:port] or a host name\n"
+        "                         IPv4[:port], IPv6 ([IPv6]:port with a port),\n"
+        "                         LOCALHOST[:port] or a host name[:port]; queries\n"
+        "                         carry EDNS0 and a truncated reply is asked again\n"
+        "                         over TCP\n"
         "  -t, --threads N        worker threads, 1 to 500 (default 1)\n"
         "  -f, --format TEMPLATE  output template: %ip% is the address, %domain% the\n"
         "                         domain; without it each line is the bare address\n"
@@ -345,7 +356,12 @@ QString CliHelpText() {
         "      --timeout MS       DNS wait per lookup, 1 to 60000 (default 5000)\n"
         "      --retries N        ask again, up to N times (0 to 10, default 0), on the\n"
         "                         next server when a lookup timed out, met a socket\n"
-        "                         error or was answered SERVFAIL or REFUSED\n"
+        "                         error or was answered SERVFAIL or REFUSED, after a\n"
+        "                         wait of 100 ms doubling up to 2 s, with jitter\n"
+        "      --max-qps N        at most N queries a second for the whole run, all\n"
+        "                         threads, retries and blocklist checks together\n"
+        "                         (0 to 100000, default 0: no limit); public\n"
+        "                         resolvers limit each client\n"
         "  -v, --detailed         detailed log\n"
         "      --log-file FILE    with -v: write the log to FILE as well\n"
         "      --log-append       with --log-file: append to FILE instead of replacing it\n"

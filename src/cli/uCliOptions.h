@@ -50,6 +50,7 @@ struct TCliOptions {
     int PauseMSec = 200;
     int TimeoutMSec = 5000;
     int Retries = 0;
+    int MaxQPS = 0;               // --max-qps; 0: no limit
 
     bool Detailed = false;
     bool HasLogFile = false;

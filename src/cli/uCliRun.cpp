@@ -3,6 +3,7 @@
 #include "engine/uFormat.h"
 #include "engine/uMainThread.h"
 #include "engine/uProgress.h"
+#include "resolve/dns/IdDNSServer.h"
 #include "text/uLineReaderWriter.h"
 
 #include <QFile>
@@ -163,14 +164,13 @@ const int kDrainPeriodMSec = 100;
 // start spares a silent, empty run.
 void WarnUnknownServers(TStringList* AServers, TCliConsole* AConsole) {
     for (int I = 0; I < AServers->Count(); ++I) {
-        QString Host = AServers->Get(I).trimmed();
-        const qsizetype Colon = Host.lastIndexOf(QLatin1Char(':'));
-        if (Colon >= 0)
-            Host.truncate(Colon);
-        if (Host.compare(QLatin1String("LOCALHOST"), Qt::CaseInsensitive) == 0)
+        // Addresses need no look-up; malformed entries were refused earlier.
+        TDNSServerEntry Entry;
+        if (!ParseDNSServerEntry(AServers->Get(I).trimmed(), 53, Entry) || Entry.Kind != TDNSServerEntry::skName)
             continue;
+        const QString Host = Entry.Host;
         addrinfo Hints{};
-        Hints.ai_family = AF_INET;
+        Hints.ai_family = AF_UNSPEC;
         Hints.ai_socktype = SOCK_DGRAM;
         addrinfo* List = nullptr;
         const int Rc = ::getaddrinfo(Host.toUtf8().constData(), nullptr, &Hints, &List);
@@ -530,6 +530,7 @@ int TCliRun::Execute() {
     FUtils->SetPauseMSec(FOptions.PauseMSec);
     FUtils->SetDNSTimeoutMSec(FOptions.TimeoutMSec);
     FUtils->SetDNSRetries(FOptions.Retries);
+    FUtils->SetMaxQPS(FOptions.MaxQPS);
     FUtils->SetAggregate(FOptions.Aggregate);
 
     if (FOptions.Detailed) {

@@ -8,6 +8,7 @@
 #include "text/uLineReaderWriter.h"
 
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QStringList>
 #include <limits>
 #include <memory>
@@ -461,6 +462,8 @@ void TQXUtils::BeforeStart() {
         FInputReadError.clear();
         FUTF16Noted = false;
     }
+    FPacer.SetMaxQPS(FMaxQPS);
+    FPacer.Reset();
     THTTPUtils::BeforeStart();
 }
 
@@ -561,6 +564,7 @@ TIdDNSResolver* TQXUtils::NewClient(TQueryRecordTypes AType) const {
     Client->SetQueryType({AType});
     Client->SetWaitingTime(FDNSTimeoutMSec);
     Client->SetAbortCheck([this] { return Terminated(); });
+    Client->SetQueryGate([this] { return FPacer.Acquire([this] { return Terminated(); }); });
     return Client;
 }
 
@@ -579,6 +583,11 @@ bool IsNoDataReply(const TDNSHeader& AHeader) {
 TQXUtils::TLookupOutcome TQXUtils::Lookup(TIdDNSResolver* AClient, const QString& AServer, const QString& AName,
                                           bool ANoDataAnswers, bool& ARetry) {
     ARetry = false;
+    const auto TCPNote = qScopeGuard([&] {
+        if (FDetailedLog && AClient->UsedTCP())
+            Log(QStringLiteral("Truncated reply for \"%1\" (dns server: %2): asked again over TCP.")
+                    .arg(AName, AServer));
+    });
     try {
         // The client takes "host:port" as well, which local resolvers need.
         AClient->SetHost(AServer.trimmed());
@@ -632,6 +641,9 @@ TQXUtils::TLookupOutcome TQXUtils::LookupWithRetries(TIdDNSResolver* AClient, in
         bool Retry;
         const TLookupOutcome Outcome = Lookup(AClient, Server, AName, ANoDataAnswers, Retry);
         if (Outcome != loFailed || !Retry || Attempt >= FDNSRetries || Terminated())
+            return Outcome;
+        // Backoff: asking again at once meets the same overload or limit.
+        if (!AClient->Pause(TQueryPacer::BackoffMSec(Attempt + 1)))
             return Outcome;
     }
 }

@@ -5,6 +5,7 @@
 #include "engine/UtilsUnit.h"
 #include "resolve/dns/IdDNSRecords.h"
 #include "resolve/uAddressText.h"
+#include "resolve/uQueryPacer.h"
 
 #include <QSet>
 #include <QString>
@@ -183,6 +184,11 @@ public:
     // the file's name, or "standard input".
     QString InputReadError();
     QString InputName() const;
+    // Queries per second for the whole run, shared by all workers and
+    // counting every query (lookups, retries, blocklist checks); 0 for no
+    // limit. Taken at the start of a run.
+    int MaxQPS() const { return FMaxQPS; }
+    void SetMaxQPS(int Value) { FMaxQPS = qBound(0, Value, 100000); }
 
     // Called for every accepted address under the write lock, with its text
     // and its domain (an address line's own text for an address line), before
@@ -291,6 +297,9 @@ private:
     int FPauseMSec = 200;
     int FDNSTimeoutMSec = 5000;
     int FDNSRetries = 0;
+    int FMaxQPS = 0;
+    // Shared by every client of the run; the clients are made by a const member.
+    mutable TQueryPacer FPacer;
     TAddressHook FAddressHook;
     // The run's counts; workers add to them without a lock.
     struct {

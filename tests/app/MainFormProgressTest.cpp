@@ -188,10 +188,11 @@ TEST_F(MainFormProgress, DisplaysAndLookupEditsFitTheWindowWithoutOverlapping) {
         EXPECT_GE(L->width(), L->fontMetrics().horizontalAdvance(L->text())) << Str(L->objectName());
     }
 
-    // The three lookup edits sit under the server list on the "DNS" page, each with its label.
+    // The lookup edits sit under the server list on the "DNS" page, each with its label.
     for (QWidget* W : {static_cast<QWidget*>(F->RetriesLabel), static_cast<QWidget*>(F->RetriesEdit),
                        static_cast<QWidget*>(F->PauseLabel), static_cast<QWidget*>(F->PauseEdit),
-                       static_cast<QWidget*>(F->TimeoutLabel), static_cast<QWidget*>(F->TimeoutEdit)}) {
+                       static_cast<QWidget*>(F->TimeoutLabel), static_cast<QWidget*>(F->TimeoutEdit),
+                       static_cast<QWidget*>(F->MaxQPSLabel), static_cast<QWidget*>(F->MaxQPSEdit)}) {
         ASSERT_TRUE(W->isVisible()) << Str(W->objectName());
         const QRect R(W->mapTo(F->DNSTabSheet, QPoint(0, 0)), W->size());
         EXPECT_TRUE(F->DNSTabSheet->rect().contains(R)) << Str(W->objectName());
@@ -202,4 +203,6 @@ TEST_F(MainFormProgress, DisplaysAndLookupEditsFitTheWindowWithoutOverlapping) {
     }
     EXPECT_FALSE(F->RetriesEdit->geometry().intersects(F->PauseLabel->geometry()));
     EXPECT_FALSE(F->RetriesEdit->geometry().intersects(F->TimeoutEdit->geometry()));
+    EXPECT_FALSE(F->TimeoutEdit->geometry().intersects(F->MaxQPSEdit->geometry()));
+    EXPECT_FALSE(F->MaxQPSLabel->geometry().intersects(F->MaxQPSEdit->geometry()));
 }

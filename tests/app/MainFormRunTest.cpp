@@ -214,7 +214,8 @@ TEST_F(MainFormRun, ControlsAreLockedExactlyWhileRunning) {
         F->ResultDelimiterComboBox, F->ResultClearButton, F->AddedCheckBox, F->AddedMemo, F->AddedSaveButton,
         F->AddedDelimiterComboBox, F->AddedClearButton, F->ResultFileEdit, F->ResultBrowseButton,
         F->ResultExploreButton, F->OutFileFormatComboBox, F->OutFileEndingsComboBox, F->SourcePageControl,
-        F->ResultPageControl, F->ThreadsEdit, F->RetriesEdit, F->PauseEdit, F->TimeoutEdit, F->CloseButton};
+        F->ResultPageControl, F->ThreadsEdit, F->RetriesEdit, F->PauseEdit, F->TimeoutEdit, F->MaxQPSEdit,
+        F->CloseButton};
     QWidget* const Free[] = {F->PageControl1,        F->LogPageControl, F->LogMemo,
                              F->ThreadsListView,     F->DetailedLogCheckBox, F->LogFileCheckBox,
                              F->LogFileEdit,         F->LogFileBrowseButton};

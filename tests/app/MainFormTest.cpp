@@ -70,6 +70,8 @@ TEST_F(MainFormUi, ControlsCarryTheirNamesCaptionsAndDefaults) {
         {"PauseEdit", "200"},
         {"TimeoutLabel", "Time-out, ms:"},
         {"TimeoutEdit", "5000"},
+        {"MaxQPSLabel", "Max queries/s:"},
+        {"MaxQPSEdit", "0"},
         {"DBLCheckBox", "DBL Services:"},
         {"DBLComboBox", "Suppress blacklisted|Out blacklisted @0"},
         {"DBLMemo", "dbl.spamhaus.org"},

@@ -17,7 +17,7 @@ QByteArray Reply(const QByteArray& AQuery, int ACount, const char* ARecordsHex) 
     R += char(0);
     R += char(ACount);
     R += TFakeUdpServer::Hex("00 00 00 00");
-    R += AQuery.mid(12);
+    R += AQuery.mid(12, AQuery.size() - 12 - 11);   // the question, without the query's OPT record
     R += TFakeUdpServer::Hex(ARecordsHex);
     return R;
 }
@@ -51,7 +51,7 @@ TEST(ReplyRecordsTest, GlueInTheAdditionalSectionIsNeitherAnAddressNorAListing) 
         const bool Blocklist = Q.contains("\x03rbl");
         R += TFakeUdpServer::Hex("81 80 00 01");
         R += Blocklist ? TFakeUdpServer::Hex("00 00 00 00 00 01") : TFakeUdpServer::Hex("00 01 00 00 00 01");
-        R += Q.mid(12);
+        R += Q.mid(12, Q.size() - 12 - 11);   // the question, without the query's OPT record
         if (!Blocklist)
             R += TFakeUdpServer::Hex("c0 0c 00 01 00 01 00 00 00 3c 00 04 0a 00 00 07");
         // ns.example A 192.0.2.53, additional section

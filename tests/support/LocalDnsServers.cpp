@@ -325,6 +325,8 @@ bool TLocalDnsServers::StartDnsmasqInto(TProc& AProc, int ANumber) {
                          "--cache-size=0",
                          "--user=root",
                          "--group=root"};
+        if (FOptions.ListenIPv6)
+            Args << "--listen-address=::1";
         if (!FOptions.LocalDomain.isEmpty())
             Args << "--local=/" + FOptions.LocalDomain + "/";
         if (FRbldnsdPort)

@@ -56,6 +56,7 @@ public:
         QList<TZone> Zones;         // served by rbldnsd, forwarded by dnsmasq
         QString ListedAddress;      // the A answer for listed entries
         int StartTimeoutMs;         // per server
+        bool ListenIPv6 = false;    // dnsmasq answers on [::1] as well, same port
     };
 
     TLocalDnsServers();

@@ -7,10 +7,14 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <linux/errqueue.h>
+#include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -28,7 +32,7 @@ QString SysErrorText(int AError) {
     throw EIdSocketError(AError, SysErrorText(AError));
 }
 
-// Closes the lookup's socket on every path out of the exchange.
+// Closes a socket on every path out, unless it was released to its keeper.
 class TSocketGuard {
 public:
     explicit TSocketGuard(int AHandle) : FHandle(AHandle) {}
@@ -39,6 +43,11 @@ public:
     TSocketGuard(const TSocketGuard&) = delete;
     TSocketGuard& operator=(const TSocketGuard&) = delete;
     int Handle() const { return FHandle; }
+    int Release() {
+        const int H = FHandle;
+        FHandle = -1;
+        return H;
+    }
 
 private:
     int FHandle;
@@ -47,27 +56,6 @@ private:
 void AppendWord(QByteArray& AOut, quint16 AValue) {
     AOut.append(char(AValue >> 8));
     AOut.append(char(AValue & 0xFF));
-}
-
-// Exactly four "."-separated decimal numbers, each 0 to 255.
-bool ParseDottedQuad(const QString& AText, quint32& AAddress) {
-    const QStringList Parts = AText.split(QLatin1Char('.'));
-    if (Parts.size() != 4)
-        return false;
-    quint32 Address = 0;
-    for (const QString& P : Parts) {
-        if (P.isEmpty() || P.size() > 3)
-            return false;
-        for (QChar C : P)
-            if (C < QLatin1Char('0') || C > QLatin1Char('9'))
-                return false;
-        const uint V = P.toUInt();
-        if (V > 255)
-            return false;
-        Address = (Address << 8) | V;
-    }
-    AAddress = Address;
-    return true;
 }
 
 } // namespace
@@ -129,7 +117,10 @@ void TIdDNSResolver::CreateQuery(const QString& ADomain, TResultRecord* /*ASOARR
     FDNSHeader.QDCount = quint16(FQueryType.Count());
     FDNSHeader.ANCount = 0;
     FDNSHeader.NSCount = 0;
-    FDNSHeader.ARCount = 0;
+    // The OPT record of EDNS0.
+    FDNSHeader.ARCount = 1;
+    FQuestionCount = FDNSHeader.QDCount;
+    FQuestionSize = 0;
     if (FDNSHeader.QDCount == 0)
         throw EIdDnsResolverError(QString("Invalid Query Count %1").arg(0));
 
@@ -142,71 +133,254 @@ void TIdDNSResolver::CreateQuery(const QString& ADomain, TResultRecord* /*ASOARR
         AppendWord(Query, QueryRecordTypeCode(TQueryRecordTypes(T)));
         AppendWord(Query, AQueryClass);
     }
+    FQuestionSize = Query.size() - 12;
+    // OPT: root owner, type 41, the UDP payload we take in the class field,
+    // extended RCODE, version and flags 0, no options.
+    Query.append(char(0));
+    AppendWord(Query, 41);
+    AppendWord(Query, kEdnsPayload);
+    AppendWord(Query, 0);
+    AppendWord(Query, 0);
+    AppendWord(Query, 0);
     FInternalQuery = Query;
 }
 
-TIdDNSResolver::TServer TIdDNSResolver::ResolveServer() const {
-    QString Text = FHost.trimmed();
-    TServer Server{0, FPort};
-
-    // "host:port" picks the port for this server text only.
-    const int Colon = Text.lastIndexOf(QLatin1Char(':'));
-    if (Colon >= 0) {
-        const QString PortText = Text.mid(Colon + 1);
-        bool AllDigits = !PortText.isEmpty() && PortText.size() <= 5;
-        for (QChar C : PortText)
-            AllDigits = AllDigits && C >= QLatin1Char('0') && C <= QLatin1Char('9');
-        if (!AllDigits || PortText.toUInt() == 0 || PortText.toUInt() > 65535)
-            throw EIdDnsResolverError(QString("Invalid DNS server port in \"%1\"").arg(FHost));
-        Server.Port = quint16(PortText.toUInt());
-        Text = Text.left(Colon);
+TIdDNSResolver::TServer TIdDNSResolver::ResolveServer() {
+    const QString Text = FHost.trimmed();
+    auto Found = FEntries.constFind(Text);
+    if (Found == FEntries.constEnd()) {
+        TDNSServerEntry Entry;
+        QString Error;
+        if (!ParseDNSServerEntry(Text, FPort, Entry, &Error)) {
+            if (Error == QLatin1String("bad port"))
+                throw EIdDnsResolverError(QString("Invalid DNS server port in \"%1\"").arg(FHost));
+            throw EIdDnsResolverError(QString("Invalid DNS server \"%1\": %2").arg(FHost, Error));
+        }
+        // A handful of servers per run; the bound only guards against a
+        // caller that makes up new texts forever.
+        if (FEntries.size() >= 64)
+            FEntries.clear();
+        Found = FEntries.insert(Text, Entry);
     }
-
-    if (Text.compare(QLatin1String("LOCALHOST"), Qt::CaseInsensitive) == 0) {
-        Server.Address = INADDR_LOOPBACK;
+    const TDNSServerEntry& Entry = *Found;
+    // The port of the entry, or the client's Port when the entry gives none.
+    TServer Server;
+    Server.Port = Entry.HasPort ? Entry.Port : FPort;
+    if (Entry.Kind == TDNSServerEntry::skIPv4) {
+        Server.Family = AF_INET;
+        const quint32 Net = htonl(Entry.IPv4);
+        std::memcpy(Server.Address, &Net, 4);
         return Server;
     }
-    if (ParseDottedQuad(Text, Server.Address))
+    if (Entry.Kind == TDNSServerEntry::skIPv6) {
+        Server.Family = AF_INET6;
+        std::memcpy(Server.Address, Entry.IPv6, 16);
         return Server;
+    }
 
+    // A host name: its address of the client's family when it has one.
     addrinfo Hints{};
-    Hints.ai_family = AF_INET;
+    Hints.ai_family = AF_UNSPEC;
     Hints.ai_socktype = SOCK_DGRAM;
     addrinfo* List = nullptr;
-    const QByteArray Name = Text.toUtf8();
+    const QByteArray Name = Entry.Host.toUtf8();
     const int Rc = ::getaddrinfo(Name.constData(), nullptr, &Hints, &List);
     if (Rc != 0) {
         if (Rc == EAI_SYSTEM)
             RaiseSocketError(errno);
         throw EIdSocketError(Rc, QString::fromLocal8Bit(::gai_strerror(Rc)));
     }
-    Server.Address = ntohl(reinterpret_cast<sockaddr_in*>(List->ai_addr)->sin_addr.s_addr);
+    const int Preferred = FIPVersion == Id_IPv6 ? AF_INET6 : AF_INET;
+    const addrinfo* Pick = nullptr;
+    for (const addrinfo* A = List; A; A = A->ai_next)
+        if ((A->ai_family == AF_INET || A->ai_family == AF_INET6) && (!Pick || (A->ai_family == Preferred &&
+                                                                              Pick->ai_family != Preferred)))
+            Pick = A;
+    if (!Pick) {
+        ::freeaddrinfo(List);
+        throw EIdSocketError(EAI_NONAME, QString::fromLocal8Bit(::gai_strerror(EAI_NONAME)));
+    }
+    Server.Family = Pick->ai_family;
+    if (Pick->ai_family == AF_INET)
+        std::memcpy(Server.Address, &reinterpret_cast<const sockaddr_in*>(Pick->ai_addr)->sin_addr, 4);
+    else
+        std::memcpy(Server.Address, &reinterpret_cast<const sockaddr_in6*>(Pick->ai_addr)->sin6_addr, 16);
     ::freeaddrinfo(List);
     return Server;
 }
 
-QByteArray TIdDNSResolver::Exchange(const TServer& AServer) {
-    TSocketGuard Socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    if (Socket.Handle() < 0)
-        RaiseSocketError(errno);
+namespace {
 
-    sockaddr_in Local{};
-    Local.sin_family = AF_INET;
-    Local.sin_addr.s_addr = htonl(INADDR_ANY);
-    Local.sin_port = 0;
-    if (::bind(Socket.Handle(), reinterpret_cast<sockaddr*>(&Local), sizeof(Local)) != 0)
-        RaiseSocketError(errno);
+socklen_t MakeSockAddr(int AFamily, const quint8* AAddress, quint16 APort, sockaddr_storage& AOut) {
+    AOut = sockaddr_storage{};
+    if (AFamily == AF_INET) {
+        auto* A = reinterpret_cast<sockaddr_in*>(&AOut);
+        A->sin_family = AF_INET;
+        std::memcpy(&A->sin_addr, AAddress, 4);
+        A->sin_port = htons(APort);
+        return sizeof(sockaddr_in);
+    }
+    auto* A = reinterpret_cast<sockaddr_in6*>(&AOut);
+    A->sin6_family = AF_INET6;
+    std::memcpy(&A->sin6_addr, AAddress, 16);
+    A->sin6_port = htons(APort);
+    return sizeof(sockaddr_in6);
+}
 
-    // Connecting makes the kernel drop datagrams from any other address, so a
-    // spoofed reply has to come from the server's own address and port.
-    sockaddr_in Remote{};
-    Remote.sin_family = AF_INET;
-    Remote.sin_addr.s_addr = htonl(AServer.Address);
-    Remote.sin_port = htons(AServer.Port);
-    if (::connect(Socket.Handle(), reinterpret_cast<sockaddr*>(&Remote), sizeof(Remote)) != 0)
-        RaiseSocketError(errno);
+// The sender is the server: same family, address and port. An IPv4 server
+// answers an IPv4 socket, so mapped addresses never show up here.
+bool SameEndpoint(const sockaddr_storage& AFrom, int AFamily, const quint8* AAddress, quint16 APort) {
+    if (AFrom.ss_family != AFamily)
+        return false;
+    if (AFamily == AF_INET) {
+        const auto* A = reinterpret_cast<const sockaddr_in*>(&AFrom);
+        return ntohs(A->sin_port) == APort && std::memcmp(&A->sin_addr, AAddress, 4) == 0;
+    }
+    const auto* A = reinterpret_cast<const sockaddr_in6*>(&AFrom);
+    return ntohs(A->sin6_port) == APort && std::memcmp(&A->sin6_addr, AAddress, 16) == 0;
+}
 
-    const ssize_t Sent = ::send(Socket.Handle(), FInternalQuery.constData(), size_t(FInternalQuery.size()), 0);
+// The UDP sockets of one thread, shared by all its clients.
+struct TThreadSockets {
+    struct TSlot {
+        int Handle = -1;
+        int Uses = 0;
+    };
+    TSlot V4, V6;
+    QByteArray Buffer;
+    TThreadSockets() : Buffer(kReceiveBufferSize, Qt::Uninitialized) {}
+    ~TThreadSockets() {
+        Drop(V4);
+        Drop(V6);
+    }
+    TSlot& Of(int AFamily) { return AFamily == AF_INET6 ? V6 : V4; }
+    static void Drop(TSlot& ASlot) {
+        if (ASlot.Handle >= 0)
+            ::close(ASlot.Handle);
+        ASlot = TSlot();
+    }
+};
+
+thread_local TThreadSockets tSockets;
+
+// Hundreds of workers keep a socket or two each: lift the soft limit on
+// open files to the hard one once, as a server program would.
+void RaiseFileLimit() {
+    static std::once_flag Once;
+    std::call_once(Once, [] {
+        rlimit Limit{};
+        if (::getrlimit(RLIMIT_NOFILE, &Limit) == 0 && Limit.rlim_cur < Limit.rlim_max) {
+            Limit.rlim_cur = Limit.rlim_max;
+            ::setrlimit(RLIMIT_NOFILE, &Limit);
+        }
+    });
+}
+
+int OpenUdpSocket(int AFamily) {
+    RaiseFileLimit();
+    const int Handle = ::socket(AFamily, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (Handle < 0)
+        RaiseSocketError(errno);
+    TSocketGuard Guard(Handle);
+    // An unconnected socket hears of ICMP errors (port unreachable) only
+    // through its error queue; a refused server then fails at once, as it
+    // did when every lookup connected its own socket.
+    const int On = 1;
+    if (AFamily == AF_INET)
+        ::setsockopt(Handle, SOL_IP, IP_RECVERR, &On, sizeof(On));
+    else
+        ::setsockopt(Handle, SOL_IPV6, IPV6_RECVERR, &On, sizeof(On));
+    sockaddr_storage Local{};
+    Local.ss_family = sa_family_t(AFamily);
+    const socklen_t Len = AFamily == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+    if (::bind(Handle, reinterpret_cast<sockaddr*>(&Local), Len) != 0)
+        RaiseSocketError(errno);
+    return Guard.Release();
+}
+
+bool SameQuestionByte(char A, char B) {
+    auto Lower = [](char C) { return C >= 'A' && C <= 'Z' ? char(C + 32) : C; };
+    return Lower(A) == Lower(B);
+}
+
+} // namespace
+
+bool TIdDNSResolver::IsReplyToQuery(const char* AData, int ASize) const {
+    if (ASize < 2)
+        return false;
+    const auto* D = reinterpret_cast<const uchar*>(AData);
+    if (quint16((D[0] << 8) | D[1]) != FDNSHeader.ID)
+        return false;
+    // No room for a question (a bare header included): the size checks of
+    // the decoder judge it.
+    if (ASize <= 12)
+        return true;
+    const int QDCount = (D[4] << 8) | D[5];
+    // Some servers leave the question out of an error reply.
+    if (QDCount == 0 && (D[3] & 0x0F) != 0)
+        return true;
+    // The question section as sent: from byte 12 up to the OPT record.
+    const int QuestionSize = FQuestionSize;
+    if (QDCount != FQuestionCount || ASize < 12 + QuestionSize)
+        return false;
+    const char* Q = FInternalQuery.constData() + 12;
+    for (int I = 0; I < QuestionSize; ++I)
+        if (!SameQuestionByte(AData[12 + I], Q[I]))
+            return false;
+    return true;
+}
+
+int TIdDNSResolver::WaitFor(int AHandle, short AEvents, TClock::time_point ADeadline) {
+    for (;;) {
+        const qint64 Left = qMax<qint64>(
+            0, std::chrono::duration_cast<std::chrono::milliseconds>(ADeadline - TClock::now()).count());
+        // With an abort check the wait goes in short slices, so that a stop
+        // request is seen while the server stays silent.
+        const qint64 Slice = FAbortCheck ? qMin<qint64>(Left, kAbortPollMSec) : Left;
+        pollfd P{AHandle, AEvents, 0};
+        const int Ready = ::poll(&P, 1, int(Slice));
+        if (Ready < 0) {
+            if (errno == EINTR)
+                continue;
+            RaiseSocketError(errno);
+        }
+        if (Ready > 0)
+            return P.revents;
+        if (Slice >= Left)
+            return 0;   // no reply in time: silent by design
+        if (FAbortCheck()) {
+            FAborted = true;
+            return 0;
+        }
+    }
+}
+
+QByteArray TIdDNSResolver::Exchange(const TServer& AServer, TClock::time_point ADeadline) {
+    TThreadSockets::TSlot& Slot = tSockets.Of(AServer.Family);
+    // Any failure leaves the socket suspect (a late reply may still be on its
+    // way to it): the next lookup starts on a fresh one.
+    bool Keep = false;
+    struct TDropUnlessKept {
+        TThreadSockets::TSlot& Slot;
+        bool& Keep;
+        ~TDropUnlessKept() {
+            if (!Keep)
+                TThreadSockets::Drop(Slot);
+        }
+    } Dropper{Slot, Keep};
+    if (Slot.Handle >= 0 && Slot.Uses >= kLookupsPerSocket)
+        TThreadSockets::Drop(Slot);
+    if (Slot.Handle < 0)
+        Slot.Handle = OpenUdpSocket(AServer.Family);
+    ++Slot.Uses;
+
+    sockaddr_storage Remote;
+    const socklen_t RemoteLen = MakeSockAddr(AServer.Family, AServer.Address, AServer.Port, Remote);
+    ssize_t Sent;
+    do
+        Sent = ::sendto(Slot.Handle, FInternalQuery.constData(), size_t(FInternalQuery.size()), 0,
+                        reinterpret_cast<sockaddr*>(&Remote), RemoteLen);
+    while (Sent < 0 && errno == EINTR);
     if (Sent < 0) {
         if (errno == EMSGSIZE)
             throw EIdPackageSizeTooBig();
@@ -215,45 +389,158 @@ QByteArray TIdDNSResolver::Exchange(const TServer& AServer) {
     if (Sent < FInternalQuery.size())
         throw EIdNotAllBytesSent();
 
-    using Clock = std::chrono::steady_clock;
-    const auto Deadline = Clock::now() + std::chrono::milliseconds(qMax(0, FWaitingTime));
+    QByteArray& Buffer = tSockets.Buffer;
     for (;;) {
-        const qint64 Left =
-            qMax<qint64>(0, std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - Clock::now()).count());
-        // With an abort check the wait goes in short slices, so that a stop
-        // request is seen while the server stays silent.
-        const qint64 Slice = FAbortCheck ? qMin<qint64>(Left, kAbortPollMSec) : Left;
-        pollfd P{Socket.Handle(), POLLIN, 0};
-        const int Ready = ::poll(&P, 1, int(Slice));
-        if (Ready < 0) {
-            if (errno == EINTR)
-                continue;
-            RaiseSocketError(errno);
-        }
-        if (Ready > 0)
-            break;
-        if (Slice >= Left)
-            return {};   // no reply in time: silent by design
-        if (FAbortCheck()) {
-            FAborted = true;
+        const int Events = WaitFor(Slot.Handle, POLLIN, ADeadline);
+        if (Events == 0)
             return {};
+        if (Events & POLLERR) {
+            // ICMP errors; only one about a datagram to this server fails the lookup.
+            for (;;) {
+                char Control[512];
+                sockaddr_storage Target{};
+                char Dummy;
+                iovec Io{&Dummy, 1};
+                msghdr Msg{};
+                Msg.msg_name = &Target;
+                Msg.msg_namelen = sizeof(Target);
+                Msg.msg_iov = &Io;
+                Msg.msg_iovlen = 1;
+                Msg.msg_control = Control;
+                Msg.msg_controllen = sizeof(Control);
+                if (::recvmsg(Slot.Handle, &Msg, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
+                    break;
+                for (cmsghdr* C = CMSG_FIRSTHDR(&Msg); C; C = CMSG_NXTHDR(&Msg, C)) {
+                    if (!((C->cmsg_level == SOL_IP && C->cmsg_type == IP_RECVERR) ||
+                          (C->cmsg_level == SOL_IPV6 && C->cmsg_type == IPV6_RECVERR)))
+                        continue;
+                    sock_extended_err Err;
+                    std::memcpy(&Err, CMSG_DATA(C), sizeof(Err));
+                    if (Err.ee_origin != SO_EE_ORIGIN_LOCAL &&
+                        SameEndpoint(Target, AServer.Family, AServer.Address, AServer.Port))
+                        RaiseSocketError(int(Err.ee_errno));
+                }
+            }
+        }
+        // Every datagram waiting is read; the first that answers this query ends the wait.
+        for (;;) {
+            sockaddr_storage From{};
+            socklen_t FromLen = sizeof(From);
+            const ssize_t Received = ::recvfrom(Slot.Handle, Buffer.data(), size_t(Buffer.size()), MSG_DONTWAIT,
+                                                reinterpret_cast<sockaddr*>(&From), &FromLen);
+            if (Received < 0) {
+                if (errno == EINTR)
+                    continue;
+                if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ECONNREFUSED || errno == EHOSTUNREACH ||
+                    errno == ENETUNREACH)
+                    break;   // nothing left, or an error the queue above has told of
+                RaiseSocketError(errno);
+            }
+            // A datagram longer than the buffer is cut to its size.
+            if (!SameEndpoint(From, AServer.Family, AServer.Address, AServer.Port) ||
+                !IsReplyToQuery(Buffer.constData(), int(Received)))
+                continue;
+            Keep = true;
+            return QByteArray(Buffer.constData(), int(Received));
         }
     }
+}
 
-    // A datagram longer than the buffer is cut to its size.
-    QByteArray Buffer(kReceiveBufferSize, Qt::Uninitialized);
-    ssize_t Received;
-    do
-        Received = ::recv(Socket.Handle(), Buffer.data(), size_t(Buffer.size()), 0);
-    while (Received < 0 && errno == EINTR);
-    if (Received < 0)
+namespace {
+
+bool ReadFully(int AHandle, char* AData, int ASize, int& AGot) {
+    while (AGot < ASize) {
+        const ssize_t N = ::recv(AHandle, AData + AGot, size_t(ASize - AGot), MSG_DONTWAIT);
+        if (N > 0) {
+            AGot += int(N);
+            continue;
+        }
+        if (N == 0)
+            throw EIdSocketError(ECONNRESET, SysErrorText(ECONNRESET));   // closed before the whole reply
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return false;
         RaiseSocketError(errno);
-    Buffer.truncate(int(Received));
-    return Buffer;
+    }
+    return true;
+}
+
+} // namespace
+
+QByteArray TIdDNSResolver::ExchangeTCP(const TServer& AServer, TClock::time_point ADeadline) {
+    TSocketGuard Socket(::socket(AServer.Family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (Socket.Handle() < 0)
+        RaiseSocketError(errno);
+    sockaddr_storage Remote;
+    const socklen_t RemoteLen = MakeSockAddr(AServer.Family, AServer.Address, AServer.Port, Remote);
+    if (::connect(Socket.Handle(), reinterpret_cast<sockaddr*>(&Remote), RemoteLen) != 0) {
+        if (errno != EINPROGRESS)
+            RaiseSocketError(errno);
+        if (WaitFor(Socket.Handle(), POLLOUT, ADeadline) == 0)
+            return {};
+        int Error = 0;
+        socklen_t Len = sizeof(Error);
+        ::getsockopt(Socket.Handle(), SOL_SOCKET, SO_ERROR, &Error, &Len);
+        if (Error != 0)
+            RaiseSocketError(Error);
+    }
+
+    // The message with its two-byte length in front, in one piece.
+    QByteArray Out;
+    Out.reserve(FInternalQuery.size() + 2);
+    AppendWord(Out, quint16(FInternalQuery.size()));
+    Out.append(FInternalQuery);
+    int Done = 0;
+    while (Done < Out.size()) {
+        const ssize_t N = ::send(Socket.Handle(), Out.constData() + Done, size_t(Out.size() - Done), MSG_NOSIGNAL);
+        if (N > 0) {
+            Done += int(N);
+            continue;
+        }
+        if (N < 0 && errno == EINTR)
+            continue;
+        if (N < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            RaiseSocketError(errno);
+        if (WaitFor(Socket.Handle(), POLLOUT, ADeadline) == 0)
+            return {};
+    }
+
+    char Prefix[2];
+    int Got = 0;
+    while (!ReadFully(Socket.Handle(), Prefix, 2, Got))
+        if (WaitFor(Socket.Handle(), POLLIN, ADeadline) == 0)
+            return {};
+    const int Size = (uchar(Prefix[0]) << 8) | uchar(Prefix[1]);
+    QByteArray Reply(Size, Qt::Uninitialized);
+    Got = 0;
+    while (!ReadFully(Socket.Handle(), Reply.data(), Size, Got))
+        if (WaitFor(Socket.Handle(), POLLIN, ADeadline) == 0)
+            return {};
+    // The connection is the server's own, so anything that is not the reply
+    // to this question is a broken server, not a late datagram.
+    if (!IsReplyToQuery(Reply.constData(), Reply.size()))
+        throw EIdDnsResolverError(QString("Invalid Header Id %1").arg(FDNSHeader.ID));
+    return Reply;
+}
+
+bool TIdDNSResolver::Pause(int AMSec) {
+    const TClock::time_point Deadline = TClock::now() + std::chrono::milliseconds(qMax(0, AMSec));
+    for (;;) {
+        if (FAbortCheck && FAbortCheck()) {
+            FAborted = true;
+            return false;
+        }
+        const TClock::time_point Now = TClock::now();
+        if (Now >= Deadline)
+            return true;
+        std::this_thread::sleep_for(qMin<TClock::duration>(Deadline - Now, std::chrono::milliseconds(kAbortPollMSec)));
+    }
 }
 
 void TIdDNSResolver::Resolve(const QString& ADomain, TResultRecord* ASOARR, quint16 AQClass) {
     FAborted = false;
+    FUsedTCP = false;
     ClearInternalQuery();
     CreateQuery(ADomain, ASOARR, AQClass);
     FPlainTextResult.clear();
@@ -263,7 +550,39 @@ void TIdDNSResolver::Resolve(const QString& ADomain, TResultRecord* ASOARR, quin
         return;
     }
     const TServer Server = ResolveServer();
-    FPlainTextResult = Exchange(Server);
+    if (FQueryGate && !FQueryGate()) {
+        FAborted = true;
+        return;
+    }
+    const TClock::time_point Deadline = TClock::now() + std::chrono::milliseconds(qMax(0, FWaitingTime));
+    FPlainTextResult = Exchange(Server, Deadline);
+    // A server that predates EDNS0 answers FORMERR without an OPT record of
+    // its own: ask it once more the way it understands, without ours.
+    if (FPlainTextResult.size() >= 12 && (uchar(FPlainTextResult[3]) & 0x0F) == 1 && FPlainTextResult[10] == 0 &&
+        FPlainTextResult[11] == 0 && FInternalQuery.size() == 12 + FQuestionSize + kOptRecordSize) {
+        FInternalQuery.chop(kOptRecordSize);
+        FInternalQuery[11] = 0;
+        FDNSHeader.ID = quint16(QRandomGenerator::global()->bounded(65535));
+        FInternalQuery[0] = char(FDNSHeader.ID >> 8);
+        FInternalQuery[1] = char(FDNSHeader.ID & 0xFF);
+        FPlainTextResult.clear();
+        if (FQueryGate && !FQueryGate()) {
+            FAborted = true;
+            return;
+        }
+        FPlainTextResult = Exchange(Server, Deadline);
+    }
+    // A truncated reply is part of the answer at best: ask the whole of it
+    // over TCP. Whatever that gives (nothing in time included) is the reply.
+    if (FPlainTextResult.size() >= 12 && (uchar(FPlainTextResult[2]) & 0x02) != 0) {
+        FUsedTCP = true;
+        FPlainTextResult.clear();
+        if (FQueryGate && !FQueryGate()) {
+            FAborted = true;
+            return;
+        }
+        FPlainTextResult = ExchangeTCP(Server, Deadline);
+    }
     AfterReceive();
 }
 
@@ -322,6 +641,15 @@ void TIdDNSResolver::ParseAnswers(const QByteArray& AResult) {
         TResultSection Section;
     } Sections[] = {{FDNSHeader.ANCount, rsAnswer}, {FDNSHeader.NSCount, rsNameServer},
                     {FDNSHeader.ARCount, rsAdditional}};
+    // The OPT record belongs to the transport, not to the data: it joins
+    // neither the list nor the header's count of additional records, so a
+    // reply reads as it would without EDNS0.
+    int OptRecords = 0;
+    struct TOptUncount {
+        TDNSHeader& Header;
+        int& Count;
+        ~TOptUncount() { Header.ARCount = quint16(Header.ARCount - Count); }
+    } Uncount{FDNSHeader, OptRecords};
     for (const auto& S : Sections) {
         for (int I = 0; I < S.Count; ++I) {
             // A truncated reply ends where its records end; the counts may
@@ -336,6 +664,11 @@ void TIdDNSResolver::ParseAnswers(const QByteArray& AResult) {
             const quint32 TTL = Reader.DWord(Next + 4);
             const int RDLength = Reader.Word(Next + 8);
             const int RDataPos = Next + 10;
+            if (Type == 41 && S.Section == rsAdditional) {
+                ++OptRecords;
+                Pos = RDataPos + RDLength;
+                continue;
+            }
             const QByteArray RData = AResult.mid(RDataPos, qMin(RDLength, Reader.Size() - RDataPos));
 
             std::unique_ptr<TResultRecord> Record = CreateRecordOfTypeCode(Type);

@@ -1,11 +1,15 @@
 #pragma once
 
 #include "resolve/dns/IdDNSRecords.h"
+#include "resolve/dns/IdDNSServer.h"
 #include "resolve/dns/IdExceptions.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
+#include <chrono>
 #include <functional>
+
 
 enum TIdIPVersion { Id_IPv4 = 0, Id_IPv6 = 1 };
 
@@ -28,8 +32,20 @@ public:
     void ParseQuery(const QByteArray& AMessage);
 };
 
-// Sends one DNS question over UDP to one server, waits for one reply, checks it
+// Sends one DNS question over UDP to one server, waits for its reply, checks it
 // and decodes its records into QueryResult. One instance per thread.
+//
+// Every query carries an EDNS0 OPT record offering a 1232-byte UDP payload,
+// so most answers fit one datagram (a server that answers FORMERR without
+// EDNS0 of its own is asked once more without it). A reply with TC set is never taken: the
+// question goes again over TCP to the same server, within what is left of
+// WaitingTime. The UDP sockets belong to the thread, not to the lookup: all
+// clients of a thread share one per address family, and it is replaced by a
+// fresh one (a new random source port) every kLookupsPerSocket lookups and
+// after any error, time-out or abort. Since a socket outlives its lookups, a
+// datagram counts as the reply only when it comes from the server's address
+// and port and carries the query's identifier and question; anything else
+// (a late reply to an earlier query, a forgery) is read and dropped.
 //
 //   TIdDNSResolver R;
 //   R.SetIPVersion(Id_IPv4);
@@ -71,6 +87,21 @@ public:
     void SetAbortCheck(TAbortCheck AValue) { FAbortCheck = std::move(AValue); }
     // The last Resolve was ended by the abort check (no reply was taken).
     bool Aborted() const { return FAborted; }
+    // Asked before every query goes on the wire (the TCP one after a
+    // truncated reply included). It may wait, e.g. for a run-wide rate limit,
+    // and returns false when a stop request ended the wait; the lookup then
+    // ends as one cut short by the abort check. Empty means go at once.
+    using TQueryGate = std::function<bool()>;
+    void SetQueryGate(TQueryGate AValue) { FQueryGate = std::move(AValue); }
+    // Waits AMSec (before a retry), asking the abort check every
+    // kAbortPollMSec. False when cut short; the client then reads as aborted,
+    // as a lookup cut short does.
+    bool Pause(int AMSec);
+    // The last Resolve got a truncated reply and asked again over TCP.
+    bool UsedTCP() const { return FUsedTCP; }
+    static constexpr int kLookupsPerSocket = 100;
+    static constexpr quint16 kEdnsPayload = 1232;
+    static constexpr int kOptRecordSize = 11;
 
     // State of the last lookup.
     TQueryResult& QueryResult() { return FQueryResult; }
@@ -98,11 +129,20 @@ public:
 
 private:
     struct TServer {
-        quint32 Address;   // host order
-        quint16 Port;
+        int Family = 0;           // AF_INET or AF_INET6
+        quint8 Address[16] = {};  // network order; 4 bytes for AF_INET
+        quint16 Port = 0;
     };
-    TServer ResolveServer() const;
-    QByteArray Exchange(const TServer& AServer);
+    using TClock = std::chrono::steady_clock;
+    TServer ResolveServer();
+    QByteArray Exchange(const TServer& AServer, TClock::time_point ADeadline);
+    QByteArray ExchangeTCP(const TServer& AServer, TClock::time_point ADeadline);
+    // The datagram is the reply to the query in flight: same identifier, and
+    // the same question (letter case aside).
+    bool IsReplyToQuery(const char* AData, int ASize) const;
+    // Waits for the handle until ADeadline in abort-check slices; 0 on time-out
+    // or abort (FAborted tells which), else the poll events.
+    int WaitFor(int AHandle, short AEvents, TClock::time_point ADeadline);
     void AfterReceive();
 
     QString FHost;
@@ -113,6 +153,12 @@ private:
     bool FAllowRecursiveQueries = true;
     TAbortCheck FAbortCheck;
     bool FAborted = false;
+    bool FUsedTCP = false;
+    int FQuestionCount = 0;   // questions of the stored query
+    int FQuestionSize = 0;    // their bytes, after the header
+    TQueryGate FQueryGate;
+    // Parsed server entries by text; host names are still looked up each time.
+    QHash<QString, TDNSServerEntry> FEntries;
 
     TQueryResult FQueryResult;
     TDNSHeader FDNSHeader;
