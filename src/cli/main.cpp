@@ -1,5 +1,5 @@
 #include "cli/uCliOptions.h"
-#include "cli/uCliRun.h"
+#include "cli/uCliRounds.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -27,6 +27,5 @@ int main(int argc, char* argv[]) {
         return 0;
     }
 
-    TCliRun Run(Options);
-    return Run.Execute();
+    return RunCliRounds(Options);
 }
