@@ -675,7 +675,9 @@ int TCliRun::Execute() {
     FUtils->SetPauseMSec(FOptions.PauseMSec);
     FUtils->SetDNSTimeoutMSec(FOptions.TimeoutMSec);
     FUtils->SetDNSRetries(FOptions.Retries);
-    FUtils->SetAggregate(FOptions.Aggregate);
+    // nft refuses an element that is already in an interval set or overlaps
+    // one; the fewest covering blocks have neither.
+    FUtils->SetAggregate(FOptions.Aggregate || FOptions.Preset == QLatin1String("nft"));
     if (FOptions.HasState)
         FUtils->SetState(&FState, FOptions.KeepSec);
 

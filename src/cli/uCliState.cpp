@@ -33,8 +33,10 @@ TAddressState::TLoadResult TAddressState::Load(const QString& AFileName, QString
     F.close();
     QList<QByteArray> Lines = Data.split('\n');
     int Bad = 0;
-    if (Lines.isEmpty() || Lines.first() != kMagic || !Data.endsWith('\n')) {
+    if (Lines.size() < 2 || Lines.first() != kMagic) {
         Bad = 1;
+    } else if (!Lines.last().isEmpty()) {
+        Bad = int(Lines.size());  // cut short: its last line has no line break
     } else {
         Lines.removeLast();  // after the final line break
         for (int I = 1; I < Lines.size() && Bad == 0; ++I) {
