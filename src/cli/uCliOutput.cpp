@@ -102,6 +102,16 @@ bool TCliOutput::OpenFile(const QString& AFileName, QString& AError) {
     QByteArray Temp = QFile::encodeName(TargetInfo.path() + QStringLiteral("/.") + TargetInfo.fileName() +
                                         QStringLiteral(".XXXXXX"));
     const int Fd = ::mkostemp(Temp.data(), O_CLOEXEC);
+    if (Fd < 0 && Exists && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+        // A file the user may write in a folder they may not: written in
+        // place, as before whole files, rather than not at all.
+        const int Direct = ::open(TargetName.constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (Direct < 0)
+            return Fail(errno);
+        FFd = Direct;
+        FOwnsFd = true;
+        return WriteHeaderFooter(FHeader, AError);
+    }
     if (Fd < 0)
         return Fail(errno);
     // The new file keeps the old one's permissions; a new one gets those a

@@ -30,6 +30,8 @@ public:
     // Lines written first (after the byte-order mark) and last, by Open and
     // by a committing Close.
     void SetHeader(const QStringList& ALines) { FHeader = ALines; }
+    // Writes the header to standard output (a file gets it when opened).
+    bool WriteHeader(QString& AError) { return WriteHeaderFooter(FHeader, AError); }
     void SetFooter(const QStringList& ALines) { FFooter = ALines; }
 
     void SetLineBreak(const QByteArray& AValue) { FLineBreak = AValue; }

@@ -495,11 +495,11 @@ bool TCliRun::OpenSink() {
         const bool Unix = FOptions.HasLineEnding ? FOptions.UnixLineEnding : AToStdout || Rules.UnixLineEnding;
         AOutput.SetLineBreak(Unix ? QByteArray("\n") : QByteArray("\r\n"));
         AOutput.SetWriteBOM(FOptions.OutputBOM);
+        QString Error;
         if (AToStdout) {
             AOutput.OpenStdout();
-            return true;
+            return AOutput.WriteHeader(Error) || Refuse(Error);
         }
-        QString Error;
         return AOutput.OpenFile(AFileName, Error) || Refuse(Error);
     };
     if (!Open(FOutput, FToStdout, FOptions.OutputFile))
