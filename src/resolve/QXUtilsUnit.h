@@ -295,7 +295,7 @@ private:
     QStringList FOutFileHeader, FOutFileFooter, FOutFileHeader6, FOutFileFooter6;
     // Workers of the run that began, and those that ended at the end of the input.
     std::atomic<int> FRunWorkers{0}, FRunCleanEnds{0};
-    bool FInRun = false;  // from BeforeStart to the end of AfterStop
+    std::atomic<bool> FInRun{false};  // from BeforeStart to the end of AfterStop
     // The run's counts; workers add to them without a lock.
     struct {
         std::atomic<qint64> Lines{0}, Domains{0}, NotFound{0}, LookupsFailed{0}, BLChecksFailed{0}, Written{0},
