@@ -1,5 +1,6 @@
 # Install rules: the two programs, the desktop entry with its icon, the AppStream
-# metadata, the manual pages, the bash completion and the package documents.
+# metadata, the manual pages, the bash completion, the systemd units that keep a
+# rule set current with their example configuration, and the package documents.
 # Tests and benchmarks are never installed.
 include(GNUInstallDirs)
 
@@ -48,3 +49,9 @@ install(FILES ${VT_DATA_DIR}/completion/veltrask-cli
 configure_file(${VT_DATA_DIR}/debian/changelog.in ${VT_GEN_DIR}/changelog @ONLY)
 vt_gzip(${VT_GEN_DIR}/changelog ${VT_GEN_DIR}/changelog.gz)
 install(FILES ${VT_DATA_DIR}/debian/copyright ${VT_GEN_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The refresh service and timer, and the commented configuration they read
+# (copied by the user to /etc/veltrask/NAME.conf).
+install(FILES ${VT_DATA_DIR}/systemd/veltrask-refresh@.service ${VT_DATA_DIR}/systemd/veltrask-refresh@.timer
+        DESTINATION lib/systemd/system)
+install(FILES ${VT_DATA_DIR}/examples/blocklist.conf DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)

@@ -14,6 +14,7 @@ PACKAGES=(
     wamerican python3
     xvfb xauth
     dpkg-dev file desktop-file-utils appstream lintian man-db
+    systemd nftables iptables ipset
 )
 
 missing=()

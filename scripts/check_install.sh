@@ -122,6 +122,8 @@ out=$(PATH="$USR/bin:$PATH" STAGE="$STAGE" bash --norc --noprofile -c '
     comp veltrask-cli --line-ending = u
     comp veltrask-cli -o "$STAGE/pick"
     comp veltrask-cli -t ""
+    comp veltrask-cli --preset n
+    comp veltrask-cli --keep 1
 ' bash "$USR/share/bash-completion/completions/veltrask-cli" 2>&1)
 expect_completion() {  # words, expected reply (exact)
     local got
@@ -136,10 +138,49 @@ expect_completion "--dbl-mode " "suppress out"
 expect_completion "--line-ending = u" "unix"
 expect_completion "-o $STAGE/pick" "$STAGE/pick-me.txt"
 expect_completion "-t " ""
+expect_completion "--preset n" "nft"
+expect_completion "--keep 1" "10m 1h 1d"
 all=$(grep -F -- "--|" <<<"$out" | head -n1 | cut -d'|' -f2-)
 for opt in $("$USR/bin/veltrask-cli" --help | sed -n -E 's/^[[:space:]]+(-[[:alnum:]], )?(--[[:alnum:]][[:alnum:]-]*).*/\2/p'); do
     [[ " $all " == *" $opt "* ]] || fail "'--' does not complete $opt"
 done
+
+# --- the systemd units ----------------------------------------------------------
+# verify wants the programs the units run to exist: the staged one stands in
+# for /usr/bin/veltrask-cli. Any complaint fails, not only an error status.
+units=$STAGE/units
+mkdir -p "$units"
+for u in veltrask-refresh@.service veltrask-refresh@.timer; do
+    if [[ ! -f "$USR/lib/systemd/system/$u" ]]; then
+        fail "$u is not installed"
+        continue
+    fi
+    sed "s|/usr/bin/veltrask-cli|$USR/bin/veltrask-cli|g" "$USR/lib/systemd/system/$u" > "$units/$u"
+done
+if ! command -v systemd-analyze > /dev/null; then
+    fail "systemd-analyze is missing (scripts/bootstrap.sh installs it)"
+elif out=$(cd "$units" && systemd-analyze verify --man=no ./veltrask-refresh@check.service \
+        ./veltrask-refresh@check.timer 2>&1) && [[ -z "$out" ]]; then
+    ok "systemd-analyze verify veltrask-refresh@.service and .timer"
+else
+    fail "systemd-analyze verify: $out"
+fi
+grep -q -x 'ExecStart=/usr/bin/veltrask-cli .*\$VELTRASK_OPTIONS.*' "$USR/lib/systemd/system/veltrask-refresh@.service" \
+    || fail "veltrask-refresh@.service does not run /usr/bin/veltrask-cli with \$VELTRASK_OPTIONS"
+grep -q '^WantedBy=timers.target$' "$USR/lib/systemd/system/veltrask-refresh@.timer" \
+    || fail "veltrask-refresh@.timer is not wanted by timers.target"
+# The example's options are ones veltrask-cli takes: a wrong last option stops
+# the parse after them, before anything runs.
+example=$USR/share/doc/veltrask/examples/blocklist.conf
+opts=$(sed -n 's/^VELTRASK_OPTIONS=//p' "$example")
+if [[ -z "$opts" ]]; then
+    fail "the example configuration sets no VELTRASK_OPTIONS"
+else
+    # shellcheck disable=SC2086
+    out=$("$USR/bin/veltrask-cli" $opts --pause x 2>&1)
+    [[ "$out" == "veltrask-cli: --pause must be 0 to 60000" ]] && ok "the example's options parse" \
+        || fail "the example's options do not parse: $out"
+fi
 
 # --- the Debian package -------------------------------------------------------
 if ! make --no-print-directory -s package BUILD="$BUILD" BUILD_TYPE="$BUILD_TYPE" > "$STAGE/package.log" 2>&1; then

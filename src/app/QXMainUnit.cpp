@@ -13,6 +13,7 @@
 #include "engine/uProgress.h"
 #include "resolve/QXUtilsUnit.h"
 #include "resolve/dns/IdDNSServer.h"
+#include "resolve/uRulePresets.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -224,6 +225,13 @@ void TQXMainForm::CreateControls() {
     OutFormatCheckBox = Named(new QCheckBox(QStringLiteral("Out Format:")), "OutFormatCheckBox");
     OutFormatEdit = Named(new QLineEdit(QStringLiteral("-A OUTPUT -d %ip% -j REJECT")), "OutFormatEdit");
     Label4 = Named(new QLabel(QStringLiteral("%ip% - resolved IP, %domain% - domain.")), "Label4");
+    PresetLabel = Named(new QLabel(QStringLiteral("Preset:")), "PresetLabel");
+    // The first entry, none, is empty: a window without a preset stores no key.
+    PresetComboBox = MakeCombo("PresetComboBox", QStringList{QString()} + RulePresetNames());
+    // As wide as its names, so that the row still fits the window's width.
+    PresetComboBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    PresetComboBox->setMinimumContentsLength(8);
+    PresetLabel->setBuddy(PresetComboBox);
     FamilyLabel = Named(new QLabel(QStringLiteral("Addresses:")), "FamilyLabel");
     FamilyComboBox = MakeCombo("FamilyComboBox", {QStringLiteral("IPv4"), QStringLiteral("IPv6"),
                                                   QStringLiteral("IPv4 and IPv6")});
@@ -253,6 +261,17 @@ void TQXMainForm::CreateControls() {
         LeftL->addWidget(W);
     }
     LeftL->addWidget(Label4);
+    {
+        // The template row has no room left: the preset that fills the
+        // templates has a row of its own under them.
+        auto* W = new QWidget;
+        auto* L = new QHBoxLayout(W);
+        L->setContentsMargins(0, 0, 0, 0);
+        L->addWidget(PresetLabel);
+        L->addWidget(PresetComboBox);
+        L->addStretch(1);
+        LeftL->addWidget(W);
+    }
 
     PageControl1 = Named(new QTabWidget, "PageControl1");
     DNSTabSheet = Named(new QWidget, "DNSTabSheet");
@@ -512,6 +531,7 @@ void TQXMainForm::CreateControls() {
     connect(ResultExplore6Button, &QPushButton::clicked, this, &TQXMainForm::ResultExplore6ButtonClick);
     connect(FamilyComboBox, &QComboBox::currentIndexChanged, this, &TQXMainForm::UpdateFamilyControls);
     connect(OutFormatCheckBox, &QCheckBox::toggled, this, &TQXMainForm::UpdateFamilyControls);
+    connect(PresetComboBox, &QComboBox::activated, this, &TQXMainForm::PresetActivated);
     connect(ResultSaveButton, &QPushButton::clicked, this, &TQXMainForm::ResultSaveButtonClick);
     connect(AddedSaveButton, &QPushButton::clicked, this, &TQXMainForm::AddedSaveButtonClick);
     // Toggled, not clicked: restoring the box from the settings must act like a click.
@@ -811,7 +831,7 @@ void TQXMainForm::SetControlsRunning(bool Running) {
                     AddedDelimiterComboBox, AddedClearButton, ResultFileEdit, ResultBrowseButton,
                     ResultExploreButton, OutFileFormatComboBox, OutFileEndingsComboBox, SourcePageControl,
                     ResultPageControl, ThreadsEdit, RetriesEdit, PauseEdit, TimeoutEdit, MaxQPSEdit, FamilyComboBox,
-                    OutFormat6Edit, ResultFile6Edit, ResultBrowse6Button, ResultExplore6Button});
+                    OutFormat6Edit, ResultFile6Edit, ResultBrowse6Button, ResultExplore6Button, PresetComboBox});
     CloseButton->setEnabled(!Running);
     if (!Running)
         UpdateFamilyControls();
@@ -828,6 +848,20 @@ void TQXMainForm::UpdateFamilyControls() {
     for (QWidget* W : std::initializer_list<QWidget*>{Label6, ResultFile6Edit, ResultBrowse6Button,
                                                        ResultExplore6Button})
         W->setEnabled(IPv6);
+}
+
+void TQXMainForm::PresetActivated(int AIndex) {
+    // The templates are filled in once and stay editable; the file's header
+    // and footer follow the preset at every run (CheckParams).
+    const TRulePresetKind Kind = AIndex > 0 ? RulePresetByName(PresetComboBox->itemText(AIndex)) : rpNone;
+    if (Kind == rpNone)
+        return;
+    const TRulePreset P = MakeRulePreset(Kind, QStringLiteral("veltrask"), afBoth, false);
+    OutFormatCheckBox->setChecked(true);
+    OutFormatEdit->setText(P.Format);
+    OutFormat6Edit->setText(P.Format6);
+    // The loaders read LF line breaks.
+    OutFileEndingsComboBox->setCurrentIndex(1);
 }
 
 bool TQXMainForm::CheckParams() {
@@ -912,6 +946,16 @@ bool TQXMainForm::CheckParams() {
         FUtils->SetOutFileBOM(OutFileFormatComboBox->currentIndex() == 1);
         FUtils->SetOutFileLineBreak(OutFileEndingsComboBox->currentIndex() == 1 ? QStringLiteral("\n")
                                                                                  : QStringLiteral("\r\n"));
+        const TRulePresetKind Preset = RulePresetByName(PresetComboBox->currentText());
+        // iptables-restore and ip6tables-restore read different files.
+        if (Preset == rpIPTables && FUtils->AddressFamily() == afBoth &&
+            !CheckNotEmpty(ResultFile6Edit->text(), QStringLiteral("IPv6 file of the iptables preset")))
+            return false;
+        const bool Split6 = FUtils->IPv6On() && !ResultFile6Edit->text().isEmpty() &&
+                            ResultFile6Edit->text() != ResultFileEdit->text();
+        const TRulePreset P = MakeRulePreset(Preset, QStringLiteral("veltrask"), FUtils->AddressFamily(), Split6);
+        FUtils->SetOutFileFrame(P.Header, P.Footer);
+        FUtils->SetOutFileFrame6(P.Header6, P.Footer6);
     }
     // 7. Threads
     if (!CheckStrToInt(ThreadsEdit->text(), QStringLiteral("Threads"), 1, 500))
@@ -1049,6 +1093,9 @@ TCtrlRecs MainTable(TQXMainForm* F) {
             MakeCtrlRec(F->RBLComboBox, QStringLiteral("RBLMode")),
             MakeCtrlRec(F->RBLMemo, QStringLiteral("RBLServices")),
             MakeCtrlRec(F->AddedCheckBox, QStringLiteral("OutListNew")),
+            // Restored before the templates it fills, so that their stored
+            // (perhaps edited) texts win; "none" is empty and not stored.
+            MakeCtrlRec(F->PresetComboBox, QStringLiteral("Preset")),
             MakeCtrlRec(F->OutFormatCheckBox, QStringLiteral("OutFormat")),
             MakeCtrlRec(F->OutFormatEdit, QStringLiteral("OutFormatText")),
             MakeCtrlRec(F->SourceFileEdit, QStringLiteral("SrcFileName")),

@@ -101,6 +101,8 @@ private:
     // The IPv6 template and file are for runs that deal in IPv6; the template
     // also needs the out format on.
     void UpdateFamilyControls();
+    // A preset chosen: its templates go into the edits (see uRulePresets.h).
+    void PresetActivated(int AIndex);
     void ResultSaveButtonClick();
     void AddedSaveButtonClick();
     void DetailedLogCheckBoxClick();
@@ -155,6 +157,8 @@ public:
     QCheckBox* OutFormatCheckBox = nullptr;
     QLineEdit* OutFormatEdit = nullptr;
     QLabel* Label4 = nullptr;
+    QLabel* PresetLabel = nullptr;
+    QComboBox* PresetComboBox = nullptr;  // 0: none, then RulePresetNames()
     QLabel* FamilyLabel = nullptr;
     QComboBox* FamilyComboBox = nullptr;
     QLabel* OutFormat6Label = nullptr;

@@ -1,6 +1,6 @@
 #include "cli/uCliOptions.h"
-#include "cli/uCliRun.h"
 #include "cli/uCliOutput.h"
+#include "cli/uCliRounds.h"
 #include "text/uFdInputStream.h"
 
 #include <QCoreApplication>
@@ -34,6 +34,5 @@ int main(int argc, char* argv[]) {
         return 0;
     }
 
-    TCliRun Run(Options);
-    return Run.Execute();
+    return RunCliRounds(Options);
 }

@@ -1,6 +1,8 @@
 #include "cli/uCliOptions.h"
 
 #include "resolve/dns/IdDNSServer.h"
+#include "cli/uCliState.h"
+#include "resolve/uRulePresets.h"
 
 #include <functional>
 
@@ -9,7 +11,8 @@ namespace {
 enum TOptionId {
     oiDNS, oiThreads, oiFormat, oiFamily, oiFormat6, oiOutput6, oiDBL, oiDBLMode, oiRBL, oiRBLMode, oiOutput, oiBOM,
     oiLineEnding, oiKnown, oiUnique, oiAggregate, oiPause, oiTimeout, oiRetries, oiDetailed, oiLogFile, oiLogAppend,
-    oiQuiet, oiProgress, oiHelp, oiVersion, oiMaxQPS
+    oiQuiet, oiProgress, oiHelp, oiVersion, oiMaxQPS,
+    oiPreset, oiSetName, oiHeader, oiFooter, oiState, oiKeep, oiEvery, oiOnChange
 };
 
 struct TOptionDef {
@@ -35,6 +38,10 @@ const TOptionDef kOptions[] = {
     {oiQuiet, "quiet", 'q', false},     {oiProgress, "progress", 0, false},
     {oiHelp, "help", 'h', false},       {oiVersion, "version", 'V', false},
     {oiMaxQPS, "max-qps", 0, true},
+    {oiPreset, "preset", 0, true},      {oiSetName, "set-name", 0, true},
+    {oiHeader, "header", 0, true},      {oiFooter, "footer", 0, true},
+    {oiState, "state", 0, true},        {oiKeep, "keep", 0, true},
+    {oiEvery, "every", 0, true},        {oiOnChange, "on-change", 0, true},
 };
 
 const TOptionDef* FindLong(const QString& AName) {
@@ -204,6 +211,40 @@ void Apply(TCliOptions& R, const TOptionDef& D, const QString& V, bool& ADBLMode
     case oiVersion:
         R.Version = true;
         break;
+    case oiPreset:
+        if (RulePresetByName(V) == rpNone)
+            Fail(QStringLiteral("--preset must be one of: %1").arg(RulePresetNames().join(QStringLiteral(", "))));
+        R.Preset = RulePresetName(RulePresetByName(V));
+        break;
+    case oiSetName:
+        if (!IsValidRuleSetName(V))
+            Fail(QStringLiteral("--set-name must be a letter followed by up to 27 letters, digits, _ or -"));
+        R.SetName = V;
+        R.HasSetName = true;
+        break;
+    case oiHeader:
+        R.Header << V;
+        break;
+    case oiFooter:
+        R.Footer << V;
+        break;
+    case oiState:
+        R.HasState = true;
+        R.StateFile = V;
+        break;
+    case oiKeep:
+    case oiEvery: {
+        const qint64 Sec = TAddressState::ParseDuration(V);
+        if (Sec <= 0 || Sec > 3650LL * 86400)
+            Fail(QStringLiteral("%1 must be a duration such as 30s, 10m, 1h or 7d").arg(LongName(D)));
+        (D.Id == oiKeep ? R.KeepSec : R.EverySec) = Sec;
+        R.HasKeep = R.HasKeep || D.Id == oiKeep;
+        break;
+    }
+    case oiOnChange:
+        R.HasOnChange = true;
+        R.OnChange = V;
+        break;
     }
 }
 
@@ -296,7 +337,25 @@ TCliOptions ParseCliArguments(const QStringList& AArgs) {
         Fail(QStringLiteral("--dbl-mode needs --dbl"));
     if (RBLMode && !R.RBLOn)
         Fail(QStringLiteral("--rbl-mode needs --rbl"));
+    if (!R.Preset.isEmpty() && R.HasFormat)
+        Fail(QStringLiteral("--preset and --format cannot be given together (the preset is the template)"));
+    if (R.HasSetName && R.Preset != QLatin1String("nft") && R.Preset != QLatin1String("ipset"))
+        Fail(QStringLiteral("--set-name needs --preset nft or ipset"));
+    // One file is read by iptables-restore or by ip6tables-restore, never both.
+    if (R.Preset == QLatin1String("iptables") && R.Family == afBoth && !R.HasOutput6)
+        Fail(QStringLiteral("--preset iptables with --family both needs --output6 (the IPv6 rules go to "
+                            "ip6tables-restore)"));
+    if (R.HasKeep && !R.HasState)
+        Fail(QStringLiteral("--keep needs --state"));
+    if (R.EverySec > 0 && !R.HasSourceFile)
+        Fail(QStringLiteral("--every needs an input FILE (read again each round)"));
+    if (R.EverySec > 0 && (!R.HasOutput || R.OutputFile == QLatin1String("-")))
+        Fail(QStringLiteral("--every needs --output FILE (replaced when its content changes)"));
+    if (R.HasOnChange && (!R.HasOutput || R.OutputFile == QLatin1String("-")))
+        Fail(QStringLiteral("--on-change needs --output FILE"));
     // A block joins the addresses of many domains: no one domain is its own.
+    if (R.Aggregate && R.Preset == QLatin1String("hosts"))
+        Fail(QStringLiteral("--aggregate cannot fill %domain%: a merged block has no single domain"));
     if (R.Aggregate && ((R.HasFormat && R.Format.contains(QLatin1String("%domain%"), Qt::CaseInsensitive)) ||
                         R.Format6.contains(QLatin1String("%domain%"), Qt::CaseInsensitive)))
         Fail(QStringLiteral("--aggregate cannot fill %domain%: a merged block has no single domain"));
@@ -362,6 +421,27 @@ QString CliHelpText() {
         "                         threads, retries and blocklist checks together\n"
         "                         (0 to 100000, default 0: no limit); public\n"
         "                         resolvers limit each client\n"
+        "      --preset NAME      a whole file its loader takes as it is, LF line\n"
+        "                         breaks: iptables (iptables-restore; the IPv6 rules\n"
+        "                         go to --output6 for ip6tables-restore), nft (nft -f;\n"
+        "                         table inet NAME, interval sets NAME4 and NAME6 with\n"
+        "                         auto-merge, chain output rejecting them; loadable\n"
+        "                         again and again), ipset (ipset restore; hash:net\n"
+        "                         sets NAME4 and NAME6), hosts (\"%ip% %domain%\")\n"
+        "      --set-name NAME    with --preset nft or ipset: NAME (default veltrask)\n"
+        "      --header TEXT      a line in front of the output; repeatable\n"
+        "      --footer TEXT      a line at the end of a completed run's output;\n"
+        "                         repeatable\n"
+        "      --state FILE       keep every address seen, with its domain and the\n"
+        "                         time last seen, in FILE; the output is this run's\n"
+        "                         addresses and those seen within --keep\n"
+        "      --keep DURATION    with --state: how long an address is kept after it\n"
+        "                         was last seen (default 7d); 30s, 10m, 1h, 7d\n"
+        "      --every DURATION   run again every DURATION until stopped, reading FILE\n"
+        "                         again each round; SIGHUP starts a round at once\n"
+        "      --on-change CMD    run CMD with /bin/sh -c when the output file was\n"
+        "                         replaced; VELTRASK_OUTPUT and VELTRASK_OUTPUT6 hold\n"
+        "                         the output files\n"
         "  -v, --detailed         detailed log\n"
         "      --log-file FILE    with -v: write the log to FILE as well\n"
         "      --log-append       with --log-file: append to FILE instead of replacing it\n"
@@ -386,6 +466,11 @@ QString CliHelpText() {
         "An IPv6 line is written in its canonical text: 2001:DB8:0::1/64 becomes\n"
         "2001:db8::1/64. An IPv4-only run skips IPv6 lines, an IPv6-only run IPv4\n"
         "lines.\n"
+        "\n"
+        "An output file is written whole: the lines go to a temporary file beside\n"
+        "it, which replaces it only when the run completed, and only when its\n"
+        "content changed; a broken or failed run leaves the previous file as it\n"
+        "was.\n"
         "\n"
         "Standard output carries the output lines only; the log goes to standard\n"
         "error and ends with a summary line (\"Done: ... lookups failed, ...\").\n"

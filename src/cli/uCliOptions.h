@@ -52,6 +52,20 @@ struct TCliOptions {
     int Retries = 0;
     int MaxQPS = 0;               // --max-qps; 0: no limit
 
+    // Rule sets kept current (see uCliRounds.h).
+    QString Preset;               // --preset: a name of RulePresetNames(), lower case
+    QString SetName = QStringLiteral("veltrask");
+    bool HasSetName = false;
+    QStringList Header;           // --header lines, in the order given
+    QStringList Footer;
+    bool HasState = false;
+    QString StateFile;
+    qint64 KeepSec = 7 * 86400;   // --keep
+    bool HasKeep = false;
+    qint64 EverySec = 0;          // --every; 0: one run
+    bool HasOnChange = false;
+    QString OnChange;
+
     bool Detailed = false;
     bool HasLogFile = false;
     QString LogFile;

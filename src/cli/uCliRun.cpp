@@ -1,13 +1,17 @@
 #include "cli/uCliRun.h"
 
+#include "cli/uCliRules.h"
+
 #include "engine/uFormat.h"
 #include "engine/uMainThread.h"
 #include "engine/uProgress.h"
 #include "resolve/dns/IdDNSServer.h"
 #include "text/uLineReaderWriter.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -43,6 +47,7 @@ void TCliUtils::OpenRun() {
     FInitError.clear();
     try {
         TQXUtils::OpenRun();
+        FOpened = true;
     } catch (...) {
         FInitError = TLog::ExceptionMessage(std::current_exception());
         throw;
@@ -68,23 +73,73 @@ void TCliUtils::TakeOutputLines(QStringList& ALines, QStringList& ALines6) {
 }
 
 void TCliUtils::SetAggregate(bool AValue) {
-    if (!AValue) {
+    FAggregate = AValue;
+    UpdateHook();
+}
+
+void TCliUtils::SetState(TAddressState* AState, qint64 AKeepSec) {
+    FState = AState;
+    FKeepSec = AKeepSec;
+    UpdateHook();
+}
+
+void TCliUtils::UpdateHook() {
+    if (!FAggregate && !FState) {
         SetAddressHook(nullptr);
         return;
     }
-    // Called under the write lock. An address text the aggregator cannot
-    // read would be lost; it goes out as a line of its own instead.
-    SetAddressHook([this](const QString& AIPText, const QString&) { return FAggregator.AddText(AIPText); });
+    // Called under the write lock. With a state every address is noted and
+    // written at the end, with the state's others. An address text the
+    // aggregator cannot read would be lost; it goes out as a line of its own.
+    SetAddressHook([this](const QString& AIPText, const QString& ADomain) {
+        if (FState) {
+            FState->Note(AIPText, ADomain, FRunTime);
+            return true;
+        }
+        return FAggregator.AddText(AIPText);
+    });
 }
 
 void TCliUtils::BeforeStart() {
     FAggregator.Clear();
+    FOpened = false;
+    FRunTime = QDateTime::currentSecsSinceEpoch();
     TQXUtils::BeforeStart();
+}
+
+void TCliUtils::WriteAccumulated() {
+    // Only a run whose writers opened has a place for the lines.
+    if (!FState || !FOpened)
+        return;
+    QList<TAddressState::TEntry> Entries;
+    {
+        std::lock_guard<std::mutex> L(FWriteCS);
+        Entries = FState->Current(FRunTime, FKeepSec);
+    }
+    // An address seen for two domains makes one line unless the template
+    // tells the domains apart.
+    QSet<QString> Written;
+    for (const TAddressState::TEntry& E : Entries) {
+        const bool IPv6 = E.Address.contains(QLatin1Char(':'));
+        if (IPv6 ? !IPv6On() : !IPv4On())
+            continue;
+        if (FAggregate) {
+            std::lock_guard<std::mutex> L(FWriteCS);
+            if (FAggregator.AddText(E.Address))
+                continue;
+        }
+        const QString Line = FormatOutLine(E.Address, E.Domain, IPv6);
+        if (!Written.contains(Line)) {
+            Written.insert(Line);
+            WriteResult(Line, IPv6);
+        }
+    }
 }
 
 void TCliUtils::AfterStop() {
     std::exception_ptr Error;
     try {
+        WriteAccumulated();
         WriteBlocks();
     } catch (...) {
         Error = std::current_exception();
@@ -122,9 +177,17 @@ namespace {
 int GSignalPipe[2] = {-1, -1};
 const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 std::atomic<int> GSignalCount{0};
+// Rounds: SIGHUP asks for the next round and is no request to stop.
+std::atomic<bool> GRepeating{false};
 
 void SignalHandler(int ASignal) {
     const int SavedErrno = errno;
+    if (ASignal == SIGHUP && GRepeating) {
+        const char B = char(ASignal);
+        [[maybe_unused]] const ssize_t N = ::write(GSignalPipe[1], &B, 1);
+        errno = SavedErrno;
+        return;
+    }
     // The first signal breaks the run, which winds down in well under a
     // second. A second one means the user will not wait even for that: the
     // program ends as soon as the output stands on a whole line, and a third
@@ -188,6 +251,19 @@ bool SameFile(const QString& A, const QString& B) {
     return FA.exists() && FB.exists() && FA.canonicalFilePath() == FB.canonicalFilePath();
 }
 
+// Both names will be one file: output files are created only when the run
+// completes, so a name that does not exist yet is compared by its folder.
+QString TargetPath(const QString& A) {
+    const QFileInfo F(A);
+    if (F.exists())
+        return F.canonicalFilePath();
+    const QFileInfo Dir(F.absolutePath());
+    return (Dir.exists() ? Dir.canonicalFilePath() : F.absolutePath()) + QLatin1Char('/') + F.fileName();
+}
+bool SameTarget(const QString& A, const QString& B) {
+    return TargetPath(A) == TargetPath(B);
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -218,6 +294,8 @@ bool TCliRun::InstallSignalHandlers() {
         if (::pipe2(GSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
             return false;
     }
+    GSignalCount = 0;
+    GRepeating = FRepeating;
     FSignalNotifier = std::make_unique<QSocketNotifier>(GSignalPipe[0], QSocketNotifier::Read);
     QObject::connect(FSignalNotifier.get(), &QSocketNotifier::activated, FSignalNotifier.get(),
                      [this] { SignalReceived(); });
@@ -231,6 +309,12 @@ bool TCliRun::InstallSignalHandlers() {
     for (int S : kSignals)
         if (sigaction(S, &Action, nullptr) != 0)
             return false;
+    // Rounds hold the signals back between two runs; the handler takes them now.
+    sigset_t Set;
+    sigemptyset(&Set);
+    for (int S : kSignals)
+        sigaddset(&Set, S);
+    pthread_sigmask(SIG_UNBLOCK, &Set, nullptr);
     return true;
 }
 
@@ -238,13 +322,18 @@ void TCliRun::SignalReceived() {
     char Buffer[16];
     ssize_t N;
     while ((N = ::read(GSignalPipe[0], Buffer, sizeof Buffer)) > 0)
-        if (FSignal == 0)
-            FSignal = Buffer[0];
+        for (ssize_t I = 0; I < N; ++I) {
+            if (Buffer[I] == SIGHUP && FRepeating)
+                FHupPending = true;
+            else if (FSignal == 0)
+                FSignal = Buffer[I];
+        }
     if (FSignal != 0)
         RequestBreak();
 }
 
 void TCliRun::RequestBreak() {
+    FBroken = true;
     // A worker waiting for more input sees the break within its next wait slice.
     if (FStarted && !FStopped && !FProgress->Terminated())
         FProgress->BreakClick();
@@ -355,6 +444,9 @@ bool TCliRun::CheckParams() {
         // file is reported once and not by every worker that meets it.
         FUtils->SetResultMode(outList);
     }
+    // The state is read before anything is written, and is never replaced unread.
+    if (FOptions.HasState && !LoadState())
+        return false;
     // 7. Threads
     bool Ok = !FOptions.ThreadsText.isEmpty() && FOptions.ThreadsText.size() <= 3;
     for (QChar C : FOptions.ThreadsText)
@@ -385,6 +477,20 @@ bool TCliRun::CheckInputFile() {
 }
 
 bool TCliRun::OpenSink() {
+    // --output6 naming the place the other lines go to is that one place:
+    // two writers on one file would overwrite each other's lines.
+    const bool ToStdout6 = FOptions.OutputFile6 == QLatin1String("-");
+    FSplit6 = FOptions.HasOutput6 && FOptions.Family != afIPv4 &&
+              (ToStdout6 ? !FToStdout : FToStdout || !SameTarget(FOptions.OutputFile, FOptions.OutputFile6));
+    FUtils->SetSeparateList6(FSplit6);
+    const TCliRuleText Rules = CliRuleText(FOptions, FSplit6);
+    FUtils->SetOutFormat(Rules.Format);
+    FUtils->SetCustomOutFormat(Rules.HasFormat);
+    FUtils->SetCustomOutFormat6(Rules.Format6);
+    FOutput.SetHeader(Rules.Header);
+    FOutput.SetFooter(Rules.Footer);
+    FOutput6.SetHeader(Rules.Header6);
+    FOutput6.SetFooter(Rules.Footer6);
     // Standard output unless a file is named. Lines end with LF unless
     // Windows' CR LF is asked for: the files feed Linux tools (nft,
     // iptables-restore), which reject a CR.
@@ -392,22 +498,15 @@ bool TCliRun::OpenSink() {
         const bool Unix = FOptions.HasLineEnding ? FOptions.UnixLineEnding : true;
         AOutput.SetLineBreak(Unix ? QByteArray("\n") : QByteArray("\r\n"));
         AOutput.SetWriteBOM(FOptions.OutputBOM);
+        QString Error;
         if (AToStdout) {
             AOutput.OpenStdout();
-            return true;
+            return AOutput.WriteHeader(Error) || Refuse(Error);
         }
-        QString Error;
         return AOutput.OpenFile(AFileName, Error) || Refuse(Error);
     };
     if (!Open(FOutput, FToStdout, FOptions.OutputFile))
         return false;
-    // --output6 naming the place the other lines go to is that one place:
-    // two writers on one file would overwrite each other's lines. The first
-    // file exists by now, so another name of it is recognised.
-    const bool ToStdout6 = FOptions.OutputFile6 == QLatin1String("-");
-    FSplit6 = FOptions.HasOutput6 && FOptions.Family != afIPv4 &&
-              (ToStdout6 ? !FToStdout : FToStdout || !SameFile(FOptions.OutputFile, FOptions.OutputFile6));
-    FUtils->SetSeparateList6(FSplit6);
     return !FSplit6 || Open(FOutput6, ToStdout6, FOptions.OutputFile6);
 }
 
@@ -454,7 +553,42 @@ void TCliRun::ProgressAfterStop(TProgress*) {
     }
     DrainOutput();
     CloseSink();
+    SaveState();
     FStopped = true;
+}
+
+bool TCliRun::LoadState() {
+    if (FOptions.StateFile.isEmpty())
+        return Refuse(QStringLiteral("the state file name is empty (--state)"));
+    QString Note;
+    switch (FState.Load(FOptions.StateFile, Note)) {
+    case TAddressState::lrFailed:
+        return Refuse(Note);
+    case TAddressState::lrSetAside:
+        FConsole->Error(QStringLiteral("warning: %1").arg(Note));
+        break;
+    case TAddressState::lrLoaded:
+    case TAddressState::lrMissing:
+        break;
+    }
+    FStateLoaded = true;
+    return true;
+}
+
+void TCliRun::SaveState() {
+    // Also after a broken run: the addresses it did see were seen, and the
+    // file is replaced whole, never emptied.
+    if (!FStateLoaded)
+        return;
+    QString Error;
+    if (!FState.Save(FOptions.StateFile, QDateTime::currentSecsSinceEpoch(), FOptions.KeepSec, Error)) {
+        FConsole->Error(Error);
+        FRunError = true;
+    }
+}
+
+bool TCliRun::RunCompleted() {
+    return FSignal == 0 && !FBroken && !FRunError && !FUtils->InitFailed();
 }
 
 void TCliRun::ProgressDisplay(TProgress*) {
@@ -498,13 +632,27 @@ bool TCliRun::WriteOutput(TCliOutput& AOutput, const QStringList& ALines) {
 }
 
 void TCliRun::CloseSink() {
+    // A file is replaced only by a run that went to its end, and then both
+    // files are: a failure of one keeps the other as it was too.
+    const auto Report = [this](bool AOk, const QString& AError) {
+        if (!AOk) {
+            FRunError = true;
+            FConsole->Error(AError);
+        }
+    };
+    const bool Commit = RunCompleted();
     for (TCliOutput* Output : {&FOutput, &FOutput6}) {
         QString Error;
-        if (!Output->Close(Error)) {
-            FRunError = true;
-            FConsole->Error(Error);
-        }
+        Report(Output->Finish(Error, Commit), Error);
     }
+    for (TCliOutput* Output : {&FOutput, &FOutput6}) {
+        QString Error;
+        Report(RunCompleted() ? Output->Replace(Error) : (Output->Discard(), true), Error);
+    }
+    if (!RunCompleted())
+        for (TCliOutput* Output : {&FOutput, &FOutput6})
+            if (Output->IsFile() && !Output->Changed())
+                FConsole->Error(QStringLiteral("%1 left unchanged: the run did not complete").arg(Output->Name()));
 }
 
 int TCliRun::Execute() {
@@ -531,7 +679,11 @@ int TCliRun::Execute() {
     FUtils->SetDNSTimeoutMSec(FOptions.TimeoutMSec);
     FUtils->SetDNSRetries(FOptions.Retries);
     FUtils->SetMaxQPS(FOptions.MaxQPS);
-    FUtils->SetAggregate(FOptions.Aggregate);
+    // nft refuses an element that is already in an interval set or overlaps
+    // one; the fewest covering blocks have neither.
+    FUtils->SetAggregate(FOptions.Aggregate || FOptions.Preset == QLatin1String("nft"));
+    if (FOptions.HasState)
+        FUtils->SetState(&FState, FOptions.KeepSec);
 
     if (FOptions.Detailed) {
         if (FOptions.HasLogFile && FOptions.LogFile.isEmpty()) {

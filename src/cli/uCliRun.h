@@ -3,6 +3,7 @@
 #include "cli/uCliConsole.h"
 #include "cli/uCliOptions.h"
 #include "cli/uCliOutput.h"
+#include "cli/uCliState.h"
 #include "engine/uLog.h"
 #include "resolve/QXUtilsUnit.h"
 #include "resolve/uAggregate.h"
@@ -39,6 +40,10 @@ public:
     // Collect the run's addresses instead of writing a line for each, and
     // write the fewest CIDR blocks covering them when the run stops.
     void SetAggregate(bool AValue);
+    // Note every address of the run in AState instead of writing it, and
+    // write, when the run stops, the lines of every address AState holds
+    // seen within AKeepSec (this run's ones included). Null: off.
+    void SetState(TAddressState* AState, qint64 AKeepSec);
 
     void BeforeStart() override;
     // Writes the blocks of an aggregating run first, while the run's writers
@@ -51,6 +56,14 @@ protected:
 
 private:
     void WriteBlocks();
+    void WriteAccumulated();
+    void UpdateHook();
+
+    bool FAggregate = false;
+    TAddressState* FState = nullptr;  // guarded by FWriteCS during a run
+    qint64 FKeepSec = 0;
+    qint64 FRunTime = 0;              // the run's "now" for the state
+    std::atomic<bool> FOpened{false}; // the run's writers are open
 
     QString FInitError;  // guarded by FInitCS, like the gate that calls OpenRun
     TAddressAggregator FAggregator;  // guarded by FWriteCS
@@ -69,6 +82,19 @@ public:
 
     // Runs to the end; returns the exit status.
     int Execute();
+
+    // One round of several (--every): SIGHUP then asks for the next round
+    // instead of breaking this one.
+    void SetRepeating(bool AValue) { FRepeating = AValue; }
+    // After Execute: the signal that broke the run, 0 for none.
+    int Signal() const { return FSignal; }
+    // Takes signals that came after the run's last look (rounds ask before
+    // they wait, so that a late Ctrl-C is not left for the next round).
+    void TakePendingSignals() { SignalReceived(); }
+    // A SIGHUP came during a repeating round.
+    bool HupPending() const { return FHupPending; }
+    // A committed output file got new content.
+    bool OutputChanged() const { return FOutput.Changed() || FOutput6.Changed(); }
 
 private:
     // The window's checks in the window's order; false with FExitCode set.
@@ -91,6 +117,10 @@ private:
     // Writes ALines to AOutput; false after reporting a failed write.
     bool WriteOutput(TCliOutput& AOutput, const QStringList& ALines);
     void CloseSink();
+    // The run went to its end: no signal, no error, no failed start.
+    bool RunCompleted();
+    bool LoadState();
+    void SaveState();
     QString ProgressText() const;
 
     TCliOptions FOptions;
@@ -115,4 +145,9 @@ private:
     bool FRunError = false;  // the run ended by an error
     int FSignal = 0;         // the signal that broke the run
     int FExitCode = 0;       // set when the run is refused
+    bool FRepeating = false;
+    bool FBroken = false;    // the run was asked to break
+    bool FHupPending = false;
+    TAddressState FState;    // --state, read when the run is checked
+    bool FStateLoaded = false;
 };

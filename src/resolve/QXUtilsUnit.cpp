@@ -7,11 +7,14 @@
 #include "resolve/uDomainLines.h"
 #include "text/uLineReaderWriter.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <QStringList>
 #include <limits>
 #include <memory>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -307,6 +310,21 @@ bool SameFile(const QString& A, const QString& B) {
     return FA.exists() && FB.exists() && FA.canonicalFilePath() == FB.canonicalFilePath();
 }
 
+// Both names will be one file. An output file appears only when its run
+// completes, so a name that does not exist yet is compared by its folder.
+bool SameTarget(const QString& A, const QString& B) {
+    if (SameFile(A, B))
+        return true;
+    const auto Path = [](const QString& AName) {
+        const QFileInfo F(AName), Dir(F.absolutePath());
+        return (Dir.exists() ? Dir.canonicalFilePath() : F.absolutePath()) + QLatin1Char('/') + F.fileName();
+    };
+    return !QFileInfo::exists(A) && !QFileInfo::exists(B) && Path(A) == Path(B);
+}
+
+// The lines of an output file go here first; see SetOutFileFrame.
+const QString kOutFileTempExt = QStringLiteral(".veltrask-tmp");
+
 } // namespace
 
 TQXUtils::TQXUtils(TProgress* AProgress, TLog* ALog) : THTTPUtils(AProgress, ALog) {
@@ -384,21 +402,30 @@ void TQXUtils::OpenRun() {
             FResultLineWriter6 = new TLineWriter(FResultList6, false, nullptr);
         break;
     case outFile: {
-        const auto NewFileWriter = [this](const QString& AFileName) {
-            std::unique_ptr<TLineWriter> W(new TLineWriter(AFileName, false, QString(), nullptr));
+        const auto NewFileWriter = [this](const QString& AFileName, const QStringList& AHeader) {
+            // A link's file is the one replaced; a device or a pipe (/dev/null,
+            // a FIFO a loader reads) is written as it is, never renamed over.
+            const QFileInfo Info(AFileName);
+            struct stat St;
+            const bool Special = ::stat(QFile::encodeName(AFileName).constData(), &St) == 0 && !S_ISREG(St.st_mode);
+            std::unique_ptr<TLineWriter> W(new TLineWriter(Info.isSymLink() ? Info.symLinkTarget() : AFileName, false,
+                                                           Special ? QString() : kOutFileTempExt, nullptr));
             W->SetWriteBOM(FOutFileBOM);
             // Without a chosen break the writer keeps its CR LF; an empty break
             // would run every output line into the next.
             if (!FOutFileLineBreak.isEmpty())
                 W->SetLineBreak(FOutFileLineBreak);
+            for (const QString& L : AHeader)
+                W->WriteLine(L);
             return W.release();
         };
-        FResultLineWriter = NewFileWriter(FResolvedListFile);
         // Two writers replacing one file would each overwrite the other's
-        // lines; a second name of the same file means that one file. The
-        // first writer has created its file by now, so the test sees it.
-        if (IPv6On() && !FResolvedListFile6.isEmpty() && !SameFile(FResolvedListFile, FResolvedListFile6))
-            FResultLineWriter6 = NewFileWriter(FResolvedListFile6);
+        // lines; a second name of the same file means that one file.
+        const bool Own6 =
+            IPv6On() && !FResolvedListFile6.isEmpty() && !SameTarget(FResolvedListFile, FResolvedListFile6);
+        FResultLineWriter = NewFileWriter(FResolvedListFile, FOutFileHeader);
+        if (Own6)
+            FResultLineWriter6 = NewFileWriter(FResolvedListFile6, FOutFileHeader6);
         break;
     }
     case outListNew:
@@ -420,12 +447,23 @@ void TQXUtils::CloseRun() {
     // (a full disk while flushing the output file); the first failure is then
     // passed on so that it reaches the user.
     std::exception_ptr Error;
-    auto CloseWriter = [&Error](TLineWriter*& AWriter) {
+    // An output file is replaced only by a run that completed, and then with
+    // its footer; otherwise its temporary file goes and the previous file stays.
+    const bool Completed = RunCompleted();
+    auto CloseWriter = [&Error, Completed, this](TLineWriter*& AWriter, const QStringList& AFooter = {}) {
         TLineWriter* W = AWriter;
         AWriter = nullptr;
         if (!W)
             return;
         try {
+            if (Completed && FResultMode == outFile) {
+                for (const QString& L : AFooter)
+                    W->WriteLine(L);
+            } else if (!W->TempFileName().isEmpty()) {
+                // Removed while open: the close below then moves nothing.
+                QFile::remove(W->TempFileName());
+                Log(QStringLiteral("Output file %1 left unchanged: the run did not complete.").arg(W->FileName()));
+            }
             W->Close();
         } catch (...) {
             if (!Error)
@@ -437,9 +475,9 @@ void TQXUtils::CloseRun() {
         FSourceLineReader = nullptr;
         delete R;
     }
-    CloseWriter(FResultLineWriter);
+    CloseWriter(FResultLineWriter, FOutFileFooter);
     CloseWriter(FAddedLineWriter);
-    CloseWriter(FResultLineWriter6);
+    CloseWriter(FResultLineWriter6, FOutFileFooter6);
     CloseWriter(FAddedLineWriter6);
     FResultIndex.clear();
     FResultIndex.squeeze();
@@ -453,6 +491,9 @@ void TQXUtils::BeforeStart() {
                                    &FCounters.LookupsFailed, &FCounters.BLChecksFailed, &FCounters.Written,
                                    &FCounters.Duplicates, &FCounters.Skipped})
         *C = 0;
+    FRunWorkers = 0;
+    FRunCleanEnds = 0;
+    FInRun = true;
     {
         std::lock_guard<std::mutex> Lock(FNoticeCS);
         FNoticed.clear();
@@ -476,6 +517,7 @@ void TQXUtils::AfterStop() {
     } catch (...) {
         Error = std::current_exception();
     }
+    FInRun = false;
     Log(SummaryText(RunCounters()));
     if (Error)
         std::rethrow_exception(Error);
@@ -1005,6 +1047,7 @@ TQXUtils::TItemResult TQXUtils::WorkDomain(const QString& ALine, TWorkerState& A
 void TQXUtils::DoResolve(TUtilsThread* AThread) {
     if (!CheckInitialized())
         return;
+    ++FRunWorkers;
     if (FDetailedLog)
         Log(QStringLiteral("%1 Thread Initialized.").arg(kResolveDomains));
     TWorkerState State;
@@ -1025,8 +1068,10 @@ void TQXUtils::DoResolve(TUtilsThread* AThread) {
         bool Ended = false;
         while (!Ended && !Terminated()) {
             QString Line;
-            if (!TakeLine(Line))
+            if (!TakeLine(Line)) {
+                ++FRunCleanEnds;
                 break;
+            }
             if (Line.isEmpty())
                 continue;
             Normalizer.Normalize(Line, Normalized);

@@ -132,6 +132,23 @@ public:
     void SetOutFileBOM(bool Value) { FOutFileBOM = Value; }
     QString OutFileLineBreak() const { return FOutFileLineBreak; }
     void SetOutFileLineBreak(const QString& Value) { FOutFileLineBreak = Value; }
+    // outFile runs: lines written first and (by a completed run) last in the
+    // output file, and in the IPv6 file when it is one of its own. The file
+    // is written whole: a temporary file beside it replaces it only when the
+    // run completed; otherwise the previous file stays and the log says so.
+    void SetOutFileFrame(const QStringList& AHeader, const QStringList& AFooter) {
+        FOutFileHeader = AHeader;
+        FOutFileFooter = AFooter;
+    }
+    void SetOutFileFrame6(const QStringList& AHeader, const QStringList& AFooter) {
+        FOutFileHeader6 = AHeader;
+        FOutFileFooter6 = AFooter;
+    }
+    // The current (or last) run went through its whole input: every worker
+    // ended at the end of the input, none by a break, an error or a failure.
+    // Outside a run (OpenRun and CloseRun called directly) there is nothing
+    // to break, and this is true.
+    bool RunCompleted() const { return !FInRun || (FRunWorkers > 0 && FRunCleanEnds == FRunWorkers); }
     TStringList* DNSList() const { return FDNSList; }
     TStringList* DBLServices() const { return FDBLServices; }
     TBLMode DBLMode() const { return FDBLMode; }
@@ -301,6 +318,10 @@ private:
     // Shared by every client of the run; the clients are made by a const member.
     mutable TQueryPacer FPacer;
     TAddressHook FAddressHook;
+    QStringList FOutFileHeader, FOutFileFooter, FOutFileHeader6, FOutFileFooter6;
+    // Workers of the run that began, and those that ended at the end of the input.
+    std::atomic<int> FRunWorkers{0}, FRunCleanEnds{0};
+    std::atomic<bool> FInRun{false};  // from BeforeStart to the end of AfterStop
     // The run's counts; workers add to them without a lock.
     struct {
         std::atomic<qint64> Lines{0}, Domains{0}, NotFound{0}, LookupsFailed{0}, BLChecksFailed{0}, Written{0},
