@@ -301,7 +301,10 @@ bool TCliRun::CheckParams() {
         L.Clear();
         L.AddStrings(FOptions.RBLZones);
         FUtils->AssignRBLServices(&L);
-        if (FUtils->RBLServices()->Count() == 0)
+        L.Clear();
+        L.AddStrings(FOptions.RBL6Zones);
+        FUtils->AssignRBL6Services(&L);
+        if (FUtils->RBLServices()->Count() == 0 && FUtils->RBL6Services()->Count() == 0)
             return Refuse(QStringLiteral("no RBL zones (--rbl)"));
         FUtils->SetRBLMode(FOptions.RBLOut ? blSave : blSuppress);
     } else {
