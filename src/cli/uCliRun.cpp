@@ -492,6 +492,8 @@ bool TCliRun::WriteOutput(TCliOutput& AOutput, const QStringList& ALines) {
     if (AOutput.WriteLines(ALines, Error))
         return true;
     FRunError = true;
+    // The job counted these lines as written when it handed them over.
+    FUtils->SetOutputFailed();
     FConsole->Error(Error);
     RequestBreak();
     return false;
