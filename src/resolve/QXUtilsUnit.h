@@ -29,18 +29,6 @@ enum TBLMode : quint8 { blNone = 0, blSuppress = 1, blSave = 2 };
 // and IPv6 lines only, or both.
 enum TQXAddressFamily : quint8 { afIPv4 = 0, afIPv6 = 1, afBoth = 2 };
 
-// Parses dotted IPv4 text into a value whose most significant byte is the first
-// octet. Error is cleared when the text is accepted. Shortened forms are
-// accepted ("10.1" is 10.0.0.1, a single number is the whole value), a part
-// wider than its byte is masked ("300" becomes 44), "0x" parts are hexadecimal
-// and leading-zero parts octal. An empty part ends the parse early, so ".x"
-// and "10..1" are accepted with the value gathered so far.
-quint32 ParseIPv4(const QString& S, bool& Error);
-
-// The integer conversion behind every part of an address and behind a prefix
-// length. Exposed for the tests and the command line.
-bool ConvertIPPart(const QString& APart, quint64& AValue);
-
 // What one run did, counted as it went. Every line taken counts in Lines
 // (blank ones too). A domain counts in Domains once its lookups are made (A,
 // AAAA or both, as the address family asks), however many attempts they took.
