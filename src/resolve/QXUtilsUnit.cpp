@@ -523,7 +523,7 @@ bool TQXUtils::CheckBLService(TBLMode AMode, const QString& AKind, const QString
             if (FDetailedLog)
                 Log(QStringLiteral("%1: Resolving domain \"%2.%3\" (dns server: %4)...")
                         .arg(AKind, AQuery, Zone, AServer));
-        });
+        }, /* a NODATA reply: the zone holds no A record for it, so no listing */ true);
     // Fails closed: an item whose check did not finish is not written, in
     // either mode, and the check did not fail either.
     if (Outcome == loCutShort) {
@@ -600,7 +600,7 @@ bool TQXUtils::ProcessAddress(const QString& AIPText, const QString& ADomain, co
     // addresses, so rotating one address over both would pass listed ones.
     TStringList* Zones = AIPv6 ? FRBL6Services : FRBLServices;
     if (FRBLMode != blNone && Zones->Count() == 0 && (AIPv6 ? FRBLServices : FRBL6Services)->Count() > 0) {
-        LogOnce(QStringLiteral("RBL no zones %1").arg(AIPv6),
+        LogOnce(AIPv6 ? QStringLiteral("RBL no zones 6") : QStringLiteral("RBL no zones 4"),
                 AIPv6 ? QStringLiteral("No RBL Services for IPv6 addresses: they are not written")
                       : QStringLiteral("No RBL Services for IPv4 addresses: they are not written"));
         ++FCounters.BLChecksFailed;
