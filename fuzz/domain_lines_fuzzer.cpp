@@ -78,9 +78,9 @@ void CheckLine(const TDomainLineNormalizer& ANormalizer, const QString& ALine, b
         }
         if (IsCanonicalIPv4(Item))
             continue;
-        // The job's own address test lets its lenient forms pass as they
-        // stand; they are whole lines then, never pieces of one.
-        if (AJobTest && Item == ALine && TQXUtils::IsWorkableLine(Item))
+        // The job's own test lets its lenient forms ("10.1", "name.") pass
+        // as they stand: the whole line, or the line before its comment.
+        if (AJobTest && ALine.startsWith(Item) && TQXUtils::IsWorkableLine(Item))
             continue;
         FailItem("neither a name nor an address", ALine, Item);
     }

@@ -594,21 +594,20 @@ struct TQXUtils::TWorkerState {
 
 bool TQXUtils::ProcessAddress(const QString& AIPText, const QString& ADomain, const QString& ARBLQuery, bool AIPv6,
                               bool AFromDomain, TWorkerState& AState) {
-    bool Listed = false, CutShort = false;
-    bool Passed;
     // Each family has its own zones: an IPv4 zone knows nothing of IPv6
     // addresses, so rotating one address over both would pass listed ones.
     TStringList* Zones = AIPv6 ? FRBL6Services : FRBLServices;
     if (FRBLMode != blNone && Zones->Count() == 0 && (AIPv6 ? FRBLServices : FRBL6Services)->Count() > 0) {
+        // A check that cannot be made: the address is not written.
         LogOnce(AIPv6 ? QStringLiteral("RBL no zones 6") : QStringLiteral("RBL no zones 4"),
                 AIPv6 ? QStringLiteral("No RBL Services for IPv6 addresses: they are not written")
                       : QStringLiteral("No RBL Services for IPv4 addresses: they are not written"));
         ++FCounters.BLChecksFailed;
-        Passed = false;
-    } else {
-        Passed = CheckBLService(FRBLMode, QStringLiteral("RBL"), ARBLQuery, Zones, AState.RBLCounter,
-                                AState.ServerCounter, AState.RBLClient.get(), Listed, &CutShort);
+        return true;
     }
+    bool Listed = false, CutShort = false;
+    const bool Passed = CheckBLService(FRBLMode, QStringLiteral("RBL"), ARBLQuery, Zones, AState.RBLCounter,
+                                       AState.ServerCounter, AState.RBLClient.get(), Listed, &CutShort);
     if (CutShort) {
         if (FDetailedLog)
             Log(QStringLiteral("Cut short by Break: %1").arg(AIPText));
