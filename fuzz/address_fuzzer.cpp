@@ -174,20 +174,25 @@ bool RefQueryableName(U16 S) {
         S.pop_back();
     if (S.empty() || S.size() > 253)
         return false;
+    // Labels of 1 to 63 characters that start and end with a letter or a
+    // digit, "-" and "_" only inside.
     size_t Label = 0;
+    char16_t Last = 0;
     for (char16_t C : S) {
+        const bool Alnum = (C >= u'a' && C <= u'z') || (C >= u'A' && C <= u'Z') || (C >= u'0' && C <= u'9');
         if (C == u'.') {
-            if (Label == 0)
+            if (Label == 0 || Last == u'-' || Last == u'_')
                 return false;
             Label = 0;
-            continue;
-        }
-        const bool Ok = (C >= u'a' && C <= u'z') || (C >= u'A' && C <= u'Z') || (C >= u'0' && C <= u'9') || C == u'-' ||
-                        C == u'_';
-        if (!Ok || ++Label > 63)
+        } else if (Alnum || ((C == u'-' || C == u'_') && Label > 0)) {
+            if (++Label > 63)
+                return false;
+        } else {
             return false;
+        }
+        Last = C;
     }
-    return Label > 0;
+    return Label > 0 && Last != u'-' && Last != u'_';
 }
 
 [[noreturn]] void FailText(const char* What, const QString& Text, const QString& Got, const QString& Want) {

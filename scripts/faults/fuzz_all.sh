@@ -9,7 +9,7 @@ SECS=${1:-600}
 shift || true
 TARGETS=("$@")
 if [[ ${#TARGETS[@]} -eq 0 ]]; then
-    TARGETS=(address_fuzzer stream_reader_fuzzer dns_reply_fuzzer settings_file_fuzzer ipv6_line_fuzzer)
+    TARGETS=(address_fuzzer stream_reader_fuzzer dns_reply_fuzzer settings_file_fuzzer ipv6_line_fuzzer domain_lines_fuzzer)
 fi
 cd "$ROOT" || exit 2
 if [[ ! -f build-fuzz/build.ninja ]]; then

@@ -326,6 +326,13 @@ void TQXMainForm::CreateControls() {
         RBLMemo->setPlainText(QLatin1String(DefaultRBLZone));
         L->addWidget(Row({RBLCheckBox, RBLComboBox}));
         L->addWidget(RBLMemo, 1);
+        // An IPv4 zone knows nothing of IPv6 addresses: their zones are a list
+        // of their own, empty by default.
+        RBL6Label = Named(new QLabel(QStringLiteral("IPv6 zones:")), "RBL6Label");
+        RBL6Memo = MakeMemo("RBL6Memo");
+        RBL6Label->setBuddy(RBL6Memo);
+        L->addWidget(RBL6Label);
+        L->addWidget(RBL6Memo, 1);
     }
     PageControl1->addTab(DNSTabSheet, QStringLiteral("DNS"));
     PageControl1->addTab(DBLTabSheet, QStringLiteral("DBL"));
@@ -826,6 +833,7 @@ void TQXMainForm::SetControlsRunning(bool Running) {
     EnableControls(!Running,
                    {SourceMemo, SourceLoadButton, SourceClearButton, SourceFileEdit, SourceBrowseButton,
                     SourceExploreButton, DBLCheckBox, DBLComboBox, DBLMemo, RBLCheckBox, RBLComboBox, RBLMemo,
+                    RBL6Memo,
                     DNSMemo, OutFormatCheckBox, OutFormatEdit, ResultMemo, ResultSaveButton,
                     ResultDelimiterComboBox, ResultClearButton, AddedCheckBox, AddedMemo, AddedSaveButton,
                     AddedDelimiterComboBox, AddedClearButton, ResultFileEdit, ResultBrowseButton,
@@ -904,7 +912,10 @@ bool TQXMainForm::CheckParams() {
     if (RBLCheckBox->isChecked()) {
         MemoToList(RBLMemo, L);
         FUtils->AssignRBLServices(&L);
-        if (!CheckIf(FUtils->RBLServices()->Count() > 0, QStringLiteral("RBL Services")))
+        MemoToList(RBL6Memo, L);
+        FUtils->AssignRBL6Services(&L);
+        if (!CheckIf(FUtils->RBLServices()->Count() > 0 || FUtils->RBL6Services()->Count() > 0,
+                     QStringLiteral("RBL Services")))
             return false;
         FUtils->SetRBLMode(RBLComboBox->currentIndex() == 1 ? blSave : blSuppress);
     } else {
@@ -1092,6 +1103,7 @@ TCtrlRecs MainTable(TQXMainForm* F) {
             MakeCtrlRec(F->RBLCheckBox, QStringLiteral("RBLCheck")),
             MakeCtrlRec(F->RBLComboBox, QStringLiteral("RBLMode")),
             MakeCtrlRec(F->RBLMemo, QStringLiteral("RBLServices")),
+            MakeCtrlRec(F->RBL6Memo, QStringLiteral("RBL6Services")),
             MakeCtrlRec(F->AddedCheckBox, QStringLiteral("OutListNew")),
             // Restored before the templates it fills, so that their stored
             // (perhaps edited) texts win; "none" is empty and not stored.

@@ -183,6 +183,9 @@ public:
     QCheckBox* RBLCheckBox = nullptr;
     QComboBox* RBLComboBox = nullptr;
     QPlainTextEdit* RBLMemo = nullptr;
+    // The zones of IPv6 addresses; RBLMemo holds those of IPv4 ones.
+    QLabel* RBL6Label = nullptr;
+    QPlainTextEdit* RBL6Memo = nullptr;
     QLabel* EditionLabel = nullptr;
     QLabel* ThreadsLabel = nullptr;
     QLineEdit* ThreadsEdit = nullptr;

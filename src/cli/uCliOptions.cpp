@@ -11,7 +11,7 @@ namespace {
 enum TOptionId {
     oiDNS, oiThreads, oiFormat, oiFamily, oiFormat6, oiOutput6, oiDBL, oiDBLMode, oiRBL, oiRBLMode, oiOutput, oiBOM,
     oiLineEnding, oiKnown, oiUnique, oiAggregate, oiPause, oiTimeout, oiRetries, oiDetailed, oiLogFile, oiLogAppend,
-    oiQuiet, oiProgress, oiHelp, oiVersion, oiMaxQPS,
+    oiQuiet, oiProgress, oiHelp, oiVersion, oiMaxQPS, oiRBL6,
     oiPreset, oiSetName, oiHeader, oiFooter, oiState, oiKeep, oiEvery, oiOnChange
 };
 
@@ -42,6 +42,7 @@ const TOptionDef kOptions[] = {
     {oiHeader, "header", 0, true},      {oiFooter, "footer", 0, true},
     {oiState, "state", 0, true},        {oiKeep, "keep", 0, true},
     {oiEvery, "every", 0, true},        {oiOnChange, "on-change", 0, true},
+    {oiRBL6, "rbl6", 0, true},
 };
 
 const TOptionDef* FindLong(const QString& AName) {
@@ -145,6 +146,10 @@ void Apply(TCliOptions& R, const TOptionDef& D, const QString& V, bool& ADBLMode
     case oiRBL:
         R.RBLOn = true;
         R.RBLZones << V;
+        break;
+    case oiRBL6:
+        R.RBLOn = true;
+        R.RBL6Zones << V;
         break;
     case oiRBLMode:
         R.RBLOut = BLModeOut(V, LongName(D));
@@ -336,7 +341,7 @@ TCliOptions ParseCliArguments(const QStringList& AArgs) {
     if (DBLMode && !R.DBLOn)
         Fail(QStringLiteral("--dbl-mode needs --dbl"));
     if (RBLMode && !R.RBLOn)
-        Fail(QStringLiteral("--rbl-mode needs --rbl"));
+        Fail(QStringLiteral("--rbl-mode needs --rbl or --rbl6"));
     if (!R.Preset.isEmpty() && R.HasFormat)
         Fail(QStringLiteral("--preset and --format cannot be given together (the preset is the template)"));
     if (R.HasSetName && R.Preset != QLatin1String("nft") && R.Preset != QLatin1String("ipset"))
@@ -394,8 +399,11 @@ QString CliHelpText() {
         "      --dbl ZONE         domain blocklist (DBL) zone; repeatable; turns DBL on\n"
         "      --dbl-mode MODE    suppress (default): drop listed domains;\n"
         "                         out: keep only listed domains\n"
-        "      --rbl ZONE         address blocklist (RBL) zone; repeatable; turns RBL on\n"
-        "      --rbl-mode MODE    suppress (default) or out, for addresses\n"
+        "      --rbl ZONE         IPv4 address blocklist (RBL) zone; repeatable; turns\n"
+        "                         RBL on\n"
+        "      --rbl6 ZONE        IPv6 address blocklist zone; repeatable; turns RBL on\n"
+        "      --rbl-mode MODE    suppress (default) or out, for addresses of both\n"
+        "                         families\n"
         "  -o, --output FILE      write the lines to FILE (UTF-8) instead of standard\n"
         "                         output; \"-\" is standard output\n"
         "      --output6 FILE     write the IPv6 lines to FILE, the IPv4 lines to\n"
@@ -458,7 +466,16 @@ QString CliHelpText() {
         "filter rule (\"||ads.example.com^\") its name, a URL its host; \"*.\" in\n"
         "front is dropped, an international name is looked up in its ASCII form\n"
         "(xn--), and a line that starts with \"#\", \"!\" or \";\" is a comment, as\n"
-        "is \"#\" after white space.\n"
+        "is \"#\" after white space. A filter rule with options gives its name only\n"
+        "when none narrows the block (third-party, 3p, all, document, doc, popup,\n"
+        "network, important); any other option ($domain=, $script, $csp=, ...)\n"
+        "skips the rule. \"||a.b.\" and \"||a.b.c.\" give the block a.b.0.0/16 or\n"
+        "a.b.c.0/24. A label starts and ends with a letter or a digit.\n"
+        "\n"
+        "An IPv4 address is checked only in --rbl zones, an IPv6 address only in\n"
+        "--rbl6 zones, each in the next zone of its family in turn. With RBL on and\n"
+        "no zone for a family, that family's addresses are not written and count as\n"
+        "failed blocklist checks.\n"
         "\n"
         "A line that is neither an address nor a name a server can be asked is\n"
         "skipped. An address line is written as the dotted quad of its value (with\n"
@@ -474,6 +491,12 @@ QString CliHelpText() {
         "\n"
         "Standard output carries the output lines only; the log goes to standard\n"
         "error and ends with a summary line (\"Done: ... lookups failed, ...\").\n"
+        "Lookups failed counts lookups (with --family both a name's A and AAAA\n"
+        "lookups are two); not found counts names for which every lookup said the\n"
+        "name does not exist; an answer without records of the type asked is no\n"
+        "failure. Lines written counts lines that reached the output. Items whose\n"
+        "lookup or check Ctrl-C cut short are not written and not counted as\n"
+        "failed (\"N cut short by Break\").\n"
         "Exit status: 0 the run completed and every lookup and blocklist check was\n"
         "answered; 3 the run completed but a lookup or a blocklist check failed (no\n"
         "reply, an error reply, or a blocklist's error code); 1 the run could not\n"

@@ -31,6 +31,7 @@ struct TCliOptions {
     bool DBLOn = false;
     bool DBLOut = false;          // --dbl-mode out
     QStringList RBLZones;
+    QStringList RBL6Zones;   // --rbl6: the zones of IPv6 addresses
     bool RBLOn = false;
     bool RBLOut = false;
 

@@ -392,7 +392,10 @@ bool TCliRun::CheckParams() {
         L.Clear();
         L.AddStrings(FOptions.RBLZones);
         FUtils->AssignRBLServices(&L);
-        if (FUtils->RBLServices()->Count() == 0)
+        L.Clear();
+        L.AddStrings(FOptions.RBL6Zones);
+        FUtils->AssignRBL6Services(&L);
+        if (FUtils->RBLServices()->Count() == 0 && FUtils->RBL6Services()->Count() == 0)
             return Refuse(QStringLiteral("no RBL zones (--rbl)"));
         FUtils->SetRBLMode(FOptions.RBLOut ? blSave : blSuppress);
     } else {
@@ -626,6 +629,8 @@ bool TCliRun::WriteOutput(TCliOutput& AOutput, const QStringList& ALines) {
     if (AOutput.WriteLines(ALines, Error))
         return true;
     FRunError = true;
+    // The job counted these lines as written when it handed them over.
+    FUtils->SetOutputFailed();
     FConsole->Error(Error);
     RequestBreak();
     return false;

@@ -11,236 +11,28 @@
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <QStringList>
+#include <exception>
 #include <limits>
 #include <memory>
 
 #include <sys/stat.h>
 
-namespace {
-
-bool IsHexDigit(QChar C) {
-    const char16_t U = C.unicode();
-    return (U >= '0' && U <= '9') || (U >= 'a' && U <= 'f') || (U >= 'A' && U <= 'F');
-}
-
-int HexValue(QChar C) {
-    const char16_t U = C.unicode();
-    if (U >= '0' && U <= '9')
-        return U - '0';
-    if (U >= 'a' && U <= 'f')
-        return U - 'a' + 10;
-    return U - 'A' + 10;
-}
-
-// Accumulates digits of one base into AValue; false on a foreign character, on
-// no digits at all, or when the magnitude no longer fits 64 bits.
-bool AccumulateDigits(const QString& S, qsizetype AFrom, int ABase, quint64& AValue) {
-    if (AFrom >= S.size())
-        return false;
-    quint64 V = 0;
-    for (qsizetype I = AFrom; I < S.size(); ++I) {
-        const QChar C = S.at(I);
-        int D;
-        if (ABase == 16) {
-            if (!IsHexDigit(C))
-                return false;
-            D = HexValue(C);
-        } else {
-            const char16_t U = C.unicode();
-            if (U < '0' || U >= '0' + ABase)
-                return false;
-            D = U - '0';
-        }
-        if (V > (std::numeric_limits<quint64>::max() - quint64(D)) / quint64(ABase))
-            return false;
-        V = V * quint64(ABase) + quint64(D);
-    }
-    AValue = V;
-    return true;
-}
-
-} // namespace
-
-// One part of an address (or a prefix length): "0x" hexadecimal, a leading-zero
-// octal number, or an integer in the common textual forms (leading blanks, a
-// sign, decimal digits, or hexadecimal after "$", "x" or "0x"). Negative values
-// come back in two's complement, so masking keeps their low bytes.
-bool ConvertIPPart(const QString& APart, quint64& AValue) {
-    if (APart.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
-        return AccumulateDigits(APart, 2, 16, AValue);
-    if (APart.startsWith(QLatin1Char('0'))) {
-        bool Octal = true;
-        for (QChar C : APart)
-            if (C < QLatin1Char('0') || C > QLatin1Char('7')) {
-                Octal = false;
-                break;
-            }
-        if (Octal)
-            return AccumulateDigits(APart, 0, 8, AValue);
-    }
-    qsizetype I = 0;
-    while (I < APart.size() && APart.at(I) == QLatin1Char(' '))
-        ++I;
-    bool Negative = false;
-    if (I < APart.size() && (APart.at(I) == QLatin1Char('+') || APart.at(I) == QLatin1Char('-'))) {
-        Negative = APart.at(I) == QLatin1Char('-');
-        ++I;
-    }
-    quint64 V = 0;
-    bool Ok;
-    if (I < APart.size() && (APart.at(I) == QLatin1Char('$') || APart.at(I) == QLatin1Char('x') ||
-                             APart.at(I) == QLatin1Char('X')))
-        Ok = AccumulateDigits(APart, I + 1, 16, V);
-    else if (I + 1 < APart.size() && APart.at(I) == QLatin1Char('0') &&
-             (APart.at(I + 1) == QLatin1Char('x') || APart.at(I + 1) == QLatin1Char('X')))
-        Ok = AccumulateDigits(APart, I + 2, 16, V);
-    else
-        Ok = AccumulateDigits(APart, I, 10, V);
-    if (!Ok)
-        return false;
-    AValue = Negative ? quint64(0) - V : V;
-    return true;
-}
-
-quint32 ParseIPv4(const QString& S, bool& Error) {
-    Error = true;
-    quint32 Value = 0;
-    int Remaining = 4;
-    QString Rest = S;
-    for (;;) {
-        const qsizetype Dot = Rest.indexOf(QLatin1Char('.'));
-        const QString Part = Dot < 0 ? Rest : Rest.left(Dot);
-        Rest = Dot < 0 ? QString() : Rest.mid(Dot + 1);
-        // An empty part is the normal end, and also cuts the parse short at a
-        // leading dot or at two dots in a row.
-        if (Part.isEmpty()) {
-            Error = false;
-            return Value;
-        }
-        quint64 Mask;
-        if (Rest.isEmpty() && Remaining > 1) {
-            // The last part fills every byte still open: "10.1" is 10.0.0.1.
-            const int Shift = 8 * Remaining;
-            if (Shift < 32)
-                Value <<= Shift;
-            Mask = Remaining >= 4 ? 0xFFFFFFFFull : ((quint64(1) << Shift) - 1);
-        } else {
-            Value <<= 8;
-            Mask = 0xFF;
-        }
-        quint64 PartValue;
-        if (!ConvertIPPart(Part, PartValue))
-            return Value;
-        Value += quint32(PartValue & Mask);
-        --Remaining;
-    }
-}
-
 // ---------------------------------------------------------------------------
 
 bool TQXUtils::ParseIPEntry(const QString& S, quint32& AValue) {
-    AValue = 0;
-    const qsizetype Slash = S.indexOf(QLatin1Char('/'));
-    QString Address = S;
-    if (Slash >= 0) {
-        if (Slash == 0)
-            return false;
-        quint64 Prefix;
-        if (!ConvertIPPart(S.mid(Slash + 1), Prefix) || Prefix > 32)
-            return false;
-        Address = S.left(Slash);
-    }
-    bool Error;
-    const quint32 Value = ParseIPv4(Address, Error);
-    if (Error)
-        return false;
-    AValue = Value;
-    return true;
+    return ParseIPv4Entry(S, AValue);
 }
-
-namespace {
-
-// Digits only, or "0x" with hexadecimal digits: what an address part may be
-// written as. Blanks, signs and the "$" and "x" forms the integer conversion
-// also reads are left out, so that no text but a number stands for a part.
-bool IsDigitPart(const QString& APart) {
-    if (APart.isEmpty())
-        return false;
-    if (APart.size() > 2 && APart.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
-        for (qsizetype I = 2; I < APart.size(); ++I)
-            if (!IsHexDigit(APart.at(I)))
-                return false;
-        return true;
-    }
-    for (QChar C : APart)
-        if (C < QLatin1Char('0') || C > QLatin1Char('9'))
-            return false;
-    return true;
-}
-
-bool IsNameChar(QChar C) {
-    const char16_t U = C.unicode();
-    return (U >= 'a' && U <= 'z') || (U >= 'A' && U <= 'Z') || (U >= '0' && U <= '9') || U == '-' || U == '_';
-}
-
-} // namespace
 
 bool TQXUtils::ParseAddressLine(const QString& S, quint32& AValue, QString& AText) {
-    AValue = 0;
-    AText.clear();
-    const qsizetype Slash = S.indexOf(QLatin1Char('/'));
-    const QString Address = Slash < 0 ? S : S.left(Slash);
-    int Prefix = -1;
-    if (Slash >= 0) {
-        const QString PrefixText = S.mid(Slash + 1);
-        quint64 P;
-        if (!IsDigitPart(PrefixText) || !ConvertIPPart(PrefixText, P) || P > 32)
-            return false;
-        Prefix = int(P);
-    }
-    const QStringList Parts = Address.split(QLatin1Char('.'));
-    if (Parts.size() > 4)
-        return false;
-    quint64 Value = 0;
-    for (qsizetype I = 0; I < Parts.size(); ++I) {
-        quint64 Part;
-        if (!IsDigitPart(Parts.at(I)) || !ConvertIPPart(Parts.at(I), Part))
-            return false;
-        // The last part fills every byte still open; a wider value would be
-        // masked by the parser and mean another address than the text says.
-        const int Bytes = I + 1 == Parts.size() ? int(4 - I) : 1;
-        if (Part >> (8 * Bytes) != 0)
-            return false;
-        Value = (Value << (8 * Bytes)) | Part;
-    }
-    // The parser the rest of the job knows must read the same value.
-    bool Error;
-    if (ParseIPv4(Address, Error) != quint32(Value) || Error)
-        return false;
-    AValue = quint32(Value);
-    AText = FormatIPv4(AValue);
-    if (Prefix >= 0)
-        AText += QLatin1Char('/') + QString::number(Prefix);
-    return true;
+    return ParseIPv4AddressLine(S, AValue, AText);
 }
 
 bool TQXUtils::IsQueryableName(const QString& S) {
     // One final "." is the root: "example.com." is asked as "example.com".
-    const qsizetype Length = S.endsWith(QLatin1Char('.')) ? S.size() - 1 : S.size();
-    if (Length <= 0 || Length > 253)
-        return false;
-    qsizetype LabelLength = 0;
-    for (qsizetype I = 0; I < Length; ++I) {
-        const QChar C = S.at(I);
-        if (C == QLatin1Char('.')) {
-            if (LabelLength == 0)
-                return false;
-            LabelLength = 0;
-        } else if (!IsNameChar(C) || ++LabelLength > 63) {
-            return false;
-        }
-    }
-    return LabelLength > 0;
+    // The label rules are the normalizer's, so a line that passes it
+    // unchanged is always one the job asks.
+    const QStringView Name = S.endsWith(QLatin1Char('.')) ? QStringView(S).chopped(1) : QStringView(S);
+    return TDomainLineNormalizer::IsPlainName(Name);
 }
 
 bool TQXUtils::IsWorkableLine(const QString& S) {
@@ -334,6 +126,7 @@ TQXUtils::TQXUtils(TProgress* AProgress, TLog* ALog) : THTTPUtils(AProgress, ALo
     FDNSList = new TStringList;
     FDBLServices = new TStringList;
     FRBLServices = new TStringList;
+    FRBL6Services = new TStringList;
     FResultList6 = new TStringList;
     FAddedList6 = new TStringList;
 }
@@ -349,6 +142,7 @@ TQXUtils::~TQXUtils() {
     }
     delete FAddedList6;
     delete FResultList6;
+    delete FRBL6Services;
     delete FRBLServices;
     delete FDBLServices;
     delete FDNSList;
@@ -374,6 +168,7 @@ void TQXUtils::AssignDomainList(const TStringList* ADomainList) { AssignNonEmpty
 void TQXUtils::AssignDNSList(const TStringList* ADNSList) { AssignNonEmpty(FDNSList, ADNSList); }
 void TQXUtils::AssignDBLServices(const TStringList* ADBLServices) { AssignNonEmpty(FDBLServices, ADBLServices); }
 void TQXUtils::AssignRBLServices(const TStringList* ARBLServices) { AssignNonEmpty(FRBLServices, ARBLServices); }
+void TQXUtils::AssignRBL6Services(const TStringList* ARBL6Services) { AssignNonEmpty(FRBL6Services, ARBL6Services); }
 
 void TQXUtils::OpenRun() {
     // The run's progress goes over the input: its lines, or a file's bytes,
@@ -450,7 +245,8 @@ void TQXUtils::CloseRun() {
     // An output file is replaced only by a run that completed, and then with
     // its footer; otherwise its temporary file goes and the previous file stays.
     const bool Completed = RunCompleted();
-    auto CloseWriter = [&Error, Completed, this](TLineWriter*& AWriter, const QStringList& AFooter = {}) {
+    bool Discarded = false;
+    auto CloseWriter = [&Error, &Discarded, Completed, this](TLineWriter*& AWriter, const QStringList& AFooter = {}) {
         TLineWriter* W = AWriter;
         AWriter = nullptr;
         if (!W)
@@ -462,6 +258,7 @@ void TQXUtils::CloseRun() {
             } else if (!W->TempFileName().isEmpty()) {
                 // Removed while open: the close below then moves nothing.
                 QFile::remove(W->TempFileName());
+                Discarded = true;
                 Log(QStringLiteral("Output file %1 left unchanged: the run did not complete.").arg(W->FileName()));
             }
             W->Close();
@@ -481,6 +278,13 @@ void TQXUtils::CloseRun() {
     CloseWriter(FAddedLineWriter6);
     FResultIndex.clear();
     FResultIndex.squeeze();
+    // The lines of a file reach it only when it closes without error, and
+    // not at all when its temporary file was dropped.
+    const qint64 Pending = FCounters.Pending.exchange(0);
+    if (Error)
+        FCounters.OutputFailed = true;
+    else if (!FCounters.OutputFailed && !Discarded)
+        FCounters.Written += Pending;
     if (Error)
         std::rethrow_exception(Error);
 }
@@ -489,11 +293,13 @@ void TQXUtils::BeforeStart() {
     // No worker of this job exists now: the counts start over for the run.
     for (std::atomic<qint64>* C : {&FCounters.Lines, &FCounters.Domains, &FCounters.NotFound,
                                    &FCounters.LookupsFailed, &FCounters.BLChecksFailed, &FCounters.Written,
-                                   &FCounters.Duplicates, &FCounters.Skipped})
+                                   &FCounters.Duplicates, &FCounters.Skipped, &FCounters.CutShort,
+                                   &FCounters.Pending})
         *C = 0;
     FRunWorkers = 0;
     FRunCleanEnds = 0;
     FInRun = true;
+    FCounters.OutputFailed = false;
     {
         std::lock_guard<std::mutex> Lock(FNoticeCS);
         FNoticed.clear();
@@ -546,6 +352,8 @@ TQXRunCounters TQXUtils::RunCounters() const {
     R.Written = FCounters.Written;
     R.Duplicates = FCounters.Duplicates;
     R.Skipped = FCounters.Skipped;
+    R.CutShort = FCounters.CutShort;
+    R.OutputFailed = FCounters.OutputFailed;
     return R;
 }
 
@@ -554,16 +362,23 @@ bool TQXUtils::RunHadFailures() const {
 }
 
 QString TQXUtils::SummaryText(const TQXRunCounters& C) {
-    return QStringLiteral("Done: %1 lines, %2 domains, %3 not found, %4 lookups failed, %5 blocklist checks failed, "
-                          "%6 lines written, %7 duplicates, %8 skipped.")
-        .arg(C.Lines)
-        .arg(C.Domains)
-        .arg(C.NotFound)
-        .arg(C.LookupsFailed)
-        .arg(C.BLChecksFailed)
-        .arg(C.Written)
-        .arg(C.Duplicates)
-        .arg(C.Skipped);
+    // A count of lines that never reached a failed output would read as
+    // success.
+    const QString Written =
+        C.OutputFailed ? QStringLiteral("output failed") : QStringLiteral("%1 lines written").arg(C.Written);
+    QString Text = QStringLiteral("Done: %1 lines, %2 domains, %3 not found, %4 lookups failed, %5 blocklist checks "
+                                  "failed, %6, %7 duplicates, %8 skipped")
+                       .arg(C.Lines)
+                       .arg(C.Domains)
+                       .arg(C.NotFound)
+                       .arg(C.LookupsFailed)
+                       .arg(C.BLChecksFailed)
+                       .arg(Written)
+                       .arg(C.Duplicates)
+                       .arg(C.Skipped);
+    if (C.CutShort > 0)
+        Text += QStringLiteral(", %1 cut short by Break").arg(C.CutShort);
+    return Text + QLatin1Char('.');
 }
 
 void TQXUtils::WriteResult(const QString& ALine, bool AIPv6) {
@@ -571,6 +386,16 @@ void TQXUtils::WriteResult(const QString& ALine, bool AIPv6) {
     {
         std::lock_guard<std::mutex> Lock(FWriteCS);
         TLineWriter* Result = AIPv6 && FResultLineWriter6 ? FResultLineWriter6 : FResultLineWriter;
+        // A write that failed (a full disk) may have lost lines buffered
+        // before this one too: none of the file's lines count as written.
+        struct TFailGuard {
+            std::atomic<bool>& Failed;
+            int Uncaught = std::uncaught_exceptions();
+            ~TFailGuard() {
+                if (std::uncaught_exceptions() > Uncaught)
+                    Failed = true;
+            }
+        } Guard{FCounters.OutputFailed};
         if (FResultMode == outListNew) {
             // One index for both families: a line is new only when neither wrote it.
             const QString Key = ALine.toCaseFolded();
@@ -584,7 +409,11 @@ void TQXUtils::WriteResult(const QString& ALine, bool AIPv6) {
             Result->WriteLine(ALine);
         }
     }
-    ++(Duplicate ? FCounters.Duplicates : FCounters.Written);
+    // A file holds its lines only once it is closed; a list holds them now.
+    if (Duplicate)
+        ++FCounters.Duplicates;
+    else
+        ++(FResultMode == outFile ? FCounters.Pending : FCounters.Written);
     // Logged after the lock is released: a full log buffer makes the logging
     // thread wait for the main thread, which must never wait on this lock.
     if (Duplicate && FDetailedLog)
@@ -613,11 +442,11 @@ TIdDNSResolver* TQXUtils::NewClient(TQueryRecordTypes AType) const {
 namespace {
 
 // A reply of the server asked (its header was read) that says nothing went
-// wrong and holds no record at all: the name exists, but not with the type
-// asked. A truncated one may have lost its records on the way.
+// wrong and holds no answer: the name exists, but not with the type asked.
+// An SOA in the authority section and an OPT record in the additional one
+// change nothing. A truncated one may have lost its records on the way.
 bool IsNoDataReply(const TDNSHeader& AHeader) {
-    return (AHeader.BitCode & 0x8000) != 0 && !AHeader.TC() && AHeader.RCode() == 0 && AHeader.ANCount == 0 &&
-           AHeader.NSCount == 0 && AHeader.ARCount == 0;
+    return (AHeader.BitCode & 0x8000) != 0 && !AHeader.TC() && AHeader.RCode() == 0 && AHeader.ANCount == 0;
 }
 
 } // namespace
@@ -636,13 +465,17 @@ TQXUtils::TLookupOutcome TQXUtils::Lookup(TIdDNSResolver* AClient, const QString
         AClient->QueryResult().Clear();
         AClient->Resolve(AName, nullptr, 1);
     } catch (const EIdSocketError&) {
+        if (AClient->Aborted())
+            return loCutShort;
         if (FDetailedLog)
             LogException(std::current_exception());
         ARetry = true;
         return loFailed;
     } catch (const EIdDnsResolverError&) {
-        // Many names have no AAAA record, and a server answering from its own
-        // data says so without an SOA record.
+        if (AClient->Aborted())
+            return loCutShort;
+        // Many names have an A or an AAAA record only, and a server answering
+        // from its own data says so without an SOA record.
         if (ANoDataAnswers && IsNoDataReply(AClient->DNSHeader()))
             return loAnswered;
         if (FDetailedLog)
@@ -660,10 +493,15 @@ TQXUtils::TLookupOutcome TQXUtils::Lookup(TIdDNSResolver* AClient, const QString
             return loFailed;
         }
     } catch (...) {
+        if (AClient->Aborted())
+            return loCutShort;
         if (FDetailedLog)
             LogException(std::current_exception());
         return loFailed;
     }
+    // A Break ended the wait: no answer, and no failure of the server either.
+    if (AClient->Aborted())
+        return loCutShort;
     // Nothing came back in time (the client returns quietly then), or a
     // datagram too short to be a reply.
     if (AClient->PlainTextResult().size() <= 4) {
@@ -682,11 +520,14 @@ TQXUtils::TLookupOutcome TQXUtils::LookupWithRetries(TIdDNSResolver* AClient, in
         ABeforeAttempt(Server);
         bool Retry;
         const TLookupOutcome Outcome = Lookup(AClient, Server, AName, ANoDataAnswers, Retry);
-        if (Outcome != loFailed || !Retry || Attempt >= FDNSRetries || Terminated())
+        if (Outcome != loFailed || !Retry || Attempt >= FDNSRetries)
             return Outcome;
+        // The retry a Break stops might have been answered.
+        if (Terminated())
+            return loCutShort;
         // Backoff: asking again at once meets the same overload or limit.
         if (!AClient->Pause(TQueryPacer::BackoffMSec(Attempt + 1)))
-            return Outcome;
+            return loCutShort;
     }
 }
 
@@ -710,8 +551,19 @@ namespace {
 // nor a sign that it is listed.
 bool IsAnswerA(const TResultRecord* ARec) { return ARec->RecType() == qtA && ARec->Section() == rsAnswer; }
 
-// The common error codes of blocklist zones (127.255.255.0/24).
+// 127.0.0.1 is never a listing (lists must not hold it); zones that answer it
+// use it to refuse the query.
+constexpr quint32 kLoopbackAnswer = 0x7F000001u;
+
+// An answer that refuses the query instead of telling a listing: the common
+// error codes (127.255.255.0/24) and 127.0.0.1.
+bool IsRefusal(quint32 AValue) {
+    return (AValue & 0xFFFFFF00u) == 0x7FFFFF00u || AValue == kLoopbackAnswer;
+}
+
 QString RefusalMeaning(quint32 AValue) {
+    if (AValue == kLoopbackAnswer)
+        return QStringLiteral("not a listing; the zone refuses this resolver or query");
     switch (AValue & 0xFF) {
     case 252:
         return QStringLiteral("malformed query name");
@@ -727,8 +579,11 @@ QString RefusalMeaning(quint32 AValue) {
 } // namespace
 
 bool TQXUtils::CheckBLService(TBLMode AMode, const QString& AKind, const QString& AQuery, TStringList* AServices,
-                              int& AServiceCounter, int& AServerCounter, TIdDNSResolver* AClient, bool& AListed) {
+                              int& AServiceCounter, int& AServerCounter, TIdDNSResolver* AClient, bool& AListed,
+                              bool* ACutShort) {
     AListed = false;
+    if (ACutShort)
+        *ACutShort = false;
     if (AMode == blNone)
         return true;
     if (AServices->Count() == 0) {
@@ -747,7 +602,14 @@ bool TQXUtils::CheckBLService(TBLMode AMode, const QString& AKind, const QString
             if (FDetailedLog)
                 Log(QStringLiteral("%1: Resolving domain \"%2.%3\" (dns server: %4)...")
                         .arg(AKind, AQuery, Zone, AServer));
-        });
+        }, /* a NODATA reply: the zone holds no A record for it, so no listing */ true);
+    // Fails closed: an item whose check did not finish is not written, in
+    // either mode, and the check did not fail either.
+    if (Outcome == loCutShort) {
+        if (ACutShort)
+            *ACutShort = true;
+        return false;
+    }
     bool Failed = Outcome == loFailed;
     if (Outcome == loAnswered) {
         // A listing is an address in 127.0.0.0/8; 127.255.255.0/24 holds the
@@ -767,7 +629,7 @@ bool TQXUtils::CheckBLService(TBLMode AMode, const QString& AKind, const QString
                 if (!Odd)
                     Unexpected = IPText.isEmpty() ? QStringLiteral("\"%1\"").arg(Text) : IPText;
                 Odd = true;
-            } else if ((IP & 0xFFFFFF00u) == 0x7FFFFF00u) {
+            } else if (IsRefusal(IP)) {
                 if (!Refused) {
                     Refusal = IPText;
                     RefusalValue = IP;
@@ -809,11 +671,27 @@ struct TQXUtils::TWorkerState {
     std::unique_ptr<TIdDNSResolver> DBLClient;
 };
 
-void TQXUtils::ProcessAddress(const QString& AIPText, const QString& ADomain, const QString& ARBLQuery, bool AIPv6,
+bool TQXUtils::ProcessAddress(const QString& AIPText, const QString& ADomain, const QString& ARBLQuery, bool AIPv6,
                               bool AFromDomain, TWorkerState& AState) {
-    bool Listed;
-    const bool Passed = CheckBLService(FRBLMode, QStringLiteral("RBL"), ARBLQuery, FRBLServices, AState.RBLCounter,
-                                       AState.ServerCounter, AState.RBLClient.get(), Listed);
+    // Each family has its own zones: an IPv4 zone knows nothing of IPv6
+    // addresses, so rotating one address over both would pass listed ones.
+    TStringList* Zones = AIPv6 ? FRBL6Services : FRBLServices;
+    if (FRBLMode != blNone && Zones->Count() == 0 && (AIPv6 ? FRBLServices : FRBL6Services)->Count() > 0) {
+        // A check that cannot be made: the address is not written.
+        LogOnce(AIPv6 ? QStringLiteral("RBL no zones 6") : QStringLiteral("RBL no zones 4"),
+                AIPv6 ? QStringLiteral("No RBL Services for IPv6 addresses: they are not written")
+                      : QStringLiteral("No RBL Services for IPv4 addresses: they are not written"));
+        ++FCounters.BLChecksFailed;
+        return true;
+    }
+    bool Listed = false, CutShort = false;
+    const bool Passed = CheckBLService(FRBLMode, QStringLiteral("RBL"), ARBLQuery, Zones, AState.RBLCounter,
+                                       AState.ServerCounter, AState.RBLClient.get(), Listed, &CutShort);
+    if (CutShort) {
+        if (FDetailedLog)
+            Log(QStringLiteral("Cut short by Break: %1").arg(AIPText));
+        return false;
+    }
     if (FDetailedLog) {
         if (AFromDomain)
             Log((Listed ? QStringLiteral("RBL blacklisted IP: %1 (domain: %2)") : QStringLiteral("IP: %1 (domain: %2)"))
@@ -823,6 +701,7 @@ void TQXUtils::ProcessAddress(const QString& AIPText, const QString& ADomain, co
     }
     if (Passed)
         EmitAddress(AIPText, ADomain, AIPv6);
+    return true;
 }
 
 namespace {
@@ -937,7 +816,8 @@ TQXUtils::TItemResult TQXUtils::WorkItem(const QString& AItem, TWorkerState& ASt
         }
         // Addresses and networks are passed through without resolving,
         // written as the value that was checked.
-        ProcessAddress(IPText, IPText, ReverseIPv4(Value), false, false, AState);
+        if (!ProcessAddress(IPText, IPText, ReverseIPv4(Value), false, false, AState))
+            ++FCounters.CutShort;
         return irNext;
     }
     TIPv6Address Address6;
@@ -969,15 +849,22 @@ void TQXUtils::WorkIPv6Line(const QString& ALine, const TIPv6Address& AAddress, 
     // dotted quad: the output then holds the very value that was checked,
     // in the form firewall tools print and compare.
     const QString Text = FormatIPv6Line(AAddress, APrefix);
-    ProcessAddress(Text, Text, IPv6QueryName(AAddress), true, false, AState);
+    if (!ProcessAddress(Text, Text, IPv6QueryName(AAddress), true, false, AState))
+        ++FCounters.CutShort;
 }
 
 TQXUtils::TItemResult TQXUtils::WorkDomain(const QString& ALine, TWorkerState& AState) {
     // The zone follows the name, so a final "." of the name must go.
     const QString Name = ALine.endsWith(QLatin1Char('.')) ? ALine.chopped(1) : ALine;
-    bool Listed;
+    bool Listed, CutShort;
     const bool Passed = CheckBLService(FDBLMode, QStringLiteral("DBL"), Name, FDBLServices, AState.DBLCounter,
-                                       AState.ServerCounter, AState.DBLClient.get(), Listed);
+                                       AState.ServerCounter, AState.DBLClient.get(), Listed, &CutShort);
+    if (CutShort) {
+        ++FCounters.CutShort;
+        if (FDetailedLog)
+            Log(QStringLiteral("Cut short by Break: %1").arg(ALine));
+        return irNext;
+    }
     if (Listed && FDetailedLog)
         Log(QStringLiteral("DBL blacklisted domain: %1").arg(ALine));
     if (!Passed)
@@ -988,59 +875,79 @@ TQXUtils::TItemResult TQXUtils::WorkDomain(const QString& ALine, TWorkerState& A
         return irStop;
     }
     ++FCounters.Domains;
-    bool NotFound = false, Failed = false;
-    if (IPv4On()) {
-        const TLookupOutcome Outcome =
-            LookupWithRetries(AState.Client.get(), AState.ServerCounter, ALine, [&](const QString& AServer) {
-                if (FDetailedLog)
-                    Log(QStringLiteral("Resolving domain \"%1\" (dns server: %2)...").arg(ALine, AServer));
-            });
-        NotFound = Outcome == loNotFound;
-        Failed = Outcome == loFailed;
-        if (Outcome == loAnswered) {
-            const TQueryResult& Result = AState.Client->QueryResult();
-            for (int I = 0; I < Result.Count(); ++I) {
-                const TResultRecord* Rec = Result.Items(I);
-                if (!IsAnswerA(Rec))
-                    continue;
-                // An A record without data has no address text; the parser
-                // would take the empty text for 0.0.0.0 and emit an empty address.
-                quint32 IP;
-                QString IPText;
-                if (!ParseAddressLine(static_cast<const TARecord*>(Rec)->IPAddress(), IP, IPText))
-                    continue;
-                ProcessAddress(IPText, ALine, ReverseIPv4(IP), false, true, AState);
-            }
-        }
-    }
-    if (IPv6On()) {
-        const TLookupOutcome Outcome = LookupWithRetries(
-            AState.Client6.get(), AState.ServerCounter, ALine,
-            [&](const QString& AServer) {
-                if (FDetailedLog)
-                    Log(QStringLiteral("Resolving domain \"%1\" for IPv6 (dns server: %2)...").arg(ALine, AServer));
-            },
-            true);
-        NotFound = NotFound || Outcome == loNotFound;
-        Failed = Failed || Outcome == loFailed;
-        if (Outcome == loAnswered) {
-            const TQueryResult& Result = AState.Client6->QueryResult();
-            for (int I = 0; I < Result.Count(); ++I) {
-                const TResultRecord* Rec = Result.Items(I);
+    // Each lookup counts on its own; the name is missing only when every
+    // lookup asked for it said so.
+    int Asked = 0, NotFound = 0;
+    CutShort = false;
+    // Works one lookup's records; false once a Break cut an address short.
+    // Whatever was fully checked before the Break stays written.
+    const auto WorkAnswers = [&](TIdDNSResolver* AClient, bool AIPv6) {
+        const TQueryResult& Result = AClient->QueryResult();
+        for (int I = 0; I < Result.Count(); ++I) {
+            const TResultRecord* Rec = Result.Items(I);
+            QString IPText, Query;
+            if (AIPv6) {
                 if (!IsAnswerAAAA(Rec))
                     continue;
                 TIPv6Address IP;
                 if (!ParseIPv6Address(static_cast<const TAAAARecord*>(Rec)->Address(), IP))
                     continue;
-                ProcessAddress(FormatIPv6(IP), ALine, IPv6QueryName(IP), true, true, AState);
+                IPText = FormatIPv6(IP);
+                Query = IPv6QueryName(IP);
+            } else {
+                if (!IsAnswerA(Rec))
+                    continue;
+                // An A record without data has no address text; the parser
+                // would take the empty text for 0.0.0.0 and emit an empty address.
+                quint32 IP;
+                if (!ParseAddressLine(static_cast<const TARecord*>(Rec)->IPAddress(), IP, IPText))
+                    continue;
+                Query = ReverseIPv4(IP);
             }
+            // The remaining addresses of a stopped run are never checked.
+            if (Terminated() || !ProcessAddress(IPText, ALine, Query, AIPv6, true, AState))
+                return false;
         }
-    }
-    // A name that does not exist misses nothing, whatever its other question met.
-    if (NotFound)
+        return true;
+    };
+    const auto LookUp = [&](TIdDNSResolver* AClient, bool AIPv6) {
+        const TLookupOutcome Outcome =
+            LookupWithRetries(AClient, AState.ServerCounter, ALine, [&](const QString& AServer) {
+                if (FDetailedLog)
+                    Log((AIPv6 ? QStringLiteral("Resolving domain \"%1\" for IPv6 (dns server: %2)...")
+                               : QStringLiteral("Resolving domain \"%1\" (dns server: %2)..."))
+                            .arg(ALine, AServer));
+            }, true);
+        switch (Outcome) {
+        case loCutShort:
+            CutShort = true;
+            return;
+        case loFailed:
+            ++Asked;
+            ++FCounters.LookupsFailed;
+            return;
+        case loNotFound:
+            ++Asked;
+            ++NotFound;
+            return;
+        case loAnswered:
+            ++Asked;
+            if (!WorkAnswers(AClient, AIPv6))
+                CutShort = true;
+            return;
+        }
+    };
+    if (IPv4On())
+        LookUp(AState.Client.get(), false);
+    if (IPv6On() && !CutShort)
+        LookUp(AState.Client6.get(), true);
+    if (CutShort) {
+        ++FCounters.CutShort;
+        if (FDetailedLog)
+            Log(QStringLiteral("Cut short by Break: %1").arg(ALine));
+    } else if (Asked > 0 && NotFound == Asked) {
         ++FCounters.NotFound;
-    else if (Failed)
-        ++FCounters.LookupsFailed;
+    }
     return irPause;
 }
 

@@ -33,28 +33,21 @@ enum TBLMode : quint8 { blNone = 0, blSuppress = 1, blSave = 2 };
 // and IPv6 lines only, or both.
 enum TQXAddressFamily : quint8 { afIPv4 = 0, afIPv6 = 1, afBoth = 2 };
 
-// Parses dotted IPv4 text into a value whose most significant byte is the first
-// octet. Error is cleared when the text is accepted. Shortened forms are
-// accepted ("10.1" is 10.0.0.1, a single number is the whole value), a part
-// wider than its byte is masked ("300" becomes 44), "0x" parts are hexadecimal
-// and leading-zero parts octal. An empty part ends the parse early, so ".x"
-// and "10..1" are accepted with the value gathered so far.
-quint32 ParseIPv4(const QString& S, bool& Error);
-
-// The integer conversion behind every part of an address and behind a prefix
-// length. Exposed for the tests and the command line.
-bool ConvertIPPart(const QString& APart, quint64& AValue);
-
 // What one run did, counted as it went. Every line taken counts in Lines
-// (blank ones too); a domain counts in Domains once its lookups are made (A,
-// AAAA or both, as the address family asks), however many attempts they took,
-// and then in NotFound (the server said the name does not exist) or
-// LookupsFailed (one of its lookups got no usable answer) or neither (it was
-// answered). BLChecksFailed counts blocklist checks that got no usable answer
-// or an error code of the zone. Skipped counts lines, and the pieces of a
-// line (a name on a hosts line), that are neither an address nor a name that
-// can be asked, and address lines of a family the run does not deal in;
-// comment lines are read lines, not skipped ones.
+// (blank ones too). A domain counts in Domains once its lookups are made (A,
+// AAAA or both, as the address family asks), however many attempts they took.
+// LookupsFailed counts lookups, not domains: with both families a domain's A
+// and AAAA lookups are two, and each that got no usable answer counts. A
+// domain is NotFound only when every lookup asked for it said the name does
+// not exist. BLChecksFailed counts blocklist checks that got no usable answer,
+// an error code of the zone, or could not be made (no zone for the address's
+// family). Written counts lines that reached their target: in a file run only
+// once the file is closed without error. Skipped counts lines, and the pieces
+// of a line (a name on a hosts line), that are neither an address nor a name
+// that can be asked, filter rules that narrow the block, and address lines of
+// a family the run does not deal in; comment lines are read lines, not skipped
+// ones. CutShort counts items (an address line, a domain) whose lookup or
+// check a Break cut short: they are neither written nor counted as failed.
 struct TQXRunCounters {
     qint64 Lines = 0;
     qint64 Domains = 0;
@@ -64,6 +57,10 @@ struct TQXRunCounters {
     qint64 Written = 0;
     qint64 Duplicates = 0;
     qint64 Skipped = 0;
+    qint64 CutShort = 0;
+    // The output could not take the lines: the summary says so where it
+    // would give the lines written.
+    bool OutputFailed = false;
 };
 
 // The resolve job: takes input lines, checks them against DNS blocklists,
@@ -81,6 +78,8 @@ public:
     void AssignDNSList(const TStringList* ADNSList);
     void AssignDBLServices(const TStringList* ADBLServices);
     void AssignRBLServices(const TStringList* ARBLServices);
+    // The zones that check IPv6 addresses; RBLServices check IPv4 ones only.
+    void AssignRBL6Services(const TStringList* ARBL6Services);
 
     // The worker body; every TQXUtilsThread of a run executes it.
     virtual void DoResolve(TUtilsThread* AThread);
@@ -154,6 +153,7 @@ public:
     TBLMode DBLMode() const { return FDBLMode; }
     void SetDBLMode(TBLMode Value) { FDBLMode = Value; }
     TStringList* RBLServices() const { return FRBLServices; }
+    TStringList* RBL6Services() const { return FRBL6Services; }
     TBLMode RBLMode() const { return FRBLMode; }
     void SetRBLMode(TBLMode Value) { FRBLMode = Value; }
     QString OutFormat() const { return FOutFormat; }
@@ -219,6 +219,9 @@ public:
     TQXRunCounters RunCounters() const;
     // A lookup or a blocklist check of the current (or last) run failed.
     bool RunHadFailures() const;
+    // The run's output lost lines (a caller that writes the lines itself says
+    // so here); the summary then reports the failure instead of a count.
+    void SetOutputFailed() { FCounters.OutputFailed = true; }
     // "Done: ..." as the log's last line of a run carries it.
     static QString SummaryText(const TQXRunCounters& ACounters);
 
@@ -234,8 +237,11 @@ protected:
 
     // One blocklist lookup of AQuery in the next zone of AServices. Returns
     // whether the item passes under AMode; AListed tells whether it is listed.
+    // A check a Break cut short never passes, is not counted as failed, and
+    // sets ACutShort when given.
     bool CheckBLService(TBLMode AMode, const QString& AKind, const QString& AQuery, TStringList* AServices,
-                        int& AServiceCounter, int& AServerCounter, TIdDNSResolver* AClient, bool& AListed);
+                        int& AServiceCounter, int& AServerCounter, TIdDNSResolver* AClient, bool& AListed,
+                        bool* ACutShort = nullptr);
     // Emits one output line, with the duplicate test in outListNew runs.
     // AIPv6 sends it to the IPv6 writers when the run has its own for them.
     void WriteResult(const QString& ALine, bool AIPv6 = false);
@@ -243,7 +249,9 @@ protected:
     void EmitAddress(const QString& AIPText, const QString& ADomain, bool AIPv6);
 
 private:
-    enum TLookupOutcome { loAnswered, loNotFound, loFailed };
+    // loCutShort: a Break ended the lookup (or the retry it was due) before
+    // an answer came; it says nothing about the name.
+    enum TLookupOutcome { loAnswered, loNotFound, loFailed, loCutShort };
     // What working one item asks of the worker's loop: the next line, the
     // pause due after a domain first, or the end of the worker.
     enum TItemResult { irNext, irPause, irStop };
@@ -274,7 +282,8 @@ private:
     void WorkIPv6Line(const QString& ALine, const TIPv6Address& AAddress, int APrefix, TWorkerState& AState);
     TItemResult WorkDomain(const QString& ALine, TWorkerState& AState);
     // RBL check of ARBLQuery, the log line and the output line of one address.
-    void ProcessAddress(const QString& AIPText, const QString& ADomain, const QString& ARBLQuery, bool AIPv6,
+    // False when a Break cut the check short: nothing was written.
+    bool ProcessAddress(const QString& AIPText, const QString& ADomain, const QString& ARBLQuery, bool AIPv6,
                         bool AFromDomain, TWorkerState& AState);
     void AssignNonEmpty(TStringList* ATarget, const TStringList* ASource);
 
@@ -299,6 +308,7 @@ private:
     TStringList* FDBLServices = nullptr;
     TBLMode FDBLMode = blNone;
     TStringList* FRBLServices = nullptr;
+    TStringList* FRBL6Services = nullptr;
     TBLMode FRBLMode = blNone;
     QString FOutFormat;
     bool FCustomOutFormat = false;
@@ -325,7 +335,11 @@ private:
     // The run's counts; workers add to them without a lock.
     struct {
         std::atomic<qint64> Lines{0}, Domains{0}, NotFound{0}, LookupsFailed{0}, BLChecksFailed{0}, Written{0},
-            Duplicates{0}, Skipped{0};
+            Duplicates{0}, Skipped{0}, CutShort{0};
+        // Lines handed to an output file that is not closed yet: they count
+        // as written only once it closed without error.
+        std::atomic<qint64> Pending{0};
+        std::atomic<bool> OutputFailed{false};
     } FCounters;
     // Zone notices already logged in this run.
     std::mutex FNoticeCS;

@@ -4,6 +4,8 @@
 #include <netinet/in.h>
 
 #include <cstring>
+#include <limits>
+#include <QStringList>
 
 namespace {
 
@@ -131,4 +133,208 @@ QString FormatIPv4(quint32 AValue) {
     if (!::inet_ntop(AF_INET, &Raw, Buffer, sizeof Buffer))
         return QString();
     return QString::fromLatin1(Buffer);
+}
+
+// ---------------------------------------------------------------------------
+// The lenient IPv4 forms the job has always read.
+
+namespace {
+
+bool IsHexDigit(QChar C) {
+    const char16_t U = C.unicode();
+    return (U >= '0' && U <= '9') || (U >= 'a' && U <= 'f') || (U >= 'A' && U <= 'F');
+}
+
+int HexValue(QChar C) {
+    const char16_t U = C.unicode();
+    if (U >= '0' && U <= '9')
+        return U - '0';
+    if (U >= 'a' && U <= 'f')
+        return U - 'a' + 10;
+    return U - 'A' + 10;
+}
+
+// Accumulates digits of one base into AValue; false on a foreign character, on
+// no digits at all, or when the magnitude no longer fits 64 bits.
+bool AccumulateDigits(const QString& S, qsizetype AFrom, int ABase, quint64& AValue) {
+    if (AFrom >= S.size())
+        return false;
+    quint64 V = 0;
+    for (qsizetype I = AFrom; I < S.size(); ++I) {
+        const QChar C = S.at(I);
+        int D;
+        if (ABase == 16) {
+            if (!IsHexDigit(C))
+                return false;
+            D = HexValue(C);
+        } else {
+            const char16_t U = C.unicode();
+            if (U < '0' || U >= '0' + ABase)
+                return false;
+            D = U - '0';
+        }
+        if (V > (std::numeric_limits<quint64>::max() - quint64(D)) / quint64(ABase))
+            return false;
+        V = V * quint64(ABase) + quint64(D);
+    }
+    AValue = V;
+    return true;
+}
+
+} // namespace
+
+// One part of an address (or a prefix length): "0x" hexadecimal, a leading-zero
+// octal number, or an integer in the common textual forms (leading blanks, a
+// sign, decimal digits, or hexadecimal after "$", "x" or "0x"). Negative values
+// come back in two's complement, so masking keeps their low bytes.
+bool ConvertIPPart(const QString& APart, quint64& AValue) {
+    if (APart.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+        return AccumulateDigits(APart, 2, 16, AValue);
+    if (APart.startsWith(QLatin1Char('0'))) {
+        bool Octal = true;
+        for (QChar C : APart)
+            if (C < QLatin1Char('0') || C > QLatin1Char('7')) {
+                Octal = false;
+                break;
+            }
+        if (Octal)
+            return AccumulateDigits(APart, 0, 8, AValue);
+    }
+    qsizetype I = 0;
+    while (I < APart.size() && APart.at(I) == QLatin1Char(' '))
+        ++I;
+    bool Negative = false;
+    if (I < APart.size() && (APart.at(I) == QLatin1Char('+') || APart.at(I) == QLatin1Char('-'))) {
+        Negative = APart.at(I) == QLatin1Char('-');
+        ++I;
+    }
+    quint64 V = 0;
+    bool Ok;
+    if (I < APart.size() && (APart.at(I) == QLatin1Char('$') || APart.at(I) == QLatin1Char('x') ||
+                             APart.at(I) == QLatin1Char('X')))
+        Ok = AccumulateDigits(APart, I + 1, 16, V);
+    else if (I + 1 < APart.size() && APart.at(I) == QLatin1Char('0') &&
+             (APart.at(I + 1) == QLatin1Char('x') || APart.at(I + 1) == QLatin1Char('X')))
+        Ok = AccumulateDigits(APart, I + 2, 16, V);
+    else
+        Ok = AccumulateDigits(APart, I, 10, V);
+    if (!Ok)
+        return false;
+    AValue = Negative ? quint64(0) - V : V;
+    return true;
+}
+
+quint32 ParseIPv4(const QString& S, bool& Error) {
+    Error = true;
+    quint32 Value = 0;
+    int Remaining = 4;
+    QString Rest = S;
+    for (;;) {
+        const qsizetype Dot = Rest.indexOf(QLatin1Char('.'));
+        const QString Part = Dot < 0 ? Rest : Rest.left(Dot);
+        Rest = Dot < 0 ? QString() : Rest.mid(Dot + 1);
+        // An empty part is the normal end, and also cuts the parse short at a
+        // leading dot or at two dots in a row.
+        if (Part.isEmpty()) {
+            Error = false;
+            return Value;
+        }
+        quint64 Mask;
+        if (Rest.isEmpty() && Remaining > 1) {
+            // The last part fills every byte still open: "10.1" is 10.0.0.1.
+            const int Shift = 8 * Remaining;
+            if (Shift < 32)
+                Value <<= Shift;
+            Mask = Remaining >= 4 ? 0xFFFFFFFFull : ((quint64(1) << Shift) - 1);
+        } else {
+            Value <<= 8;
+            Mask = 0xFF;
+        }
+        quint64 PartValue;
+        if (!ConvertIPPart(Part, PartValue))
+            return Value;
+        Value += quint32(PartValue & Mask);
+        --Remaining;
+    }
+}
+
+bool ParseIPv4Entry(const QString& S, quint32& AValue) {
+    AValue = 0;
+    const qsizetype Slash = S.indexOf(QLatin1Char('/'));
+    QString Address = S;
+    if (Slash >= 0) {
+        if (Slash == 0)
+            return false;
+        quint64 Prefix;
+        if (!ConvertIPPart(S.mid(Slash + 1), Prefix) || Prefix > 32)
+            return false;
+        Address = S.left(Slash);
+    }
+    bool Error;
+    const quint32 Value = ParseIPv4(Address, Error);
+    if (Error)
+        return false;
+    AValue = Value;
+    return true;
+}
+
+namespace {
+
+// Digits only, or "0x" with hexadecimal digits: what an address part may be
+// written as. Blanks, signs and the "$" and "x" forms the integer conversion
+// also reads are left out, so that no text but a number stands for a part.
+bool IsDigitPart(const QString& APart) {
+    if (APart.isEmpty())
+        return false;
+    if (APart.size() > 2 && APart.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
+        for (qsizetype I = 2; I < APart.size(); ++I)
+            if (!IsHexDigit(APart.at(I)))
+                return false;
+        return true;
+    }
+    for (QChar C : APart)
+        if (C < QLatin1Char('0') || C > QLatin1Char('9'))
+            return false;
+    return true;
+}
+
+} // namespace
+
+bool ParseIPv4AddressLine(const QString& S, quint32& AValue, QString& AText) {
+    AValue = 0;
+    AText.clear();
+    const qsizetype Slash = S.indexOf(QLatin1Char('/'));
+    const QString Address = Slash < 0 ? S : S.left(Slash);
+    int Prefix = -1;
+    if (Slash >= 0) {
+        const QString PrefixText = S.mid(Slash + 1);
+        quint64 P;
+        if (!IsDigitPart(PrefixText) || !ConvertIPPart(PrefixText, P) || P > 32)
+            return false;
+        Prefix = int(P);
+    }
+    const QStringList Parts = Address.split(QLatin1Char('.'));
+    if (Parts.size() > 4)
+        return false;
+    quint64 Value = 0;
+    for (qsizetype I = 0; I < Parts.size(); ++I) {
+        quint64 Part;
+        if (!IsDigitPart(Parts.at(I)) || !ConvertIPPart(Parts.at(I), Part))
+            return false;
+        // The last part fills every byte still open; a wider value would be
+        // masked by the parser and mean another address than the text says.
+        const int Bytes = I + 1 == Parts.size() ? int(4 - I) : 1;
+        if (Part >> (8 * Bytes) != 0)
+            return false;
+        Value = (Value << (8 * Bytes)) | Part;
+    }
+    // The parser the rest of the job knows must read the same value.
+    bool Error;
+    if (ParseIPv4(Address, Error) != quint32(Value) || Error)
+        return false;
+    AValue = quint32(Value);
+    AText = FormatIPv4(AValue);
+    if (Prefix >= 0)
+        AText += QLatin1Char('/') + QString::number(Prefix);
+    return true;
 }

@@ -47,3 +47,24 @@ bool ParseIPv4Strict(QStringView AText, quint32& AValue);
 bool ParseIPv4LineStrict(QStringView AText, quint32& AValue, int& APrefix);
 // The dotted quad of a value ("10.0.0.1").
 QString FormatIPv4(quint32 AValue);
+
+// Parses dotted IPv4 text into a value whose most significant byte is the first
+// octet. Error is cleared when the text is accepted. Shortened forms are
+// accepted ("10.1" is 10.0.0.1, a single number is the whole value), a part
+// wider than its byte is masked ("300" becomes 44), "0x" parts are hexadecimal
+// and leading-zero parts octal. An empty part ends the parse early, so ".x"
+// and "10..1" are accepted with the value gathered so far.
+quint32 ParseIPv4(const QString& S, bool& Error);
+
+// The integer conversion behind every part of an address and behind a prefix
+// length. Exposed for the tests and the command line.
+bool ConvertIPPart(const QString& APart, quint64& AValue);
+
+// Address line with an optional "/prefix" (0..32, checked, not used); the
+// value is that of the part before the "/". The lenient form behind
+// TQXUtils::ParseIPEntry.
+bool ParseIPv4Entry(const QString& S, quint32& AValue);
+// An input line that is an IPv4 address as the job reads it (see
+// TQXUtils::ParseAddressLine): AText is the dotted quad of AValue, plus
+// "/prefix" when given.
+bool ParseIPv4AddressLine(const QString& S, quint32& AValue, QString& AText);

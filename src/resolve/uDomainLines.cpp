@@ -61,6 +61,76 @@ bool IsHostsAddress(QStringView AWord) {
     return Zone + 1 < AWord.size() && ParseIPv6Address(AWord.left(Zone), V6);
 }
 
+// The addresses hosts files point names at to block them: a line of one of
+// them alone ("0.0.0.0 # comment") names nothing.
+bool IsSinkAddress(QStringView AWord) {
+    quint32 V4 = 0;
+    if (ParseIPv4Strict(AWord, V4))
+        return V4 == 0 || V4 == 0x7F000001u;
+    TIPv6Address V6;
+    if (!ParseIPv6Address(AWord, V6))
+        return false;
+    TIPv6Address Loopback;
+    Loopback.Bytes[15] = 1;
+    return V6 == TIPv6Address() || V6 == Loopback;
+}
+
+// Filter-rule options that do not narrow a block to some pages, some request
+// types or some sites: a rule with only these blocks the whole name, as a DNS
+// or firewall block does. Any other option makes the rule one such a block
+// cannot honour, and widening it to the whole name would block what the list
+// never blocked.
+const char16_t* const kWholeNameOptions[] = {
+    u"third-party", u"3p", u"all", u"document", u"doc", u"popup", u"network", u"important",
+};
+
+bool OptionsKeepWholeName(QStringView AOptions) {
+    for (const QStringView Option : AOptions.split(u',')) {
+        bool Known = false;
+        for (const char16_t* K : kWholeNameOptions)
+            if (Option.compare(QStringView(K), Qt::CaseInsensitive) == 0) {
+                Known = true;
+                break;
+            }
+        if (!Known)
+            return false;
+    }
+    return true;
+}
+
+// A rule name of digits and dots that ends in ".": the start of addresses,
+// never a host name. "a.b." and "a.b.c." (decimal parts 0..255) give the
+// block a.b.0.0/16 or a.b.c.0/24, "a.b.c.d." the address; AText is empty for
+// any other such name, which names no address either.
+bool AddressRuleText(QStringView AName, QString& AText) {
+    AText.clear();
+    if (!AName.endsWith(u'.'))
+        return false;
+    const QStringView Body = AName.chopped(1);
+    for (const QChar C : Body)
+        if (C != u'.' && (C < u'0' || C > u'9'))
+            return false;
+    const QList<QStringView> Parts = Body.split(u'.');
+    quint32 Value = 0;
+    if (Parts.size() == 4) {
+        if (ParseIPv4Strict(Body, Value))
+            AText = FormatIPv4(Value);
+        return true;
+    }
+    if (Parts.size() < 2 || Parts.size() > 3)
+        return true;
+    for (const QStringView Part : Parts) {
+        // Each part as the strict parser reads a quad's: no leading zero.
+        quint32 Byte = 0;
+        if (Part.isEmpty() || Part.size() > 3 || !ParseIPv4Strict(Part.toString() + QStringLiteral(".0.0.0"), Byte))
+            return true;
+        Value = (Value << 8) | (Byte >> 24);
+    }
+    const int Prefix = int(Parts.size()) * 8;
+    AText = FormatIPv4(Value << (32 - Prefix)) + QLatin1Char('/') + QString::number(Prefix);
+    return true;
+}
+
 const char16_t* const kFurniture[] = {
     u"localhost",     u"localhost.localdomain", u"local",         u"broadcasthost",
     u"ip6-localhost", u"ip6-loopback",          u"ip6-localnet",  u"ip6-mcastprefix",
@@ -74,6 +144,7 @@ QString TLineSkip::Format(TLineSkipReason AReason) {
     case lsNoAsciiForm:
         return QStringLiteral("International name cannot be converted: %1");
     case lsNotADomain:
+    case lsNarrowRule:
         break;
     }
     return QStringLiteral("Not a domain: %1");
@@ -97,20 +168,24 @@ bool TDomainLineNormalizer::IsPlainName(QStringView AText) {
     if (Size == 0 || Size > 253)
         return false;
     qsizetype Label = 0;
+    bool LastInner = false;   // the label's last character was "-" or "_"
     for (qsizetype I = 0; I < Size; ++I) {
         const char16_t C = AText[I].unicode();
         if (C == u'.') {
-            if (Label == 0)
-                return false;   // leading dot or an empty label
+            if (Label == 0 || LastInner)
+                return false;   // leading dot, an empty label, or a label ending in "-" or "_"
             Label = 0;
             continue;
         }
-        const bool Ok = (C >= u'a' && C <= u'z') || (C >= u'A' && C <= u'Z') || (C >= u'0' && C <= u'9') ||
-                        C == u'-' || C == u'_';
-        if (!Ok || ++Label > 63)
+        const bool Alnum = (C >= u'a' && C <= u'z') || (C >= u'A' && C <= u'Z') || (C >= u'0' && C <= u'9');
+        const bool Inner = C == u'-' || C == u'_';
+        // A host name label never starts with "-" (nor, here, "_"): such
+        // words are pieces of URLs ("-468x60", "_chartbeat.js"), not names.
+        if ((!Alnum && !(Inner && Label > 0)) || ++Label > 63)
             return false;
+        LastInner = Inner;
     }
-    return Label > 0;   // no trailing dot
+    return Label > 0 && !LastInner;   // no trailing dot
 }
 
 bool TDomainLineNormalizer::IsHostsFurniture(QStringView AName) {
@@ -152,6 +227,10 @@ void TDomainLineNormalizer::Normalize(const QString& ALine, TNormalizedLine& ARe
     for (qsizetype I = 1; I < Text.size(); ++I) {
         if (Text[I] == u'#' && IsBlank(Text[I - 1])) {
             Text = TrimBlanks(Text.left(I));
+            if (IsSinkAddress(Text)) {
+                AResult.Comment = true;
+                return;
+            }
             const QString Cut = Text.toString();
             if (IsPlainName(Cut) || IsAddressLine(Cut)) {
                 AResult.Items.append(Cut);
@@ -215,14 +294,25 @@ void TDomainLineNormalizer::AddFilterRule(QStringView AText, TNormalizedLine& AR
     qsizetype End = 0;
     while (End < Rest.size() && Rest[End] != u'^' && Rest[End] != u'$')
         ++End;
-    if (End < Rest.size() && Rest[End] == u'^') {
-        const QStringView After = Rest.sliced(End + 1);
-        if (!After.isEmpty() && After[0] != u'$') {
-            AResult.Skips.append({lsNotADomain, AText.toString()});
-            return;
-        }
+    QStringView After = Rest.sliced(End);
+    if (After.startsWith(u'^'))
+        After = After.sliced(1);
+    // Only a rule that blocks the whole name may become a name: options that
+    // narrow it (to some sites, request types, headers) would be widened.
+    if (!After.isEmpty() && (After[0] != u'$' || !OptionsKeepWholeName(After.sliced(1)))) {
+        AResult.Skips.append({After[0] == u'$' ? lsNarrowRule : lsNotADomain, AText.toString()});
+        return;
     }
-    AddName(Rest.left(End), AText, false, AResult);
+    const QStringView Name = Rest.left(End);
+    QString Address;
+    if (AddressRuleText(Name, Address)) {
+        if (Address.isEmpty())
+            AResult.Skips.append({lsNotADomain, AText.toString()});
+        else
+            AResult.Items.append(Address);
+        return;
+    }
+    AddName(Name, AText, false, AResult);
 }
 
 void TDomainLineNormalizer::AddUrlHost(QStringView AText, TNormalizedLine& AResult) const {

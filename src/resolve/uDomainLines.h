@@ -9,6 +9,7 @@
 enum TLineSkipReason : quint8 {
     lsNotADomain = 0,     // filter syntax, white space, characters no host name has
     lsNoAsciiForm = 1,    // an international name IDNA refuses
+    lsNarrowRule = 2,     // a filter rule whose options narrow the block below the whole name
 };
 
 // One piece of an input line that was dropped, for the detailed log.
@@ -16,7 +17,8 @@ struct TLineSkip {
     TLineSkipReason Reason = lsNotADomain;
     QString Text;   // the dropped text as it stood in the line
 
-    // "Not a domain: %1" or "International name cannot be converted: %1".
+    // "Not a domain: %1" (lsNotADomain, lsNarrowRule) or "International name
+    // cannot be converted: %1".
     static QString Format(TLineSkipReason AReason);
     QString Message() const;
 };
@@ -34,7 +36,10 @@ struct TNormalizedLine {
 
 // Turns the lines people actually have (hosts files, filter lists, URLs,
 // wildcards, international names, comments) into the domain and address lines
-// the job works. A plain name or address line comes out as it went in, shared
+// the job works. A filter rule gives its name only when it blocks the whole
+// name ("||name^", alone or with options that do not narrow it); "||a.b." and
+// "||a.b.c." give the address block they start (a.b.0.0/16, a.b.c.0/24). A
+// hosts line of a sink address alone ("0.0.0.0 # text") gives nothing. A plain name or address line comes out as it went in, shared
 // with the input and found by one scan over its characters.
 //
 //   TDomainLineNormalizer Normalizer(AddressTest);
@@ -63,9 +68,10 @@ public:
     void Normalize(const QString& ALine, TNormalizedLine& AResult) const;
 
     // Letters, digits, "-" and "_" in dot-separated labels of 1 to 63
-    // characters, 253 characters at most, no dot at either end. "_" stays
-    // allowed: service labels and a good share of real blocklist entries carry
-    // it, and DNS answers for such names.
+    // characters, 253 characters at most, no dot at either end. A label
+    // starts and ends with a letter or a digit (host names); "-" and "_" only
+    // inside it. "_" stays allowed there: a good share of real blocklist
+    // entries carry it ("ad_server.example.com"), and DNS answers for them.
     static bool IsPlainName(QStringView AText);
     // localhost, broadcasthost, ip6-allnodes and the other names hosts files
     // carry for the machine itself; any letter case.

@@ -53,6 +53,7 @@ TEST_F(MainFormSettings, AWindowWithItsDefaultsWritesBothTablesInOrder) {
                                                     "RBLMode=Suppress blacklisted\r\n"
                                                     "RBLServices1=zen.spamhaus.org\r\n"
                                                     "RBLServicesN=1\r\n"
+                                                    "RBL6ServicesN=0\r\n"
                                                     "OutListNew=0\r\n"
                                                     "OutFormat=0\r\n"
                                                     "OutFormatText=-A OUTPUT -d %ip% -j REJECT\r\n"

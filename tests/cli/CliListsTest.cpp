@@ -95,3 +95,30 @@ TEST_F(CliListsTest, AggregateRefusesATemplateWithTheDomain) {
         EXPECT_TRUE(R.Out.isEmpty());
     }
 }
+
+TEST_F(CliListsTest, AFilterListGivesOnlyWhatItBlocksWhole) {
+    const TCliResult R = RunCli(Args({"-v", "-f", "%ip% %domain%"}), "! every class of rule\n"
+                                                                      "||www.vt.test^\n"
+                                                                      "||mail.vt.test^$3p,important\n"
+                                                                      "||clean.vt.test^$domain=site.example\n"
+                                                                      "||listed.vt.test^$script\n"
+                                                                      "||listed.vt.test^$csp=default-src 'none'\n"
+                                                                      "||130.211.$popup\n"
+                                                                      "||23.109.82.\n"
+                                                                      "||192.0.2.7^\n"
+                                                                      "-468x60.\n"
+                                                                      "_300x250_\n"
+                                                                      "-didomi.js\n"
+                                                                      "0.0.0.0 # nothing here\n"
+                                                                      "0.0.0.0 clean.vt.test\n");
+    EXPECT_EQ(R.ExitCode, 0) << R.ErrText().toStdString();
+    EXPECT_EQ(Sorted(R.OutLines()),
+              Sorted({"10.0.0.1 www.vt.test", "10.0.0.2 www.vt.test", "10.0.0.3 www.vt.test", "192.0.2.10 mail.vt.test",
+                      "130.211.0.0/16 130.211.0.0/16", "23.109.82.0/24 23.109.82.0/24", "192.0.2.7 192.0.2.7",
+                      "10.1.2.4 clean.vt.test"}));
+    for (const char* Skipped : {"||clean.vt.test^$domain=site.example", "||listed.vt.test^$script"})
+        EXPECT_TRUE(R.ErrText().contains(QString("Not a domain: %1\n").arg(Skipped))) << R.ErrText().toStdString();
+    EXPECT_FALSE(R.ErrText().contains("0.0.0.0 0.0.0.0")) << R.ErrText().toStdString();
+    EXPECT_EQ(Summary(R), "Done: 14 lines, 3 domains, 0 not found, 0 lookups failed, 0 blocklist checks failed, "
+                          "8 lines written, 0 duplicates, 6 skipped.");
+}

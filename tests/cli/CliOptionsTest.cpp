@@ -28,7 +28,7 @@ TEST(CliOptionsTest, BadCommandLinesAreRefusedWithOneLineNamingTheOption) {
         {{"--timeout", "0"}, 2, "--timeout must be 1 to 60000"},
         {{"--timeout", "1e3"}, 2, "--timeout must be 1 to 60000"},
         {{"--dbl", "z", "--dbl-mode", "maybe"}, 2, "--dbl-mode must be suppress or out"},
-        {{"--rbl-mode", "out"}, 2, "--rbl-mode needs --rbl"},
+        {{"--rbl-mode", "out"}, 2, "--rbl-mode needs --rbl or --rbl6"},
         {{"--line-ending", "mac", "-o", "x"}, 2, "--line-ending must be windows or unix"},
         {{"--bom"}, 2, "--bom needs --output"},
         {{"--log-file", "x.log"}, 2, "--log-file needs --detailed"},

@@ -167,6 +167,25 @@ TEST_F(FaultFileTest, OutputToDevFullIsReportedAndEndsTheRun) {
     EXPECT_TRUE(Log.contains("No space left on device")) << Log.toStdString();
     // The workers stopped at their first failed write instead of running on.
     EXPECT_LT(R.Progress.Processed(), 3000);
+    // No line reached the file: none counts as written, and the summary says
+    // the output failed where it would give the count.
+    const TQXRunCounters C = R.Utils.RunCounters();
+    EXPECT_EQ(C.Written, 0);
+    EXPECT_TRUE(C.OutputFailed);
+    const QStringList Done = R.LogLines().filter(QRegularExpression("^Done: "));
+    ASSERT_EQ(Done.size(), 1) << Log.toStdString();
+    EXPECT_TRUE(Done[0].contains(" blocklist checks failed, output failed, ")) << Done[0].toStdString();
+}
+
+TEST_F(FaultFileTest, LinesOfAFileCountAsWrittenOnceItIsClosed) {
+    R.SetDomains(AddressLines(50));
+    R.Utils.SetResultMode(outFile);
+    R.Utils.SetResolvedListFile(QDir(Dir.path()).filePath("out.txt"));
+    ASSERT_TRUE(R.Run(30000));
+    const TQXRunCounters C = R.Utils.RunCounters();
+    EXPECT_EQ(C.Written, 50);
+    EXPECT_FALSE(C.OutputFailed);
+    EXPECT_TRUE(R.LogLines().last().contains(", 50 lines written, ")) << R.LogLines().last().toStdString();
 }
 
 // A source file changed under the run: the workers are held at their first

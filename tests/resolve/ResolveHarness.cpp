@@ -133,6 +133,13 @@ void TResolveRun::SetRBL(TBLMode AMode, const QStringList& AZones) {
     Utils.SetRBLMode(AMode);
 }
 
+void TResolveRun::SetRBL6(TBLMode AMode, const QStringList& AZones) {
+    TStringList L;
+    Fill(L, AZones);
+    Utils.AssignRBL6Services(&L);
+    Utils.SetRBLMode(AMode);
+}
+
 void TResolveRun::SetDBL(TBLMode AMode, const QStringList& AZones) {
     TStringList L;
     Fill(L, AZones);

@@ -83,6 +83,8 @@ public:
     void SetDomains(const QStringList& ALines);
     void SetDNS(const QStringList& ALines);
     void SetRBL(TBLMode AMode, const QStringList& AZones);
+    // The IPv6 zones; the mode is the one RBL mode of both families.
+    void SetRBL6(TBLMode AMode, const QStringList& AZones);
     void SetDBL(TBLMode AMode, const QStringList& AZones);
 
     TProgress Progress;

@@ -1,0 +1,128 @@
+// Feeds arbitrary text through the line normalizer, the way the job uses it
+// (its own address test) and with the strict default. Whatever the line,
+// every item it gives must be one the job can work as it stands: a name that
+// passes the name rules (labels of letters and digits, "-" and "_" only
+// inside), a strict dotted quad with an optional prefix in its canonical
+// text, an IPv4 block whose host bits are zero, or an IPv6 address line. A
+// skip must carry text of the line, and a comment gives nothing at all.
+// The first input byte picks how the rest becomes text: as UTF-8, or mapped
+// onto the characters filter lists and hosts files are made of.
+#include "resolve/QXUtilsUnit.h"
+#include "resolve/uAddressText.h"
+#include "resolve/uDomainLines.h"
+#include "FuzzFail.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+
+[[noreturn]] void FailItem(const char* AWhat, const QString& ALine, const QString& AItem) {
+    char Msg[1024];
+    std::snprintf(Msg, sizeof Msg, "%s: line \"%s\" gave \"%s\"", AWhat, ALine.toUtf8().constData(),
+                  AItem.toUtf8().constData());
+    FuzzFail(Msg);
+}
+
+// The name rules, written out again here so that the check does not trust
+// the code it checks: dot-separated labels of 1 to 63 letters, digits, "-"
+// and "_", each starting and ending with a letter or a digit, 253
+// characters at most.
+bool IsName(const QString& AText) {
+    if (AText.isEmpty() || AText.size() > 253)
+        return false;
+    for (const QStringView Label : QStringView(AText).split(u'.')) {
+        if (Label.isEmpty() || Label.size() > 63)
+            return false;
+        for (qsizetype I = 0; I < Label.size(); ++I) {
+            const char16_t C = Label[I].unicode();
+            const bool Alnum = (C >= u'a' && C <= u'z') || (C >= u'A' && C <= u'Z') || (C >= u'0' && C <= u'9');
+            const bool Inner = (C == u'-' || C == u'_') && I > 0 && I + 1 < Label.size();
+            if (!Alnum && !Inner)
+                return false;
+        }
+    }
+    return true;
+}
+
+// A canonical IPv4 line: the dotted quad the strict parser reads, written
+// back unchanged, and for a block no bits past its prefix.
+bool IsCanonicalIPv4(const QString& AItem) {
+    quint32 Value = 0;
+    int Prefix = -1;
+    if (!ParseIPv4LineStrict(AItem, Value, Prefix))
+        return false;
+    QString Text = FormatIPv4(Value);
+    if (Prefix >= 0)
+        Text += QLatin1Char('/') + QString::number(Prefix);
+    return Text == AItem;
+}
+
+void CheckLine(const TDomainLineNormalizer& ANormalizer, const QString& ALine, bool AJobTest) {
+    TNormalizedLine R;
+    ANormalizer.Normalize(ALine, R);
+    if (R.Comment && (!R.Items.isEmpty() || !R.Skips.isEmpty()))
+        FailItem("a comment gave something", ALine, R.Items.join(u'|'));
+    for (const QString& Item : R.Items) {
+        if (Item.isEmpty())
+            FailItem("empty item", ALine, Item);
+        TIPv6Address V6;
+        int Prefix6 = -1;
+        if (ParseIPv6Line(Item, V6, Prefix6))
+            continue;
+        if (IsName(Item)) {
+            if (!TQXUtils::IsQueryableName(Item))
+                FailItem("a name the job would not ask", ALine, Item);
+            continue;
+        }
+        if (IsCanonicalIPv4(Item))
+            continue;
+        // The job's own test lets its lenient forms ("10.1", "name.") pass
+        // as they stand: the whole line, or the line before its comment.
+        if (AJobTest && ALine.startsWith(Item) && TQXUtils::IsWorkableLine(Item))
+            continue;
+        FailItem("neither a name nor an address", ALine, Item);
+    }
+    for (const TLineSkip& Skip : R.Skips)
+        if (Skip.Text.isEmpty())
+            FailItem("a skip without text", ALine, Skip.Text);
+}
+
+} // namespace
+
+int CheckDomainLineInput(const uint8_t* Data, size_t Size) {
+    if (Size == 0 || Size > 1024)
+        return 0;
+    const uint8_t Mode = Data[0];
+    const char* Bytes = reinterpret_cast<const char*>(Data + 1);
+    const qsizetype Len = qsizetype(Size - 1);
+    QString Text;
+    if ((Mode & 1) == 0) {
+        Text = QString::fromUtf8(Bytes, Len);
+    } else {
+        static const char Alphabet[] = "abcxyz0129..-_|^$,=/#~* \t:@!3p";
+        constexpr size_t N = sizeof(Alphabet) - 1;
+        Text.reserve(Len);
+        for (qsizetype I = 0; I < Len; ++I)
+            Text.append(QLatin1Char(Alphabet[uint8_t(Bytes[I]) % N]));
+    }
+    // The job trims every line before the normalizer sees it.
+    qsizetype B = 0, E = Text.size();
+    while (B < E && Text.at(B).unicode() <= 32)
+        ++B;
+    while (E > B && Text.at(E - 1).unicode() <= 32)
+        --E;
+    Text = Text.mid(B, E - B);
+    static const TDomainLineNormalizer Strict;
+    static const TDomainLineNormalizer Job(&TQXUtils::IsWorkableLine);
+    CheckLine(Strict, Text, false);
+    CheckLine(Job, Text, true);
+    return 0;
+}
+
+#ifndef VT_FUZZ_REPLAY
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+    return CheckDomainLineInput(Data, Size);
+}
+#endif
