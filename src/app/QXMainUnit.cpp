@@ -4,6 +4,7 @@
 #include "app/ListViewExUnit.h"
 #include "app/uControlAdapters.h"
 #include "app/uMemo.h"
+#include "app/uRunOutcome.h"
 #include "app/uStoredSettings.h"
 #include "containers/VHashedStringList.h"
 #include "containers/uFileUtils.h"
@@ -29,7 +30,9 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
+#include <QScopedValueRollback>
 #include <QScreen>
+#include <QStyle>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTextBlock>
@@ -164,6 +167,18 @@ int MemoLineCount(const QPlainTextEdit* Memo) {
     return N;
 }
 
+// The start button of the progress controller: it comes back only once the
+// window has taken in the run's end, so a click never meets a run that is
+// still stopping (and is not refused silently).
+class TStartButtonAdapter : public TButtonAdapter {
+public:
+    TStartButtonAdapter(QAbstractButton* AButton, const TQXMainForm* AForm) : TButtonAdapter(AButton), FForm(AForm) {}
+    void SetEnabled(bool AValue) override { TButtonAdapter::SetEnabled(AValue && !FForm->Running()); }
+
+private:
+    const TQXMainForm* FForm;
+};
+
 } // namespace
 
 // --- Construction ----------------------------------------------------------
@@ -199,6 +214,8 @@ void TQXMainForm::CreateControls() {
         auto* L = new QVBoxLayout(SrcListTabSheet);
         SourceListLabel = Named(new QLabel(QStringLiteral("List of domains (0):")), "SourceListLabel");
         SourceMemo = MakeMemo("SourceMemo");
+        // A file dropped on the list is read into it, as "Load from file..." reads one.
+        static_cast<TMemo*>(SourceMemo)->OnFileDrop = [this](const QString& FileName) { LoadSourceFile(FileName); };
         SourceLoadButton = Named(MakeButton(QStringLiteral("&Load from file...")), "SourceLoadButton");
         SourceClearButton = Named(MakeButton(QStringLiteral("Clear")), "SourceClearButton");
         L->addWidget(SourceListLabel);
@@ -412,6 +429,10 @@ void TQXMainForm::CreateControls() {
         LogMemo = MakeMemo("LogMemo");
         LogMemo->setReadOnly(true);
         LogMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        // A run's summary is longer than the log is wide at the designed size:
+        // it wraps, so its last counts are read without scrolling.
+        LogMemo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        LogMemo->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
         L->addWidget(LogTopPanel);
         L->addWidget(LogMemo, 1);
     }
@@ -434,6 +455,9 @@ void TQXMainForm::CreateControls() {
     ProcessedTitleLabel = Named(new QLabel(QStringLiteral("Processed:")), "ProcessedTitleLabel");
     ProcessedLabel = Named(new QLabel, "ProcessedLabel");
     StatusLabel = Named(new QLabel, "StatusLabel");
+    // The cue of a run that ended short: the style's own icon, drawn for the palette in use.
+    StatusIconLabel = Named(new QLabel, "StatusIconLabel");
+    StatusIconLabel->setVisible(false);
     {
         auto* L = new QHBoxLayout(ProgressPanel);
         L->setContentsMargins(0, 0, 0, 0);
@@ -453,6 +477,7 @@ void TQXMainForm::CreateControls() {
         L->addWidget(ProcessedTitleLabel);
         L->addWidget(ProcessedLabel);
         L->addSpacing(BorderWidth);
+        L->addWidget(StatusIconLabel);
         L->addWidget(StatusLabel);
     }
     // The row keeps its height while its displays wait for the first run.
@@ -471,7 +496,8 @@ void TQXMainForm::CreateControls() {
     TIntList Widths;
     Widths.Add(80);
     Widths.Add(120);
-    Widths.Add(120);
+    // A full "yyyy-mm-dd hh:nn:ss" with the cell's margins.
+    Widths.Add(qMax(120, ThreadsListView->fontMetrics().horizontalAdvance(QStringLiteral("2026-12-09 17:00:00")) + 24));
     ThreadsListView->AddColumns({QStringLiteral("Id"), QStringLiteral("Name"), QStringLiteral("Time"),
                                  QStringLiteral("Status")},
                                 &Widths);
@@ -519,7 +545,7 @@ void TQXMainForm::FormCreate() {
     FProgress = new TProgress;
     FProgress->SetUpdatePeriod(1000);
     FBreakButtonAdapter = std::make_unique<TButtonAdapter>(BreakButton);
-    FStartButtonAdapter = std::make_unique<TButtonAdapter>(StartButton);
+    FStartButtonAdapter = std::make_unique<TStartButtonAdapter>(StartButton, this);
     FProgress->SetBreakButton(FBreakButtonAdapter.get());
     FProgress->SetStartButton(FStartButtonAdapter.get());
     FProgressBarAdapter = std::make_unique<TProgressBarAdapter>(ProgressBar);
@@ -661,14 +687,20 @@ void TQXMainForm::FillMemo(QPlainTextEdit* Memo, const TStringList* List) {
 }
 
 void TQXMainForm::SourceMemoChange() {
+    if (!FFillingList)
+        FSourceListFile.Changed = true;
     SourceListLabel->setText(QStringLiteral("List of domains (%1):").arg(MemoLineCount(SourceMemo)));
 }
 
 void TQXMainForm::ResultMemoChange() {
+    if (!FFillingList)
+        FResultListFile.Changed = true;
     ResultListLabel->setText(QStringLiteral("Resolved list (%1):").arg(MemoLineCount(ResultMemo)));
 }
 
 void TQXMainForm::AddedMemoChange() {
+    if (!FFillingList)
+        FAddedListFile.Changed = true;
     AddedCheckBox->setText(QStringLiteral("New records (%1):").arg(MemoLineCount(AddedMemo)));
 }
 
@@ -729,14 +761,19 @@ void TQXMainForm::AddedClearButtonClick() {
 void TQXMainForm::SourceLoadButtonClick() {
     SetFileDialogFileName(SourceOpenDialog, QString());
     const QString FileName = ExecFileDialog(SourceOpenDialog);
-    if (FileName.isEmpty())
-        return;
+    if (!FileName.isEmpty())
+        LoadSourceFile(FileName);
+}
+
+void TQXMainForm::LoadSourceFile(const QString& FileName) {
     // The memo changes only once the whole file has been read.
     if (const auto Error = Catch([&] {
             std::optional<TMemoEncoding> Encoding;
             const QStringList Lines = ReadListFile(FileName, Encoding);
             SetMemoLines(SourceMemo, Lines);
             FSourceMemoEncoding = Encoding;
+            // srclist.txt now holds another file's list: its own bytes are no longer kept.
+            FSourceListFile.Invalid = false;
             LogLegacyListFile(FLog, FileName, Encoding);
         }))
         ErrorMessage(*Error);
@@ -924,26 +961,46 @@ bool TQXMainForm::CheckParams() {
 }
 
 void TQXMainForm::ProgressBeforeStart(TProgress*, bool& Allow) {
+    // Every step below that raises is shown in a box and the window goes on;
+    // nothing of a start may escape to the event loop, which would end the program.
+    Allow = false;
     // A window that is closing starts nothing, silently.
-    Allow = !FClosePending && !FDestroyed && CheckParams() && !FClosePending;
-    if (!Allow)
+    if (FClosePending || FDestroyed)
+        return;
+    bool Valid = false;
+    if (const auto Error = Catch([&] { Valid = CheckParams(); })) {
+        ErrorMessage(*Error);
+        return;
+    }
+    if (!Valid || FClosePending)
         return;
     // Settings that cannot be saved keep the run from starting, with the reason shown.
     if (const auto Error = Catch([this] { SaveSettings(); })) {
         ErrorMessage(*Error);
-        Allow = false;
         return;
     }
     FRunning = true;
+    FRunBroken = false;
     SetControlsRunning(true);
-    FLog->ClearLog();
+    // A log file that cannot be emptied (a device such as /dev/null, a pipe)
+    // is written on after the old lines; the run itself is not at stake.
+    if (const auto Error = Catch([this] { FLog->ClearLog(); })) {
+        LogMemo->clear();
+        ErrorMessage(*Error);
+    }
     // The run's service thread may fail to start: then there is no run.
     if (const auto Error = Catch([this] { FUtils->BeforeStart(); })) {
         SetControlsRunning(false);
         FRunning = false;
-        Allow = false;
+        StartButton->setEnabled(true);
         ErrorMessage(*Error);
+        return;
     }
+    FRunStatus.clear();
+    FRunWarned = false;
+    StatusIconLabel->setVisible(false);
+    StatusLabel->setToolTip(QString());
+    Allow = true;
 }
 
 void TQXMainForm::ProgressStart(TProgress* Sender) {
@@ -960,7 +1017,9 @@ void TQXMainForm::ProgressStart(TProgress* Sender) {
 }
 
 void TQXMainForm::ProgressTerminate(TProgress* Sender) {
+    FRunBroken = true;
     Sender->SetStatus(QStringLiteral("Stopping..."));
+    StatusLabel->setText(Sender->Status());
     if (FLog->ActiveThreads() == 0)
         Sender->EndProgress();
 }
@@ -988,6 +1047,9 @@ void TQXMainForm::ProgressAfterStop(TProgress*) {
     }
     SetControlsRunning(false);
     FRunning = false;
+    // Set last, so that neither a failed close nor a stale "Stopping..." is what the idle window says.
+    ShowRunOutcome(Error);
+    StartButton->setEnabled(true);
     // The close waits only for the last thread to leave now.
     if (FClosePending)
         setWindowTitle(FCaption);
@@ -1006,7 +1068,35 @@ void TQXMainForm::ProgressDisplay(TProgress* Sender) {
     QString Text = QStringLiteral("%1 %2").arg(Done).arg(Done == 1 ? QStringLiteral("line") : QStringLiteral("lines"));
     if (MSec > 0)
         Text += QStringLiteral(", %1/s").arg(Done * 1000 / MSec);
+    // Failures show while the run goes on, not only in its summary.
+    const TQXRunCounters C = FUtils->RunCounters();
+    if (const qint64 Failed = C.LookupsFailed + C.BLChecksFailed; Failed > 0)
+        Text += QStringLiteral(", %1 failed").arg(Failed);
     ProcessedLabel->setText(Text);
+}
+
+void TQXMainForm::ShowRunOutcome(const std::optional<QString>& AError) {
+    QString Error = AError.value_or(QString());
+    if (Error.isEmpty())
+        Error = FUtils->RunError();
+    const TQXRunCounters Counters = FUtils->RunCounters();
+    const TRunOutcome Outcome = RunOutcome(Counters, FRunBroken, Error);
+    FRunStatus = Outcome.Status;
+    FRunWarned = Outcome.Kind != rokCompleted;
+    FProgress->SetStatus(Outcome.Status);
+    StatusLabel->setText(Outcome.Status);
+    // The full counts stay at hand whatever the width of the row.
+    StatusLabel->setToolTip(TQXUtils::SummaryText(Counters));
+    if (Outcome.Kind == rokIncomplete || Outcome.Kind == rokFailed) {
+        const QStyle::StandardPixmap Icon =
+            Outcome.Kind == rokFailed ? QStyle::SP_MessageBoxCritical : QStyle::SP_MessageBoxWarning;
+        const int Size = StatusLabel->fontMetrics().height();
+        StatusIconLabel->setPixmap(style()->standardIcon(Icon, nullptr, this).pixmap(Size, Size));
+        StatusIconLabel->setToolTip(Outcome.Status);
+        StatusIconLabel->setVisible(true);
+    } else {
+        StatusIconLabel->setVisible(false);
+    }
 }
 
 QList<QWidget*> TQXMainForm::ProgressDisplays() const {
@@ -1060,31 +1150,65 @@ TCtrlRecs LogTable(TQXMainForm* F) {
 
 void TQXMainForm::LoadSettings() {
     const QString FileName = GetSettingsFileName(true);
-    if (!QFileInfo::exists(FileName))
-        return;
-    TVHashedStringList Values(SettingsHashBuckets);
-    LoadSettingsFile(Values, FileName);
-    const QByteArray Passphrase = StoredSettingsPassphrase();
-    LoadCtrls(Values, Passphrase, MainTable(this));
-    LoadCtrls(Values, Passphrase, LogTable(this));
+    // Without a settings file the controls keep their defaults, but list
+    // files that are there are still the user's lists: they are shown, and
+    // so never saved over with an empty list.
+    if (QFileInfo::exists(FileName)) {
+        TVHashedStringList Values(SettingsHashBuckets);
+        LoadSettingsFile(Values, FileName);
+        const QByteArray Passphrase = StoredSettingsPassphrase();
+        LoadCtrls(Values, Passphrase, MainTable(this));
+        LoadCtrls(Values, Passphrase, LogTable(this));
+    }
 
     const QString Dir = QFileInfo(FileName).absolutePath();
     const struct {
         const char* Name;
         QPlainTextEdit* Memo;
         std::optional<TMemoEncoding>* Encoding;
-    } Files[] = {{SourceListFileName, SourceMemo, &FSourceMemoEncoding},
-                 {ResultListFileName, ResultMemo, &FResultMemoEncoding},
-                 {AddedListFileName, AddedMemo, &FAddedMemoEncoding}};
+        TListFileState* State;
+    } Files[] = {{SourceListFileName, SourceMemo, &FSourceMemoEncoding, &FSourceListFile},
+                 {ResultListFileName, ResultMemo, &FResultMemoEncoding, &FResultListFile},
+                 {AddedListFileName, AddedMemo, &FAddedMemoEncoding, &FAddedListFile}};
     for (const auto& F : Files) {
         const QString Path = BuildFilePath(Dir, QLatin1String(F.Name));
-        if (!QFileInfo::exists(Path))
+        if (!QFileInfo::exists(Path)) {
+            *F.State = TListFileState{true, F.State->Changed, false};
             continue;
+        }
         std::optional<TMemoEncoding> Encoding;
-        SetMemoLines(F.Memo, ReadListFile(Path, Encoding));
+        const QStringList Lines = ReadListFile(Path, Encoding);
+        {
+            const QScopedValueRollback<bool> Filling(FFillingList, true);
+            SetMemoLines(F.Memo, Lines);
+        }
         *F.Encoding = Encoding;
+        *F.State = TListFileState{true, false, Encoding && Encoding->Invalid};
         LogLegacyListFile(FLog, Path, Encoding);
     }
+}
+
+void TQXMainForm::SaveListFile(const QString& Dir, const char* Name, QPlainTextEdit* Memo,
+                               const std::optional<TMemoEncoding>& Encoding, TListFileState& State) {
+    const QString Path = BuildFilePath(Dir, QLatin1String(Name));
+    // A file the window never read, or one whose list is as it was read, is
+    // left as it is: byte for byte, whatever its mark and content.
+    if (!State.Changed && (!State.Read || QFileInfo::exists(Path)))
+        return;
+    if (State.Invalid) {
+        // Its text, written back, would put replacement characters where the
+        // file had bytes of its own; the file is kept and the user told.
+        if (FLog)
+            FLog->LogDT(QStringLiteral("List file \"%1\" is not saved: it holds bytes that are not valid %2, "
+                                       "which saving would replace")
+                            .arg(QDir::toNativeSeparators(Path),
+                                 Encoding && !Encoding->Legacy8Bit
+                                     ? QString::fromLatin1(QStringConverter::nameForEncoding(Encoding->Encoding))
+                                     : Legacy8BitEncodingName()));
+        return;
+    }
+    WriteListFile(Path, MemoLines(Memo), Encoding);
+    State = TListFileState{true, false, false};
 }
 
 void TQXMainForm::SaveSettings() {
@@ -1096,7 +1220,7 @@ void TQXMainForm::SaveSettings() {
     SaveSettingsFile(Values, FileName);
 
     const QString Dir = QFileInfo(FileName).absolutePath();
-    WriteListFile(BuildFilePath(Dir, QLatin1String(SourceListFileName)), MemoLines(SourceMemo), FSourceMemoEncoding);
-    WriteListFile(BuildFilePath(Dir, QLatin1String(ResultListFileName)), MemoLines(ResultMemo), FResultMemoEncoding);
-    WriteListFile(BuildFilePath(Dir, QLatin1String(AddedListFileName)), MemoLines(AddedMemo), FAddedMemoEncoding);
+    SaveListFile(Dir, SourceListFileName, SourceMemo, FSourceMemoEncoding, FSourceListFile);
+    SaveListFile(Dir, ResultListFileName, ResultMemo, FResultMemoEncoding, FResultListFile);
+    SaveListFile(Dir, AddedListFileName, AddedMemo, FAddedMemoEncoding, FAddedListFile);
 }

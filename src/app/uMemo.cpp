@@ -5,11 +5,22 @@
 #include <QMimeData>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QUrl>
 
 namespace {
 
 bool HasSeparator(const QString& S) {
     return S.contains(QChar::LineSeparator) || S.contains(QChar::ParagraphSeparator);
+}
+
+// The first local file among what is dragged or pasted; empty when none.
+QString LocalFile(const QMimeData* Source) {
+    if (!Source || !Source->hasUrls())
+        return QString();
+    for (const QUrl& Url : Source->urls())
+        if (Url.isLocalFile())
+            return Url.toLocalFile();
+    return QString();
 }
 
 } // namespace
@@ -54,7 +65,20 @@ void TMemo::inputMethodEvent(QInputMethodEvent* Event) {
     Event->setAccepted(Copy.isAccepted());
 }
 
+bool TMemo::canInsertFromMimeData(const QMimeData* Source) const {
+    if (!LocalFile(Source).isEmpty())
+        return static_cast<bool>(OnFileDrop);
+    return QPlainTextEdit::canInsertFromMimeData(Source);
+}
+
 void TMemo::insertFromMimeData(const QMimeData* Source) {
+    if (const QString File = LocalFile(Source); !File.isEmpty()) {
+        // Read once the drop is over: the handler replaces the whole text
+        // the editor is still inserting into.
+        if (OnFileDrop)
+            QMetaObject::invokeMethod(this, [this, File] { if (OnFileDrop) OnFileDrop(File); }, Qt::QueuedConnection);
+        return;
+    }
     // A plain-text editor takes only the text of what is pasted or dropped.
     if (!Source || !Source->hasText() || !HasSeparator(Source->text())) {
         QPlainTextEdit::insertFromMimeData(Source);
