@@ -240,11 +240,11 @@ void TQXMainForm::CreateControls() {
     OutFormatCheckBox = Named(new QCheckBox(QStringLiteral("Out Format:")), "OutFormatCheckBox");
     OutFormatEdit = Named(new QLineEdit(QStringLiteral("-A OUTPUT -d %ip% -j REJECT")), "OutFormatEdit");
     Label4 = Named(new QLabel(QStringLiteral("%ip% - resolved IP, %domain% - domain.")), "Label4");
-    FamilyLabel = Named(new QLabel(QStringLiteral("Addresses:")), "FamilyLabel");
+    FamilyLabel = Named(new QLabel(QStringLiteral("&Addresses:")), "FamilyLabel");
     FamilyComboBox = MakeCombo("FamilyComboBox", {QStringLiteral("IPv4"), QStringLiteral("IPv6"),
                                                   QStringLiteral("IPv4 and IPv6")});
     FamilyLabel->setBuddy(FamilyComboBox);
-    OutFormat6Label = Named(new QLabel(QStringLiteral("Out Format IPv6:")), "OutFormat6Label");
+    OutFormat6Label = Named(new QLabel(QStringLiteral("Out Format IPv&6:")), "OutFormat6Label");
     OutFormat6Edit = Named(new QLineEdit, "OutFormat6Edit");
     OutFormat6Edit->setPlaceholderText(QStringLiteral("empty: the Out Format"));
     OutFormat6Label->setBuddy(OutFormat6Edit);
@@ -276,15 +276,15 @@ void TQXMainForm::CreateControls() {
     RBLTabSheet = Named(new QWidget, "RBLTabSheet");
     {
         auto* L = new QVBoxLayout(DNSTabSheet);
-        Label5 = Named(new QLabel(QStringLiteral("DNS Servers:")), "Label5");
+        Label5 = Named(new QLabel(QStringLiteral("D&NS Servers:")), "Label5");
         DNSMemo = MakeMemo("DNSMemo");
         DNSMemo->setPlainText(QStringLiteral("8.8.8.8\n8.8.4.4"));
         // Retries, pause and time-out of the lookups, under the servers.
-        RetriesLabel = Named(new QLabel(QStringLiteral("Retries:")), "RetriesLabel");
+        RetriesLabel = Named(new QLabel(QStringLiteral("Retr&ies:")), "RetriesLabel");
         RetriesEdit = Named(new QLineEdit(QStringLiteral("0")), "RetriesEdit");
-        PauseLabel = Named(new QLabel(QStringLiteral("Pause, ms:")), "PauseLabel");
+        PauseLabel = Named(new QLabel(QStringLiteral("Pa&use, ms:")), "PauseLabel");
         PauseEdit = Named(new QLineEdit(QStringLiteral("200")), "PauseEdit");
-        TimeoutLabel = Named(new QLabel(QStringLiteral("Time-out, ms:")), "TimeoutLabel");
+        TimeoutLabel = Named(new QLabel(QStringLiteral("Time-&out, ms:")), "TimeoutLabel");
         TimeoutEdit = Named(new QLineEdit(QStringLiteral("5000")), "TimeoutEdit");
         auto* Lookups = new QGridLayout;
         Lookups->setContentsMargins(0, 0, 0, 0);
@@ -297,6 +297,10 @@ void TQXMainForm::CreateControls() {
         for (QLineEdit* E : {RetriesEdit, PauseEdit, TimeoutEdit})
             E->setFixedWidth(60);
         Lookups->setColumnStretch(4, 1);
+        Label5->setBuddy(DNSMemo);
+        RetriesLabel->setBuddy(RetriesEdit);
+        PauseLabel->setBuddy(PauseEdit);
+        TimeoutLabel->setBuddy(TimeoutEdit);
         L->addWidget(Label5);
         L->addWidget(DNSMemo, 1);
         L->addLayout(Lookups);
@@ -325,9 +329,10 @@ void TQXMainForm::CreateControls() {
     LeftL->addWidget(PageControl1, 2);
 
     EditionLabel = Named(new QLabel(QStringLiteral("Edition")), "EditionLabel");
-    ThreadsLabel = Named(new QLabel(QStringLiteral("Threads:")), "ThreadsLabel");
+    ThreadsLabel = Named(new QLabel(QStringLiteral("&Threads:")), "ThreadsLabel");
     ThreadsEdit = Named(new QLineEdit(QStringLiteral("1")), "ThreadsEdit");
     ThreadsEdit->setMaximumWidth(60);
+    ThreadsLabel->setBuddy(ThreadsEdit);
     LeftL->addWidget(Row({ThreadsLabel, ThreadsEdit, EditionLabel}));
     StartButton = Named(MakeButton(QStringLiteral("&Resolve")), "StartButton");
     BreakButton = Named(MakeButton(QStringLiteral("&Break")), "BreakButton");

@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <limits>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -366,6 +367,7 @@ void TQXUtils::OpenRun() {
         break;
     case srcFile:
         FSourceLineReader = new TLineReader(FDomainListFile, 1024);
+        FTakenPosition = 0;
         FProgress->SetMax(FSourceLineReader->StreamSize());
         break;
     }
@@ -761,6 +763,21 @@ QString Printable(const QString& S) {
     return R;
 }
 
+// What the line a worker has taken adds to the progress once it is done:
+// its bytes of a file, or 1. The display counts lines finished, not lines
+// taken, which against a slow server would reach 100% long before the end.
+thread_local qint64 TakenLineStep = 0;
+
+// Every line taken counts once done, skipped ones too, so a progress display
+// can tell how far through the input the run is.
+struct TLineDone {
+    TProgress* Progress;
+    ~TLineDone() {
+        Progress->IncProgress(std::exchange(TakenLineStep, 0));
+        Progress->IncProcessed(1);
+    }
+};
+
 // Only answers count, as for the A records.
 bool IsAnswerAAAA(const TResultRecord* ARec) { return ARec->RecType() == qtAAAA && ARec->Section() == rsAnswer; }
 
@@ -772,14 +789,14 @@ bool TQXUtils::TakeLine(QString& ALine) {
         if (FSourceLineReader->EndOfLines())
             return false;
         ALine = TrimLine(FSourceLineReader->ReadLine());
-        if (FSourceMode == srcFile)
-            FProgress->SetPosition(FSourceLineReader->StreamPosition());
-        else
-            FProgress->IncProgress(1);
+        if (FSourceMode == srcFile) {
+            const qint64 Position = FSourceLineReader->StreamPosition();
+            TakenLineStep = Position - FTakenPosition;
+            FTakenPosition = Position;
+        } else {
+            TakenLineStep = 1;
+        }
     }
-    // Every line taken counts, skipped ones too, so a progress display
-    // can tell how far through the input the run is.
-    FProgress->IncProcessed(1);
     ++FCounters.Lines;
     return true;
 }
@@ -944,6 +961,7 @@ void TQXUtils::DoResolve(TUtilsThread* AThread) {
             QString Line;
             if (!TakeLine(Line))
                 break;
+            const TLineDone Done{FProgress};
             if (Line.isEmpty())
                 continue;
             Normalizer.Normalize(Line, Normalized);
