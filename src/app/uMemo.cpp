@@ -80,6 +80,8 @@ void TMemo::insertFromMimeData(const QMimeData* Source) {
         return;
     }
     // A plain-text editor takes only the text of what is pasted or dropped.
+    if (Source && Source->hasText() && ReplacesWholeBigText(Source->text()))
+        return;
     if (!Source || !Source->hasText() || !HasSeparator(Source->text())) {
         QPlainTextEdit::insertFromMimeData(Source);
         return;
@@ -87,6 +89,23 @@ void TMemo::insertFromMimeData(const QMimeData* Source) {
     QMimeData Plain;
     Plain.setText(NormalizeBreaks(Source->text()));
     QPlainTextEdit::insertFromMimeData(&Plain);
+}
+
+bool TMemo::ReplacesWholeBigText(const QString& AText) {
+    // Removing a long list block by block through the cursor takes the
+    // editor seconds per hundred thousand lines; a new text is built in a
+    // fraction of that. The price, losing the undo history, is paid only
+    // where that history would hold the whole list anyway.
+    const QTextCursor C = textCursor();
+    if (isReadOnly() || document()->blockCount() < BigTextBlocks || C.selectionStart() != 0 ||
+        C.selectionEnd() < document()->characterCount() - 1)
+        return false;
+    setPlainText(NormalizeBreaks(AText));
+    QTextCursor End = textCursor();
+    End.movePosition(QTextCursor::End);
+    setTextCursor(End);
+    ensureCursorVisible();
+    return true;
 }
 
 QString MemoText(const QPlainTextEdit* Memo) {

@@ -28,6 +28,11 @@ protected:
     void inputMethodEvent(QInputMethodEvent* Event) override;
     bool canInsertFromMimeData(const QMimeData* Source) const override;
     void insertFromMimeData(const QMimeData* Source) override;
+
+private:
+    // Lines from which a paste over the whole text replaces it at once.
+    static constexpr int BigTextBlocks = 10000;
+    bool ReplacesWholeBigText(const QString& AText);
 };
 
 // A memo's text as stored: blocks joined by line feeds, without the
