@@ -464,8 +464,17 @@ void TQXMainForm::CreateControls() {
     StatusIconLabel = Named(new QLabel, "StatusIconLabel");
     StatusIconLabel->setVisible(false);
     {
-        auto* L = new QHBoxLayout(ProgressPanel);
-        L->setContentsMargins(0, 0, 0, 0);
+        // The status on a line of its own above the figures: how a run ended
+        // is a sentence, which the row beside the figures has no room for.
+        auto* Rows = new QVBoxLayout(ProgressPanel);
+        Rows->setContentsMargins(0, 0, 0, 0);
+        Rows->setSpacing(2);
+        auto* StatusRow = new QHBoxLayout;
+        StatusRow->addWidget(StatusIconLabel);
+        StatusRow->addWidget(StatusLabel, 1);
+        Rows->addLayout(StatusRow);
+        auto* L = new QHBoxLayout;
+        Rows->addLayout(L);
         // Room for the widest usual texts, so the row does not shift while it counts.
         const QFontMetrics M = ProgressLabel->fontMetrics();
         ProgressLabel->setMinimumWidth(M.horizontalAdvance(QStringLiteral("100 %")));
@@ -481,12 +490,9 @@ void TQXMainForm::CreateControls() {
         L->addSpacing(BorderWidth);
         L->addWidget(ProcessedTitleLabel);
         L->addWidget(ProcessedLabel);
-        L->addSpacing(BorderWidth);
-        L->addWidget(StatusIconLabel);
-        L->addWidget(StatusLabel);
     }
-    // The row keeps its height while its displays wait for the first run.
-    ProgressPanel->setFixedHeight(StartButton->sizeHint().height());
+    // The rows keep their height while their displays wait for the first run.
+    ProgressPanel->setFixedHeight(StartButton->sizeHint().height() + StatusLabel->fontMetrics().lineSpacing() + 4);
     for (QWidget* W : ProgressDisplays())
         W->setVisible(false);
 

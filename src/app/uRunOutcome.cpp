@@ -1,6 +1,5 @@
 #include "app/uRunOutcome.h"
 
-#include <QStringList>
 
 namespace {
 
@@ -25,18 +24,25 @@ TRunOutcome RunOutcome(const TQXRunCounters& ACounters, bool ABroken, const QStr
         R.Status = QStringLiteral("Broken off.");
         return R;
     }
-    QStringList Failed;
-    if (ACounters.LookupsFailed > 0)
-        Failed << Counted(ACounters.LookupsFailed, "lookup failed", "lookups failed");
-    if (ACounters.BLChecksFailed > 0)
-        Failed << Counted(ACounters.BLChecksFailed, "blocklist check failed", "blocklist checks failed");
-    if (Failed.isEmpty()) {
+    const qint64 Lookups = ACounters.LookupsFailed;
+    const qint64 Checks = ACounters.BLChecksFailed;
+    if (Lookups <= 0 && Checks <= 0) {
         R.Status = QStringLiteral("Completed.");
         return R;
     }
     // Unanswered questions are mostly datagrams lost on a busy path; asking
-    // again is what helps.
+    // again is what helps. Both kinds at once get the shorter hint, so the
+    // sentence still fits the progress row.
     R.Kind = rokIncomplete;
-    R.Status = QStringLiteral("Completed: %1 (raise Retries on the DNS page)").arg(Failed.join(QStringLiteral(", ")));
+    if (Checks <= 0)
+        R.Status = QStringLiteral("Completed: %1 (raise Retries on the DNS page)")
+                       .arg(Counted(Lookups, "lookup failed", "lookups failed"));
+    else if (Lookups <= 0)
+        R.Status = QStringLiteral("Completed: %1 (raise Retries on the DNS page)")
+                       .arg(Counted(Checks, "blocklist check failed", "blocklist checks failed"));
+    else
+        R.Status = QStringLiteral("Completed: %1, %2 (raise Retries)")
+                       .arg(Counted(Lookups, "lookup", "lookups"),
+                            Counted(Checks, "blocklist check failed", "blocklist checks failed"));
     return R;
 }
