@@ -827,8 +827,12 @@ void TQXMainForm::DetailedLogCheckBoxClick() {
             const QSignalBlocker Block(DetailedLogCheckBox);
             DetailedLogCheckBox->setChecked(FUtils->DetailedLog());
         }
-    } else {
-        FUtils->SetDetailedLog(false);
+    } else if (const auto Error = Catch([this] { FUtils->SetDetailedLog(false); })) {
+        // Closing the log file flushes it, which may fail (a full disk): the
+        // box tells so, and the log is off all the same: the file is gone by
+        // then, so switching off again only clears the flag.
+        Catch([this] { FUtils->SetDetailedLog(false); });
+        ErrorMessage(*Error);
     }
     EnableControls(!FUtils->DetailedLog(), {LogFileCheckBox, LogFileEdit, LogFileBrowseButton});
 }
