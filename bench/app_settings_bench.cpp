@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTextCursor>
+#include <QTextDocument>
 
 #include <benchmark/benchmark.h>
 
@@ -138,8 +139,9 @@ double ResidentMB() {
 }
 
 // The window started on a settings folder whose srclist.txt holds N domain
-// lines, as the user left it: "start" is creating the window with its
-// settings and lists restored and showing it; "paste" replaces the whole
+// lines, as the user left it: "appear" is creating the window with its
+// settings restored and showing it, "usable" until the list is in its
+// editor as well; "paste" replaces the whole
 // list by 20 lines as Ctrl+A, Ctrl+V would. Memory is the process's growth
 // while the window lives.
 void BM_WindowStartWithDomainList(benchmark::State& State) {
@@ -164,7 +166,7 @@ void BM_WindowStartWithDomainList(benchmark::State& State) {
     QString Paste;
     for (int I = 0; I < 20; ++I)
         Paste += QStringLiteral("pasted%1.example.com\n").arg(I);
-    double Start = 0, Paste2 = 0, Memory = 0, Close = 0, StartCPU = 0, PasteCPU = 0;
+    double Appear = 0, AppearCPU = 0, Start = 0, Paste2 = 0, Memory = 0, Close = 0, StartCPU = 0, PasteCPU = 0;
     // CPU seconds of the process: on a busy machine the wall time says more about the others.
     const auto CPU = [] { return double(std::clock()) / CLOCKS_PER_SEC; };
     int Lines = 0, Pasted = 0;
@@ -176,6 +178,11 @@ void BM_WindowStartWithDomainList(benchmark::State& State) {
         auto* F = new TQXMainForm;
         F->show();
         QCoreApplication::processEvents();
+        Appear = T.elapsed() / 1000.0;
+        AppearCPU = CPU() - C0;
+        // Usable: the list is in the editor (a big one is read once the window is shown).
+        while (F->SourceMemo->document()->blockCount() < 2)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
         Start = T.elapsed() / 1000.0;
         StartCPU = CPU() - C0;
         Memory = ResidentMB() - Before;
@@ -197,9 +204,11 @@ void BM_WindowStartWithDomainList(benchmark::State& State) {
     qputenv("XDG_CONFIG_HOME", OldHome);
     State.counters["lines"] = Lines;
     State.counters["lines after paste"] = Pasted;
-    State.counters["start s"] = Start;
+    State.counters["appear s"] = Appear;
+    State.counters["appear CPU s"] = AppearCPU;
+    State.counters["usable s"] = Start;
     State.counters["paste s"] = Paste2;
-    State.counters["start CPU s"] = StartCPU;
+    State.counters["usable CPU s"] = StartCPU;
     State.counters["paste CPU s"] = PasteCPU;
     State.counters["close s"] = Close;
     State.counters["memory MB"] = Memory;

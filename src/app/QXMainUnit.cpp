@@ -37,6 +37,7 @@
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -58,6 +59,8 @@ const char* const LogFileFilter = "Text files (*.txt)|*.txt|All files (*.*)|*.*"
 const char* const SourceListFileName = "srclist.txt";
 const char* const ResultListFileName = "outlist.txt";
 const char* const AddedListFileName = "newlist.txt";
+// List files above this size are read once the window is shown (about 150,000 lines).
+const qint64 DeferredListBytes = qint64(4) << 20;
 
 // One log line for a list file that is not UTF-8, so that the user knows
 // which file is read, and kept, in the 8-bit encoding.
@@ -982,6 +985,9 @@ void TQXMainForm::ProgressBeforeStart(TProgress*, bool& Allow) {
     // A window that is closing starts nothing, silently.
     if (FClosePending || FDestroyed)
         return;
+    // A run never starts on a list whose file has not been read yet.
+    if (!FDeferredLists.empty())
+        LoadDeferredLists();
     bool Valid = false;
     if (const auto Error = Catch([&] { Valid = CheckParams(); })) {
         ErrorMessage(*Error);
@@ -1191,6 +1197,11 @@ void TQXMainForm::LoadSettings() {
             *F.State = TListFileState{true, F.State->Changed, false};
             continue;
         }
+        if (!isVisible() && QFileInfo(Path).size() > DeferredListBytes) {
+            FDeferredLists.push_back({Path, F.Memo, F.Encoding, F.State});
+            F.Memo->setPlaceholderText(QStringLiteral("Reading %1...").arg(QLatin1String(F.Name)));
+            continue;
+        }
         std::optional<TMemoEncoding> Encoding;
         const QStringList Lines = ReadListFile(Path, Encoding);
         {
@@ -1200,6 +1211,37 @@ void TQXMainForm::LoadSettings() {
         *F.Encoding = Encoding;
         *F.State = TListFileState{true, false, Encoding && Encoding->Invalid};
         LogLegacyListFile(FLog, Path, Encoding);
+    }
+}
+
+void TQXMainForm::showEvent(QShowEvent* Event) {
+    TVForm::showEvent(Event);
+    // A moment later than the first paint is queued, so the window is drawn
+    // before the editor spends its seconds on a long list.
+    if (!FDeferredLists.empty())
+        QTimer::singleShot(50, this, [this] { LoadDeferredLists(); });
+}
+
+void TQXMainForm::LoadDeferredLists() {
+    std::vector<TDeferredList> Lists;
+    Lists.swap(FDeferredLists);
+    for (const TDeferredList& L : Lists) {
+        L.Memo->setPlaceholderText(QString());
+        // A list the user has typed into meanwhile is the user's; its file stays unread and unsaved over.
+        if (L.State->Changed)
+            continue;
+        if (const auto Error = Catch([&] {
+                std::optional<TMemoEncoding> Encoding;
+                const QStringList Lines = ReadListFile(L.Path, Encoding);
+                {
+                    const QScopedValueRollback<bool> Filling(FFillingList, true);
+                    SetMemoLines(L.Memo, Lines);
+                }
+                *L.Encoding = Encoding;
+                *L.State = TListFileState{true, false, Encoding && Encoding->Invalid};
+                LogLegacyListFile(FLog, L.Path, Encoding);
+            }))
+            ErrorMessage(*Error);
     }
 }
 

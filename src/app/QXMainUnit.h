@@ -85,6 +85,7 @@ protected:
     void FormDestroy();
 
     void closeEvent(QCloseEvent* Event) override;
+    void showEvent(QShowEvent* Event) override;
     bool eventFilter(QObject* Watched, QEvent* Event) override;
     // A file dialog's answer: the chosen file, or empty when cancelled. Tests replace it.
     virtual QString ExecFileDialog(QFileDialog* Dialog);
@@ -162,6 +163,16 @@ private:
     bool FFillingList = false;  // a list being restored from its file is no change
     void SaveListFile(const QString& Dir, const char* Name, QPlainTextEdit* Memo,
                       const std::optional<TMemoEncoding>& Encoding, TListFileState& State);
+    // Big list files are read once the window is on screen, so that it
+    // appears at once; until then their lists count as unread.
+    struct TDeferredList {
+        QString Path;
+        QPlainTextEdit* Memo;
+        std::optional<TMemoEncoding>* Encoding;
+        TListFileState* State;
+    };
+    std::vector<TDeferredList> FDeferredLists;
+    void LoadDeferredLists();
 
 public:
     // Controls, named as their objectName.

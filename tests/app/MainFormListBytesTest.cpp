@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QTextDocument>
 #include <QUrl>
 
 // The window's list files and memos kept exactly: bytes of list files that
@@ -145,4 +146,33 @@ TEST_F(MainFormListBytes, AFileDroppedOnTheDomainListIsLoadedNotItsUrl) {
     Drop(F->DNSMemo->viewport(), File);
     EXPECT_EQ(F->DNSMemo->toPlainText(), Dns);
     EXPECT_TRUE(F->Boxes.isEmpty()) << Str(F->BoxTexts().join('|'));
+}
+
+TEST_F(MainFormListBytes, ABigListIsReadOnceTheWindowIsShownAndNeverSavedUnread) {
+    // About 5 MB: read after the window is on screen.
+    QByteArray Src;
+    for (int i = 0; i < 200000; ++i)
+        Src += "host" + QByteArray::number(i) + ".example.com\r\n";
+    WriteTestFile(SettingsFile(), "\xEF\xBB\xBFThreads=3\r\n");
+    WriteTestFile(SettingsDir() + QStringLiteral("/srclist.txt"), Src);
+    {
+        // Never shown: the list is not read, and closing leaves its file as it was.
+        auto F = NewForm();
+        EXPECT_TRUE(F->SourceMemo->toPlainText().isEmpty());
+        EXPECT_FALSE(F->SourceMemo->placeholderText().isEmpty());
+        F->FormDestroy();
+        EXPECT_EQ(ReadTestFile(SettingsDir() + QStringLiteral("/srclist.txt")), Src);
+    }
+    {
+        auto F = NewForm();
+        F->show();
+        ASSERT_TRUE(WaitServing([&] { return F->SourceMemo->document()->blockCount() > 1; }, 30000));
+        EXPECT_EQ(Str(F->SourceListLabel->text()), "List of domains (200000):");
+        EXPECT_TRUE(F->SourceMemo->placeholderText().isEmpty());
+        const QStringList Got = Lines(F->SourceMemo);
+        ASSERT_EQ(Got.size(), 200000);
+        EXPECT_EQ(Str(Got.last()), "host199999.example.com");
+        F->FormDestroy();
+    }
+    EXPECT_EQ(ReadTestFile(SettingsDir() + QStringLiteral("/srclist.txt")), Src);
 }
