@@ -4,6 +4,7 @@
 #include "app/ListViewExUnit.h"
 #include "app/uControlAdapters.h"
 #include "app/uMemo.h"
+#include "app/uRunOutcome.h"
 #include "app/uStoredSettings.h"
 #include "containers/VHashedStringList.h"
 #include "containers/uFileUtils.h"
@@ -31,11 +32,14 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
+#include <QScopedValueRollback>
 #include <QScreen>
+#include <QStyle>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -57,6 +61,8 @@ const char* const LogFileFilter = "Text files (*.txt)|*.txt|All files (*.*)|*.*"
 const char* const SourceListFileName = "srclist.txt";
 const char* const ResultListFileName = "outlist.txt";
 const char* const AddedListFileName = "newlist.txt";
+// List files above this size are read once the window is shown (about 150,000 lines).
+const qint64 DeferredListBytes = qint64(4) << 20;
 
 // One log line for a list file that is not UTF-8, so that the user knows
 // which file is read, and kept, in the 8-bit encoding.
@@ -166,6 +172,18 @@ int MemoLineCount(const QPlainTextEdit* Memo) {
     return N;
 }
 
+// The start button of the progress controller: it comes back only once the
+// window has taken in the run's end, so a click never meets a run that is
+// still stopping (and is not refused silently).
+class TStartButtonAdapter : public TButtonAdapter {
+public:
+    TStartButtonAdapter(QAbstractButton* AButton, const TQXMainForm* AForm) : TButtonAdapter(AButton), FForm(AForm) {}
+    void SetEnabled(bool AValue) override { TButtonAdapter::SetEnabled(AValue && !FForm->Running()); }
+
+private:
+    const TQXMainForm* FForm;
+};
+
 } // namespace
 
 // --- Construction ----------------------------------------------------------
@@ -201,6 +219,8 @@ void TQXMainForm::CreateControls() {
         auto* L = new QVBoxLayout(SrcListTabSheet);
         SourceListLabel = Named(new QLabel(QStringLiteral("List of domains (0):")), "SourceListLabel");
         SourceMemo = MakeMemo("SourceMemo");
+        // A file dropped on the list is read into it, as "Load from file..." reads one.
+        static_cast<TMemo*>(SourceMemo)->OnFileDrop = [this](const QString& FileName) { LoadSourceFile(FileName); };
         SourceLoadButton = Named(MakeButton(QStringLiteral("&Load from file...")), "SourceLoadButton");
         SourceClearButton = Named(MakeButton(QStringLiteral("Clear")), "SourceClearButton");
         L->addWidget(SourceListLabel);
@@ -225,18 +245,18 @@ void TQXMainForm::CreateControls() {
     OutFormatCheckBox = Named(new QCheckBox(QStringLiteral("Out Format:")), "OutFormatCheckBox");
     OutFormatEdit = Named(new QLineEdit(QStringLiteral("-A OUTPUT -d %ip% -j REJECT")), "OutFormatEdit");
     Label4 = Named(new QLabel(QStringLiteral("%ip% - resolved IP, %domain% - domain.")), "Label4");
-    PresetLabel = Named(new QLabel(QStringLiteral("Preset:")), "PresetLabel");
+    PresetLabel = Named(new QLabel(QStringLiteral("&Preset:")), "PresetLabel");
     // The first entry, none, is empty: a window without a preset stores no key.
     PresetComboBox = MakeCombo("PresetComboBox", QStringList{QString()} + RulePresetNames());
     // As wide as its names, so that the row still fits the window's width.
     PresetComboBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     PresetComboBox->setMinimumContentsLength(8);
     PresetLabel->setBuddy(PresetComboBox);
-    FamilyLabel = Named(new QLabel(QStringLiteral("Addresses:")), "FamilyLabel");
+    FamilyLabel = Named(new QLabel(QStringLiteral("&Addresses:")), "FamilyLabel");
     FamilyComboBox = MakeCombo("FamilyComboBox", {QStringLiteral("IPv4"), QStringLiteral("IPv6"),
                                                   QStringLiteral("IPv4 and IPv6")});
     FamilyLabel->setBuddy(FamilyComboBox);
-    OutFormat6Label = Named(new QLabel(QStringLiteral("Out Format IPv6:")), "OutFormat6Label");
+    OutFormat6Label = Named(new QLabel(QStringLiteral("Out Format IPv&6:")), "OutFormat6Label");
     OutFormat6Edit = Named(new QLineEdit, "OutFormat6Edit");
     OutFormat6Edit->setPlaceholderText(QStringLiteral("empty: the Out Format"));
     OutFormat6Label->setBuddy(OutFormat6Edit);
@@ -279,18 +299,18 @@ void TQXMainForm::CreateControls() {
     RBLTabSheet = Named(new QWidget, "RBLTabSheet");
     {
         auto* L = new QVBoxLayout(DNSTabSheet);
-        Label5 = Named(new QLabel(QStringLiteral("DNS Servers:")), "Label5");
+        Label5 = Named(new QLabel(QStringLiteral("D&NS Servers:")), "Label5");
         DNSMemo = MakeMemo("DNSMemo");
         DNSMemo->setPlainText(QStringLiteral("8.8.8.8\n8.8.4.4"));
         // Retries, pause and time-out of the lookups, under the servers.
-        RetriesLabel = Named(new QLabel(QStringLiteral("Retries:")), "RetriesLabel");
+        RetriesLabel = Named(new QLabel(QStringLiteral("Retr&ies:")), "RetriesLabel");
         RetriesEdit = Named(new QLineEdit(QStringLiteral("0")), "RetriesEdit");
-        PauseLabel = Named(new QLabel(QStringLiteral("Pause, ms:")), "PauseLabel");
+        PauseLabel = Named(new QLabel(QStringLiteral("Pa&use, ms:")), "PauseLabel");
         PauseEdit = Named(new QLineEdit(QStringLiteral("200")), "PauseEdit");
-        TimeoutLabel = Named(new QLabel(QStringLiteral("Time-out, ms:")), "TimeoutLabel");
+        TimeoutLabel = Named(new QLabel(QStringLiteral("Time-&out, ms:")), "TimeoutLabel");
         TimeoutEdit = Named(new QLineEdit(QStringLiteral("5000")), "TimeoutEdit");
         // A run-wide limit, for public resolvers that refuse a client above theirs.
-        MaxQPSLabel = Named(new QLabel(QStringLiteral("Max queries/s:")), "MaxQPSLabel");
+        MaxQPSLabel = Named(new QLabel(QStringLiteral("&Max queries/s:")), "MaxQPSLabel");
         MaxQPSEdit = Named(new QLineEdit(QStringLiteral("0")), "MaxQPSEdit");
         auto* Lookups = new QGridLayout;
         Lookups->setContentsMargins(0, 0, 0, 0);
@@ -305,6 +325,11 @@ void TQXMainForm::CreateControls() {
         for (QLineEdit* E : {RetriesEdit, PauseEdit, TimeoutEdit, MaxQPSEdit})
             E->setFixedWidth(60);
         Lookups->setColumnStretch(4, 1);
+        Label5->setBuddy(DNSMemo);
+        RetriesLabel->setBuddy(RetriesEdit);
+        PauseLabel->setBuddy(PauseEdit);
+        TimeoutLabel->setBuddy(TimeoutEdit);
+        MaxQPSLabel->setBuddy(MaxQPSEdit);
         L->addWidget(Label5);
         L->addWidget(DNSMemo, 1);
         L->addLayout(Lookups);
@@ -328,7 +353,7 @@ void TQXMainForm::CreateControls() {
         L->addWidget(RBLMemo, 1);
         // An IPv4 zone knows nothing of IPv6 addresses: their zones are a list
         // of their own, empty by default.
-        RBL6Label = Named(new QLabel(QStringLiteral("IPv6 zones:")), "RBL6Label");
+        RBL6Label = Named(new QLabel(QStringLiteral("IPv6 &zones:")), "RBL6Label");
         RBL6Memo = MakeMemo("RBL6Memo");
         RBL6Label->setBuddy(RBL6Memo);
         L->addWidget(RBL6Label);
@@ -340,9 +365,10 @@ void TQXMainForm::CreateControls() {
     LeftL->addWidget(PageControl1, 2);
 
     EditionLabel = Named(new QLabel(QStringLiteral("Edition")), "EditionLabel");
-    ThreadsLabel = Named(new QLabel(QStringLiteral("Threads:")), "ThreadsLabel");
+    ThreadsLabel = Named(new QLabel(QStringLiteral("&Threads:")), "ThreadsLabel");
     ThreadsEdit = Named(new QLineEdit(QStringLiteral("1")), "ThreadsEdit");
     ThreadsEdit->setMaximumWidth(60);
+    ThreadsLabel->setBuddy(ThreadsEdit);
     LeftL->addWidget(Row({ThreadsLabel, ThreadsEdit, EditionLabel}));
     StartButton = Named(MakeButton(QStringLiteral("&Resolve")), "StartButton");
     BreakButton = Named(MakeButton(QStringLiteral("&Break")), "BreakButton");
@@ -447,6 +473,10 @@ void TQXMainForm::CreateControls() {
         LogMemo = MakeMemo("LogMemo");
         LogMemo->setReadOnly(true);
         LogMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        // A run's summary is longer than the log is wide at the designed size:
+        // it wraps, so its last counts are read without scrolling.
+        LogMemo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        LogMemo->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
         L->addWidget(LogTopPanel);
         L->addWidget(LogMemo, 1);
     }
@@ -469,9 +499,21 @@ void TQXMainForm::CreateControls() {
     ProcessedTitleLabel = Named(new QLabel(QStringLiteral("Processed:")), "ProcessedTitleLabel");
     ProcessedLabel = Named(new QLabel, "ProcessedLabel");
     StatusLabel = Named(new QLabel, "StatusLabel");
+    // The cue of a run that ended short: the style's own icon, drawn for the palette in use.
+    StatusIconLabel = Named(new QLabel, "StatusIconLabel");
+    StatusIconLabel->setVisible(false);
     {
-        auto* L = new QHBoxLayout(ProgressPanel);
-        L->setContentsMargins(0, 0, 0, 0);
+        // The status on a line of its own above the figures: how a run ended
+        // is a sentence, which the row beside the figures has no room for.
+        auto* Rows = new QVBoxLayout(ProgressPanel);
+        Rows->setContentsMargins(0, 0, 0, 0);
+        Rows->setSpacing(2);
+        auto* StatusRow = new QHBoxLayout;
+        StatusRow->addWidget(StatusIconLabel);
+        StatusRow->addWidget(StatusLabel, 1);
+        Rows->addLayout(StatusRow);
+        auto* L = new QHBoxLayout;
+        Rows->addLayout(L);
         // Room for the widest usual texts, so the row does not shift while it counts.
         const QFontMetrics M = ProgressLabel->fontMetrics();
         ProgressLabel->setMinimumWidth(M.horizontalAdvance(QStringLiteral("100 %")));
@@ -487,11 +529,9 @@ void TQXMainForm::CreateControls() {
         L->addSpacing(BorderWidth);
         L->addWidget(ProcessedTitleLabel);
         L->addWidget(ProcessedLabel);
-        L->addSpacing(BorderWidth);
-        L->addWidget(StatusLabel);
     }
-    // The row keeps its height while its displays wait for the first run.
-    ProgressPanel->setFixedHeight(StartButton->sizeHint().height());
+    // The rows keep their height while their displays wait for the first run.
+    ProgressPanel->setFixedHeight(StartButton->sizeHint().height() + StatusLabel->fontMetrics().lineSpacing() + 4);
     for (QWidget* W : ProgressDisplays())
         W->setVisible(false);
 
@@ -506,7 +546,8 @@ void TQXMainForm::CreateControls() {
     TIntList Widths;
     Widths.Add(80);
     Widths.Add(120);
-    Widths.Add(120);
+    // A full "yyyy-mm-dd hh:nn:ss" with the cell's margins.
+    Widths.Add(qMax(120, ThreadsListView->fontMetrics().horizontalAdvance(QStringLiteral("2026-12-09 17:00:00")) + 24));
     ThreadsListView->AddColumns({QStringLiteral("Id"), QStringLiteral("Name"), QStringLiteral("Time"),
                                  QStringLiteral("Status")},
                                 &Widths);
@@ -555,7 +596,7 @@ void TQXMainForm::FormCreate() {
     FProgress = new TProgress;
     FProgress->SetUpdatePeriod(1000);
     FBreakButtonAdapter = std::make_unique<TButtonAdapter>(BreakButton);
-    FStartButtonAdapter = std::make_unique<TButtonAdapter>(StartButton);
+    FStartButtonAdapter = std::make_unique<TStartButtonAdapter>(StartButton, this);
     FProgress->SetBreakButton(FBreakButtonAdapter.get());
     FProgress->SetStartButton(FStartButtonAdapter.get());
     FProgressBarAdapter = std::make_unique<TProgressBarAdapter>(ProgressBar);
@@ -697,14 +738,20 @@ void TQXMainForm::FillMemo(QPlainTextEdit* Memo, const TStringList* List) {
 }
 
 void TQXMainForm::SourceMemoChange() {
+    if (!FFillingList)
+        FSourceListFile.Changed = true;
     SourceListLabel->setText(QStringLiteral("List of domains (%1):").arg(MemoLineCount(SourceMemo)));
 }
 
 void TQXMainForm::ResultMemoChange() {
+    if (!FFillingList)
+        FResultListFile.Changed = true;
     ResultListLabel->setText(QStringLiteral("Resolved list (%1):").arg(MemoLineCount(ResultMemo)));
 }
 
 void TQXMainForm::AddedMemoChange() {
+    if (!FFillingList)
+        FAddedListFile.Changed = true;
     AddedCheckBox->setText(QStringLiteral("New records (%1):").arg(MemoLineCount(AddedMemo)));
 }
 
@@ -765,14 +812,19 @@ void TQXMainForm::AddedClearButtonClick() {
 void TQXMainForm::SourceLoadButtonClick() {
     SetFileDialogFileName(SourceOpenDialog, QString());
     const QString FileName = ExecFileDialog(SourceOpenDialog);
-    if (FileName.isEmpty())
-        return;
+    if (!FileName.isEmpty())
+        LoadSourceFile(FileName);
+}
+
+void TQXMainForm::LoadSourceFile(const QString& FileName) {
     // The memo changes only once the whole file has been read.
     if (const auto Error = Catch([&] {
             std::optional<TMemoEncoding> Encoding;
             const QStringList Lines = ReadListFile(FileName, Encoding);
             SetMemoLines(SourceMemo, Lines);
             FSourceMemoEncoding = Encoding;
+            // srclist.txt now holds another file's list: its own bytes are no longer kept.
+            FSourceListFile.Invalid = false;
             LogLegacyListFile(FLog, FileName, Encoding);
         }))
         ErrorMessage(*Error);
@@ -815,8 +867,12 @@ void TQXMainForm::DetailedLogCheckBoxClick() {
             const QSignalBlocker Block(DetailedLogCheckBox);
             DetailedLogCheckBox->setChecked(FUtils->DetailedLog());
         }
-    } else {
-        FUtils->SetDetailedLog(false);
+    } else if (const auto Error = Catch([this] { FUtils->SetDetailedLog(false); })) {
+        // Closing the log file flushes it, which may fail (a full disk): the
+        // box tells so, and the log is off all the same: the file is gone by
+        // then, so switching off again only clears the flag.
+        Catch([this] { FUtils->SetDetailedLog(false); });
+        ErrorMessage(*Error);
     }
     EnableControls(!FUtils->DetailedLog(), {LogFileCheckBox, LogFileEdit, LogFileBrowseButton});
 }
@@ -995,26 +1051,49 @@ bool TQXMainForm::CheckParams() {
 }
 
 void TQXMainForm::ProgressBeforeStart(TProgress*, bool& Allow) {
+    // Every step below that raises is shown in a box and the window goes on;
+    // nothing of a start may escape to the event loop, which would end the program.
+    Allow = false;
     // A window that is closing starts nothing, silently.
-    Allow = !FClosePending && !FDestroyed && CheckParams() && !FClosePending;
-    if (!Allow)
+    if (FClosePending || FDestroyed)
+        return;
+    // A run never starts on a list whose file has not been read yet.
+    if (!FDeferredLists.empty())
+        LoadDeferredLists();
+    bool Valid = false;
+    if (const auto Error = Catch([&] { Valid = CheckParams(); })) {
+        ErrorMessage(*Error);
+        return;
+    }
+    if (!Valid || FClosePending)
         return;
     // Settings that cannot be saved keep the run from starting, with the reason shown.
     if (const auto Error = Catch([this] { SaveSettings(); })) {
         ErrorMessage(*Error);
-        Allow = false;
         return;
     }
     FRunning = true;
+    FRunBroken = false;
     SetControlsRunning(true);
-    FLog->ClearLog();
+    // A log file that cannot be emptied (a device such as /dev/null, a pipe)
+    // is written on after the old lines; the run itself is not at stake.
+    if (const auto Error = Catch([this] { FLog->ClearLog(); })) {
+        LogMemo->clear();
+        ErrorMessage(*Error);
+    }
     // The run's service thread may fail to start: then there is no run.
     if (const auto Error = Catch([this] { FUtils->BeforeStart(); })) {
         SetControlsRunning(false);
         FRunning = false;
-        Allow = false;
+        StartButton->setEnabled(true);
         ErrorMessage(*Error);
+        return;
     }
+    FRunStatus.clear();
+    FRunWarned = false;
+    StatusIconLabel->setVisible(false);
+    StatusLabel->setToolTip(QString());
+    Allow = true;
 }
 
 void TQXMainForm::ProgressStart(TProgress* Sender) {
@@ -1031,7 +1110,9 @@ void TQXMainForm::ProgressStart(TProgress* Sender) {
 }
 
 void TQXMainForm::ProgressTerminate(TProgress* Sender) {
+    FRunBroken = true;
     Sender->SetStatus(QStringLiteral("Stopping..."));
+    StatusLabel->setText(Sender->Status());
     if (FLog->ActiveThreads() == 0)
         Sender->EndProgress();
 }
@@ -1059,6 +1140,9 @@ void TQXMainForm::ProgressAfterStop(TProgress*) {
     }
     SetControlsRunning(false);
     FRunning = false;
+    // Set last, so that neither a failed close nor a stale "Stopping..." is what the idle window says.
+    ShowRunOutcome(Error);
+    StartButton->setEnabled(true);
     // The close waits only for the last thread to leave now.
     if (FClosePending)
         setWindowTitle(FCaption);
@@ -1077,7 +1161,35 @@ void TQXMainForm::ProgressDisplay(TProgress* Sender) {
     QString Text = QStringLiteral("%1 %2").arg(Done).arg(Done == 1 ? QStringLiteral("line") : QStringLiteral("lines"));
     if (MSec > 0)
         Text += QStringLiteral(", %1/s").arg(Done * 1000 / MSec);
+    // Failures show while the run goes on, not only in its summary.
+    const TQXRunCounters C = FUtils->RunCounters();
+    if (const qint64 Failed = C.LookupsFailed + C.BLChecksFailed; Failed > 0)
+        Text += QStringLiteral(", %1 failed").arg(Failed);
     ProcessedLabel->setText(Text);
+}
+
+void TQXMainForm::ShowRunOutcome(const std::optional<QString>& AError) {
+    QString Error = AError.value_or(QString());
+    if (Error.isEmpty())
+        Error = FUtils->RunError();
+    const TQXRunCounters Counters = FUtils->RunCounters();
+    const TRunOutcome Outcome = RunOutcome(Counters, FRunBroken, Error);
+    FRunStatus = Outcome.Status;
+    FRunWarned = Outcome.Kind != rokCompleted;
+    FProgress->SetStatus(Outcome.Status);
+    StatusLabel->setText(Outcome.Status);
+    // The full counts stay at hand whatever the width of the row.
+    StatusLabel->setToolTip(TQXUtils::SummaryText(Counters));
+    if (Outcome.Kind == rokIncomplete || Outcome.Kind == rokFailed) {
+        const QStyle::StandardPixmap Icon =
+            Outcome.Kind == rokFailed ? QStyle::SP_MessageBoxCritical : QStyle::SP_MessageBoxWarning;
+        const int Size = StatusLabel->fontMetrics().height();
+        StatusIconLabel->setPixmap(style()->standardIcon(Icon, nullptr, this).pixmap(Size, Size));
+        StatusIconLabel->setToolTip(Outcome.Status);
+        StatusIconLabel->setVisible(true);
+    } else {
+        StatusIconLabel->setVisible(false);
+    }
 }
 
 QList<QWidget*> TQXMainForm::ProgressDisplays() const {
@@ -1136,31 +1248,101 @@ TCtrlRecs LogTable(TQXMainForm* F) {
 
 void TQXMainForm::LoadSettings() {
     const QString FileName = GetSettingsFileName(true);
-    if (!QFileInfo::exists(FileName))
-        return;
-    TVHashedStringList Values(SettingsHashBuckets);
-    LoadSettingsFile(Values, FileName);
-    const QByteArray Passphrase = StoredSettingsPassphrase();
-    LoadCtrls(Values, Passphrase, MainTable(this));
-    LoadCtrls(Values, Passphrase, LogTable(this));
+    // Without a settings file the controls keep their defaults, but list
+    // files that are there are still the user's lists: they are shown, and
+    // so never saved over with an empty list.
+    if (QFileInfo::exists(FileName)) {
+        TVHashedStringList Values(SettingsHashBuckets);
+        LoadSettingsFile(Values, FileName);
+        const QByteArray Passphrase = StoredSettingsPassphrase();
+        LoadCtrls(Values, Passphrase, MainTable(this));
+        LoadCtrls(Values, Passphrase, LogTable(this));
+    }
 
     const QString Dir = QFileInfo(FileName).absolutePath();
     const struct {
         const char* Name;
         QPlainTextEdit* Memo;
         std::optional<TMemoEncoding>* Encoding;
-    } Files[] = {{SourceListFileName, SourceMemo, &FSourceMemoEncoding},
-                 {ResultListFileName, ResultMemo, &FResultMemoEncoding},
-                 {AddedListFileName, AddedMemo, &FAddedMemoEncoding}};
+        TListFileState* State;
+    } Files[] = {{SourceListFileName, SourceMemo, &FSourceMemoEncoding, &FSourceListFile},
+                 {ResultListFileName, ResultMemo, &FResultMemoEncoding, &FResultListFile},
+                 {AddedListFileName, AddedMemo, &FAddedMemoEncoding, &FAddedListFile}};
     for (const auto& F : Files) {
         const QString Path = BuildFilePath(Dir, QLatin1String(F.Name));
-        if (!QFileInfo::exists(Path))
+        if (!QFileInfo::exists(Path)) {
+            *F.State = TListFileState{true, F.State->Changed, false};
             continue;
+        }
+        if (!isVisible() && QFileInfo(Path).size() > DeferredListBytes) {
+            FDeferredLists.push_back({Path, F.Memo, F.Encoding, F.State});
+            F.Memo->setPlaceholderText(QStringLiteral("Reading %1...").arg(QLatin1String(F.Name)));
+            continue;
+        }
         std::optional<TMemoEncoding> Encoding;
-        SetMemoLines(F.Memo, ReadListFile(Path, Encoding));
+        const QStringList Lines = ReadListFile(Path, Encoding);
+        {
+            const QScopedValueRollback<bool> Filling(FFillingList, true);
+            SetMemoLines(F.Memo, Lines);
+        }
         *F.Encoding = Encoding;
+        *F.State = TListFileState{true, false, Encoding && Encoding->Invalid};
         LogLegacyListFile(FLog, Path, Encoding);
     }
+}
+
+void TQXMainForm::showEvent(QShowEvent* Event) {
+    TVForm::showEvent(Event);
+    // A moment later than the first paint is queued, so the window is drawn
+    // before the editor spends its seconds on a long list.
+    if (!FDeferredLists.empty())
+        QTimer::singleShot(50, this, [this] { LoadDeferredLists(); });
+}
+
+void TQXMainForm::LoadDeferredLists() {
+    std::vector<TDeferredList> Lists;
+    Lists.swap(FDeferredLists);
+    for (const TDeferredList& L : Lists) {
+        L.Memo->setPlaceholderText(QString());
+        // A list the user has typed into meanwhile is the user's; its file stays unread and unsaved over.
+        if (L.State->Changed)
+            continue;
+        if (const auto Error = Catch([&] {
+                std::optional<TMemoEncoding> Encoding;
+                const QStringList Lines = ReadListFile(L.Path, Encoding);
+                {
+                    const QScopedValueRollback<bool> Filling(FFillingList, true);
+                    SetMemoLines(L.Memo, Lines);
+                }
+                *L.Encoding = Encoding;
+                *L.State = TListFileState{true, false, Encoding && Encoding->Invalid};
+                LogLegacyListFile(FLog, L.Path, Encoding);
+            }))
+            ErrorMessage(*Error);
+    }
+}
+
+void TQXMainForm::SaveListFile(const QString& Dir, const char* Name, QPlainTextEdit* Memo,
+                               const std::optional<TMemoEncoding>& Encoding, TListFileState& State) {
+    const QString Path = BuildFilePath(Dir, QLatin1String(Name));
+    // A file the window never read, or one whose list is as it was read, is
+    // left as it is: byte for byte, whatever its mark and content.
+    if (!State.Changed && (!State.Read || QFileInfo::exists(Path)))
+        return;
+    if (State.Invalid) {
+        // Its text, written back, would put replacement characters where the
+        // file had bytes of its own; the file is kept and the user told.
+        if (FLog)
+            FLog->LogDT(QStringLiteral("List file \"%1\" is not saved: it holds bytes that are not valid %2, "
+                                       "which saving would replace")
+                            .arg(QDir::toNativeSeparators(Path),
+                                 Encoding && !Encoding->Legacy8Bit
+                                     ? QString::fromLatin1(QStringConverter::nameForEncoding(Encoding->Encoding))
+                                     : Legacy8BitEncodingName()));
+        return;
+    }
+    WriteListFile(Path, MemoLines(Memo), Encoding);
+    State = TListFileState{true, false, false};
 }
 
 void TQXMainForm::SaveSettings() {
@@ -1172,7 +1354,7 @@ void TQXMainForm::SaveSettings() {
     SaveSettingsFile(Values, FileName);
 
     const QString Dir = QFileInfo(FileName).absolutePath();
-    WriteListFile(BuildFilePath(Dir, QLatin1String(SourceListFileName)), MemoLines(SourceMemo), FSourceMemoEncoding);
-    WriteListFile(BuildFilePath(Dir, QLatin1String(ResultListFileName)), MemoLines(ResultMemo), FResultMemoEncoding);
-    WriteListFile(BuildFilePath(Dir, QLatin1String(AddedListFileName)), MemoLines(AddedMemo), FAddedMemoEncoding);
+    SaveListFile(Dir, SourceListFileName, SourceMemo, FSourceMemoEncoding, FSourceListFile);
+    SaveListFile(Dir, ResultListFileName, ResultMemo, FResultMemoEncoding, FResultListFile);
+    SaveListFile(Dir, AddedListFileName, AddedMemo, FAddedMemoEncoding, FAddedListFile);
 }

@@ -47,6 +47,10 @@ public:
     TProgress* Progress() const { return FProgress; }
     // True between the start of a run and its end.
     bool Running() const { return FRunning; }
+    // The window's own word on the last run: its status, and whether it
+    // ended short of what was asked (failed lookups, Break, an error).
+    QString RunStatus() const { return FRunStatus; }
+    bool RunWarned() const { return FRunWarned; }
     // The window was asked to close during a run; it closes once the run has
     // ended and its results are in the lists.
     bool ClosePending() const { return FClosePending; }
@@ -81,6 +85,7 @@ protected:
     void FormDestroy();
 
     void closeEvent(QCloseEvent* Event) override;
+    void showEvent(QShowEvent* Event) override;
     bool eventFilter(QObject* Watched, QEvent* Event) override;
     // A file dialog's answer: the chosen file, or empty when cancelled. Tests replace it.
     virtual QString ExecFileDialog(QFileDialog* Dialog);
@@ -116,6 +121,11 @@ private:
     void ProgressTerminate(TProgress* Sender);
     void ProgressAfterStop(TProgress* Sender);
     void ProgressDisplay(TProgress* Sender);
+    // Status, cue and summary of the run that has just ended; AError is why
+    // it could not be closed, if it could not.
+    void ShowRunOutcome(const std::optional<QString>& AError);
+    // A file dropped on the domain list: read like "Load from file...".
+    void LoadSourceFile(const QString& FileName);
     // The progress bar and the labels of the run, in the order they are laid out.
     QList<QWidget*> ProgressDisplays() const;
     void SaveMemoToFile(QPlainTextEdit* Memo, QComboBox* DelimiterCombo, QFileDialog* Dialog);
@@ -128,6 +138,9 @@ private:
     bool FRunning = false;
     bool FDestroyed = false;
     bool FClosePending = false;
+    bool FRunBroken = false;  // Break (or a close) cut the current run short
+    QString FRunStatus;
+    bool FRunWarned = false;
     QString FCaption;  // the caption while no close is pending
 
     std::unique_ptr<TMemoAdapter> FLogMemoAdapter;
@@ -140,6 +153,28 @@ private:
     std::optional<TMemoEncoding> FSourceMemoEncoding;
     std::optional<TMemoEncoding> FResultMemoEncoding;
     std::optional<TMemoEncoding> FAddedMemoEncoding;
+
+    // What the window knows of each list file, so that a save never
+    // overwrites one it did not read, nor one the user has not changed.
+    struct TListFileState {
+        bool Read = false;     // read, or absent when the settings were restored
+        bool Changed = false;  // the list differs from the file since then
+        bool Invalid = false;  // the file held bytes its encoding does not allow
+    };
+    TListFileState FSourceListFile, FResultListFile, FAddedListFile;
+    bool FFillingList = false;  // a list being restored from its file is no change
+    void SaveListFile(const QString& Dir, const char* Name, QPlainTextEdit* Memo,
+                      const std::optional<TMemoEncoding>& Encoding, TListFileState& State);
+    // Big list files are read once the window is on screen, so that it
+    // appears at once; until then their lists count as unread.
+    struct TDeferredList {
+        QString Path;
+        QPlainTextEdit* Memo;
+        std::optional<TMemoEncoding>* Encoding;
+        TListFileState* State;
+    };
+    std::vector<TDeferredList> FDeferredLists;
+    void LoadDeferredLists();
 
 public:
     // Controls, named as their objectName.
@@ -237,6 +272,7 @@ public:
     QLabel* ProcessedTitleLabel = nullptr;
     QLabel* ProcessedLabel = nullptr;
     QLabel* StatusLabel = nullptr;
+    QLabel* StatusIconLabel = nullptr;
 
     QFileDialog* SourceOpenDialog = nullptr;
     QFileDialog* ResultSaveDialog = nullptr;

@@ -4,6 +4,7 @@
 #include "containers/uStringList.h"
 
 #include <QAbstractScrollArea>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -17,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QTextBlock>
@@ -36,7 +38,18 @@ const char* const SDeleteConfirm = "Delete \"%s\".\"\r\n\r\nAre you sure?";
 void DesktopExplore(const QString& Path, bool SelectItem) {
     const QString Abs = QFileInfo(Path).absoluteFilePath();
     const QString Folder = SelectItem ? QFileInfo(Abs).absolutePath() : Abs;
-    auto OpenFolder = [Folder] { QDesktopServices::openUrl(QUrl::fromLocalFile(Folder)); };
+    auto OpenFolder = [Folder] {
+        // No file manager and no opener for folders: say so rather than do nothing.
+        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(Folder))) {
+            QWidget* Parent = QApplication::activeWindow();
+            auto* Box = new QMessageBox(QMessageBox::Warning, Parent ? Parent->windowTitle() : QString(),
+                                        QStringLiteral("No file manager could be started to show \"%1\".")
+                                            .arg(QDir::toNativeSeparators(Folder)),
+                                        QMessageBox::Ok, Parent);
+            Box->setAttribute(Qt::WA_DeleteOnClose);
+            Box->open();
+        }
+    };
     QDBusConnection Bus = QDBusConnection::sessionBus();
     if (!Bus.isConnected()) {
         OpenFolder();

@@ -5,11 +5,22 @@
 #include <QMimeData>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QUrl>
 
 namespace {
 
 bool HasSeparator(const QString& S) {
     return S.contains(QChar::LineSeparator) || S.contains(QChar::ParagraphSeparator);
+}
+
+// The first local file among what is dragged or pasted; empty when none.
+QString LocalFile(const QMimeData* Source) {
+    if (!Source || !Source->hasUrls())
+        return QString();
+    for (const QUrl& Url : Source->urls())
+        if (Url.isLocalFile())
+            return Url.toLocalFile();
+    return QString();
 }
 
 } // namespace
@@ -54,8 +65,23 @@ void TMemo::inputMethodEvent(QInputMethodEvent* Event) {
     Event->setAccepted(Copy.isAccepted());
 }
 
+bool TMemo::canInsertFromMimeData(const QMimeData* Source) const {
+    if (!LocalFile(Source).isEmpty())
+        return static_cast<bool>(OnFileDrop);
+    return QPlainTextEdit::canInsertFromMimeData(Source);
+}
+
 void TMemo::insertFromMimeData(const QMimeData* Source) {
+    if (const QString File = LocalFile(Source); !File.isEmpty()) {
+        // Read once the drop is over: the handler replaces the whole text
+        // the editor is still inserting into.
+        if (OnFileDrop)
+            QMetaObject::invokeMethod(this, [this, File] { if (OnFileDrop) OnFileDrop(File); }, Qt::QueuedConnection);
+        return;
+    }
     // A plain-text editor takes only the text of what is pasted or dropped.
+    if (Source && Source->hasText() && ReplacesWholeBigText(Source->text()))
+        return;
     if (!Source || !Source->hasText() || !HasSeparator(Source->text())) {
         QPlainTextEdit::insertFromMimeData(Source);
         return;
@@ -63,6 +89,23 @@ void TMemo::insertFromMimeData(const QMimeData* Source) {
     QMimeData Plain;
     Plain.setText(NormalizeBreaks(Source->text()));
     QPlainTextEdit::insertFromMimeData(&Plain);
+}
+
+bool TMemo::ReplacesWholeBigText(const QString& AText) {
+    // Removing a long list block by block through the cursor takes the
+    // editor seconds per hundred thousand lines; a new text is built in a
+    // fraction of that. The price, losing the undo history, is paid only
+    // where that history would hold the whole list anyway.
+    const QTextCursor C = textCursor();
+    if (isReadOnly() || document()->blockCount() < BigTextBlocks || C.selectionStart() != 0 ||
+        C.selectionEnd() < document()->characterCount() - 1)
+        return false;
+    setPlainText(NormalizeBreaks(AText));
+    QTextCursor End = textCursor();
+    End.movePosition(QTextCursor::End);
+    setTextCursor(End);
+    ensureCursorVisible();
+    return true;
 }
 
 QString MemoText(const QPlainTextEdit* Memo) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPlainTextEdit>
+#include <functional>
 
 class QMimeData;
 
@@ -17,10 +18,21 @@ public:
     // The text with U+2028 and U+2029 as line feeds; every other character as it is.
     static QString NormalizeBreaks(QString AText);
 
+    // Files dropped or pasted on the memo go here (the first one, from the
+    // event loop); without a handler the memo refuses them. Their URL is
+    // never taken as text.
+    std::function<void(const QString& FileName)> OnFileDrop;
+
 protected:
     void keyPressEvent(QKeyEvent* Event) override;
     void inputMethodEvent(QInputMethodEvent* Event) override;
+    bool canInsertFromMimeData(const QMimeData* Source) const override;
     void insertFromMimeData(const QMimeData* Source) override;
+
+private:
+    // Lines from which a paste over the whole text replaces it at once.
+    static constexpr int BigTextBlocks = 10000;
+    bool ReplacesWholeBigText(const QString& AText);
 };
 
 // A memo's text as stored: blocks joined by line feeds, without the

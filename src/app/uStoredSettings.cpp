@@ -70,12 +70,36 @@ int ValueAsInt(TVHashedStringList& List, const QString& Name) {
     return StoredStrToInt(Value(List, Name));
 }
 
+// The highest number n for which the entry Stem followed by n is stored; 0 for none.
+int LastStoredLine(TVHashedStringList& List, const QString& Stem) {
+    int Last = 0;
+    const QChar Sep = List.NameValueSeparator();
+    for (int i = 0; i < List.Count(); ++i) {
+        const QString Line = List.Get(i);
+        if (!Line.startsWith(Stem))
+            continue;
+        const qsizetype End = Line.indexOf(Sep, Stem.size());
+        if (End <= Stem.size())
+            continue;
+        bool Ok = false;
+        const int N = QStringView(Line).sliced(Stem.size(), End - Stem.size()).toInt(&Ok);
+        if (Ok && N > Last && Line.at(Stem.size()).isDigit())
+            Last = N;
+    }
+    return Last;
+}
+
 // The line block under Stem, each line followed by Break (see LoadLines).
 QString JoinStoredLines(TVHashedStringList& List, const QString& Stem, bool SkipEmpty, const QString& Break) {
     int Count = ValueAsInt(List, Stem + QLatin1Char('N'));
-    // Lines past the list's own size can only be empty; a damaged count must
-    // not turn into billions of them.
-    Count = std::min(Count, std::max(List.Count(), MaxStoredLines));
+    // Empty lines leave no entry, so the stored lines do not bound the
+    // count; a damaged count must still not turn into billions of lines.
+    // Every line up to the last one stored is read, and at most
+    // MaxStoredLines empty ones after it.
+    if (Count > MaxStoredLines) {
+        const qint64 Cap = qint64(LastStoredLine(List, Stem)) + MaxStoredLines;
+        Count = int(std::min<qint64>(Count, std::max<qint64>(List.Count(), Cap)));
+    }
     QString Result;
     QString Name = Stem;
     for (int i = 1; i <= Count; ++i) {

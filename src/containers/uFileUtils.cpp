@@ -111,10 +111,13 @@ QString DecodeListFileBytes(const QByteArray& Data, TTextEncoding& Encoding) {
         const TDecodedText D = DecodeTextBytes(Data, QStringConverter::Utf8);
         Encoding.Encoding = D.Encoding;
         Encoding.BOM = D.BOM;
+        Encoding.Invalid = EncodeTextBytes(D.Text, D.Encoding, D.BOM) != Data;
         return D.Text;
     }
     Encoding.Legacy8Bit = true;
-    return DecodeLegacy8Bit(Data);
+    QString Text = DecodeLegacy8Bit(Data);
+    Encoding.Invalid = EncodeLegacy8Bit(Text) != Data;
+    return Text;
 }
 
 QByteArray EncodeListFileText(const QString& Text, const TTextEncoding& Encoding) {

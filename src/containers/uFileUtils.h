@@ -32,6 +32,10 @@ struct TTextEncoding {
     // Read as Windows-1252 (Latin-1 where Qt has no such codec): a file
     // without a mark whose bytes are not UTF-8. Encoding is then unused.
     bool Legacy8Bit = false;
+    // The bytes were not all valid in the encoding (a stray byte after a
+    // UTF-8 mark, an odd UTF-16 length): writing the text back would not
+    // give them again.
+    bool Invalid = false;
 };
 
 // Text of a list file's bytes: a UTF-8 or UTF-16 byte-order mark selects that

@@ -58,6 +58,10 @@ void TUtils::BeforeStart() {
     // thread), and the threads of the new run are created after this.
     FInitialized = false;
     FInitFailed = false;
+    {
+        std::lock_guard<std::mutex> L(FInitCS);
+        FRunError.clear();
+    }
     FCompleted = false;
     FServiceThreads = 0;
     FAbandonWaits = false;
@@ -138,6 +142,11 @@ bool TUtils::CheckInitialized() {
     return true;
 }
 
+QString TUtils::RunError() const {
+    std::lock_guard<std::mutex> L(const_cast<std::mutex&>(FInitCS));
+    return FRunError;
+}
+
 bool TUtils::InitializeRun() {
     ResetRun();
     Randomize();
@@ -151,6 +160,8 @@ bool TUtils::InitializeRun() {
         OpenRun();
     } catch (...) {
         LogException(std::current_exception());
+        // Called under FInitCS: the window tells the user why nothing ran.
+        FRunError = TLog::ExceptionMessage(std::current_exception());
         try {
             CloseRun();
         } catch (...) {

@@ -82,6 +82,8 @@ public:
     int Threads() const { return FThreads; }
     void SetThreads(int Value) { FThreads = Value; }
     bool Completed() const { return FCompleted; }
+    // Why the current (or last) run could not be opened; empty when it was.
+    QString RunError() const;
     bool DetailedLog() const { return FDetailedLog; }
     // Opens the log file when switched on with a LogFileName, closes it when
     // switched off; an opening error propagates and leaves the value unchanged.
@@ -134,6 +136,7 @@ protected:
     std::mutex FWriteCS;
     bool FInitialized = false;
     bool FInitFailed = false;
+    QString FRunError;  // under FInitCS
     std::atomic<bool> FCompleted{false};
     std::atomic<int> FServiceThreads{0};
     std::atomic<bool> FDetailedLog{false};

@@ -14,6 +14,7 @@
 #include <exception>
 #include <limits>
 #include <memory>
+#include <utility>
 
 #include <sys/stat.h>
 
@@ -184,6 +185,7 @@ void TQXUtils::OpenRun() {
         FSourceLineReader =
             FDomainListFd >= 0 ? new TLineReader(FDomainListFd, 1024) : new TLineReader(FDomainListFile, 1024);
         FSourceLineReader->SetAbortCheck([this] { return Terminated(); });
+        FTakenPosition = 0;
         FProgress->SetMax(FSourceLineReader->StreamSize());
         break;
     }
@@ -716,6 +718,21 @@ QString Printable(const QString& S) {
     return R;
 }
 
+// What the line a worker has taken adds to the progress once it is done:
+// its bytes of a file, or 1. The display counts lines finished, not lines
+// taken, which against a slow server would reach 100% long before the end.
+thread_local qint64 TakenLineStep = 0;
+
+// Every line taken counts once done, skipped ones too, so a progress display
+// can tell how far through the input the run is.
+struct TLineDone {
+    TProgress* Progress;
+    ~TLineDone() {
+        Progress->IncProgress(std::exchange(TakenLineStep, 0));
+        Progress->IncProcessed(1);
+    }
+};
+
 // Only answers count, as for the A records.
 bool IsAnswerAAAA(const TResultRecord* ARec) { return ARec->RecType() == qtAAAA && ARec->Section() == rsAnswer; }
 
@@ -755,10 +772,15 @@ bool TQXUtils::TakeLine(QString& ALine) {
             if (!Wait && ReadError.isEmpty()) {
                 NoteUTF16 = !FUTF16Noted && FSourceLineReader->GuessedUTF16();
                 FUTF16Noted = FUTF16Noted || NoteUTF16;
-                if (FSourceMode == srcFile)
-                    FProgress->SetPosition(FSourceLineReader->StreamPosition());
-                else
-                    FProgress->IncProgress(1);
+                // The progress moves when the line is done (TLineDone), by the
+                // bytes or the one line it took.
+                if (FSourceMode == srcFile) {
+                    const qint64 Position = FSourceLineReader->StreamPosition();
+                    TakenLineStep = Position - FTakenPosition;
+                    FTakenPosition = Position;
+                } else {
+                    TakenLineStep = 1;
+                }
             }
         }
         if (!Wait)
@@ -781,9 +803,6 @@ bool TQXUtils::TakeLine(QString& ALine) {
             Log(QStringLiteral("Line too long: %1").arg(Printable(ALine.left(60))));
         ALine.clear();
     }
-    // Every line taken counts, skipped ones too, so a progress display
-    // can tell how far through the input the run is.
-    FProgress->IncProcessed(1);
     ++FCounters.Lines;
     return true;
 }
@@ -976,9 +995,13 @@ void TQXUtils::DoResolve(TUtilsThread* AThread) {
         while (!Ended && !Terminated()) {
             QString Line;
             if (!TakeLine(Line)) {
-                ++FRunCleanEnds;
+                // A wait for input cut short by Break, or a read error (which
+                // stops the run), is no end of the input.
+                if (!Terminated())
+                    ++FRunCleanEnds;
                 break;
             }
+            const TLineDone Done{FProgress};
             if (Line.isEmpty())
                 continue;
             Normalizer.Normalize(Line, Normalized);

@@ -260,6 +260,7 @@ private:
     // Takes the next input line under the read lock, trimmed and counted;
     // false at the end of the input.
     bool TakeLine(QString& ALine);
+    qint64 FTakenPosition = 0;  // under FReadCS: the file position the last line taken ended at
     // Counts and, in detailed mode, logs the pieces of ALine the normalizer dropped.
     void ReportSkips(const QString& ALine, const TNormalizedLine& ANormalized);
 

@@ -2,6 +2,7 @@
 
 #include "app/uStoredSettings.h"
 #include "engine/uMainThread.h"
+#include "support/FakeUdpServer.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -33,7 +34,11 @@ TEST(MainFormScreenshot, DISABLED_Screenshot) {
     {
         TTestMainForm F;
         // The sample settings name the servers; the fixture's port changes every time.
-        F.DNSMemo->setPlainText(Servers.DnsAddress());
+        // A second server that never answers: the lookups sent to it fail,
+        // and the status tells so.
+        TFakeUdpServer Silent([](const QByteArray&) { return std::optional<QByteArray>(); });
+        F.DNSMemo->setPlainText(Servers.DnsAddress() + QLatin1Char('\n') + Silent.Address());
+        F.TimeoutEdit->setText(QStringLiteral("500"));
         if (F.SourceMemo->toPlainText().isEmpty())
             F.SourceMemo->setPlainText(QStringLiteral(
                 "www.vt.test\nclean.vt.test\nmail.vt.test\nlisted.vt.test\nnosuch.vt.test\n10.6.0.0/16"));
@@ -44,8 +49,9 @@ TEST(MainFormScreenshot, DISABLED_Screenshot) {
         F.show();
         ASSERT_TRUE(F.RunAndWait(60000));
         ASSERT_TRUE(F.Boxes.isEmpty()) << Str(F.BoxTexts().join('|'));
+        EXPECT_TRUE(F.RunWarned()) << Str(F.RunStatus());
         // Let the log's timer bring the last messages onto the memo.
-        WaitServing([&] { return F.LogMemo->toPlainText().contains(QStringLiteral("Completed")); }, 5000);
+        WaitServing([&] { return F.LogMemo->toPlainText().contains(QStringLiteral("Done: ")); }, 5000);
         WaitServing([] { return false; }, 300);
 
         const QPixmap Shot = F.grab();
@@ -55,6 +61,7 @@ TEST(MainFormScreenshot, DISABLED_Screenshot) {
         std::printf("screenshot: %s (%dx%d)\n", qPrintable(Target), Shot.width(), Shot.height());
         // Leave the sample folder as it was found.
         F.DNSMemo->setPlainText(QStringLiteral("8.8.8.8\n8.8.4.4"));
+        F.TimeoutEdit->setText(QStringLiteral("5000"));
     }
     if (SettingsOptions().Mode != TSettingsDirMode::sdmExplicit)
         qputenv("XDG_CONFIG_HOME", OldConfigHome);

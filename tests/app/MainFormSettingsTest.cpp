@@ -143,12 +143,18 @@ TEST_F(MainFormSettings, ANewWindowRestoresEveryStoredControlAndTheLists) {
     EXPECT_EQ(ReadTestFile(SettingsDir() + QStringLiteral("/srclist.txt")), QByteArray("a.test\r\nb\xC3\xBC.test\r\n"));
 }
 
-TEST_F(MainFormSettings, WithoutASettingsFileNothingIsRestoredNotEvenTheLists) {
-    WriteTestFile(SettingsDir() + QStringLiteral("/srclist.txt"), "should.not.load\r\n");
+TEST_F(MainFormSettings, WithoutASettingsFileTheControlsKeepTheirDefaultsAndTheListsAreShown) {
+    // A folder with only the user's list: it is the user's list all the same,
+    // and closing the window must not leave it empty.
+    const QByteArray Src("kept.test\r\nalso.kept.test\r\n");
+    WriteTestFile(SettingsDir() + QStringLiteral("/srclist.txt"), Src);
     auto F = NewForm();
-    EXPECT_TRUE(F->SourceMemo->toPlainText().isEmpty());
+    EXPECT_EQ(Strs(Lines(F->SourceMemo)), (std::vector<std::string>{"kept.test", "also.kept.test"}));
     EXPECT_EQ(Strs(Lines(F->DNSMemo)), (std::vector<std::string>{"8.8.8.8", "8.8.4.4"}));
     EXPECT_TRUE(F->Boxes.isEmpty());
+    F->FormDestroy();
+    EXPECT_EQ(ReadTestFile(SettingsDir() + QStringLiteral("/srclist.txt")), Src);
+    EXPECT_TRUE(QFileInfo::exists(SettingsFile()));
 }
 
 TEST_F(MainFormSettings, AbsentKeysLeaveTheDefaultsAndEmptiedEditsComeBackAsDefaults) {
