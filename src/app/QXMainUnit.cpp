@@ -280,16 +280,15 @@ void TQXMainForm::CreateControls() {
         L->addWidget(OutFormat6Edit, 1);
         LeftL->addWidget(W);
     }
-    LeftL->addWidget(Label4);
     {
         // The template row has no room left: the preset that fills the
-        // templates has a row of its own under them.
+        // templates sits beside the hint under them.
         auto* W = new QWidget;
         auto* L = new QHBoxLayout(W);
         L->setContentsMargins(0, 0, 0, 0);
+        L->addWidget(Label4, 1);
         L->addWidget(PresetLabel);
         L->addWidget(PresetComboBox);
-        L->addStretch(1);
         LeftL->addWidget(W);
     }
 

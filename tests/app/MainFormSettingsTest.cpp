@@ -65,6 +65,7 @@ TEST_F(MainFormSettings, AWindowWithItsDefaultsWritesBothTablesInOrder) {
                                                     "DNSRetries=0\r\n"
                                                     "PauseMSec=200\r\n"
                                                     "DNSTimeoutMSec=5000\r\n"
+                                                    "MaxQPS=0\r\n"
                                                     "AddressFamily=IPv4\r\n"
                                                     "LogFile=0\r\n"
                                                     "DetailedLog=0\r\n"));

@@ -263,7 +263,7 @@ TEST_F(CliRuleSetsTest, HostsPresetHeaderAndFooterFrameTheLines) {
                                           "-f", "x %ip%"}),
                                     "10.1.1.1\n");
     ASSERT_EQ(Plain.ExitCode, 0) << Plain.ErrText().toStdString();
-    EXPECT_EQ(ReadTestFile(Path("p.txt")), QByteArray("h1\r\nh2\r\nx 10.1.1.1\r\nf1\r\n"));
+    EXPECT_EQ(ReadTestFile(Path("p.txt")), QByteArray("h1\nh2\nx 10.1.1.1\nf1\n"));
 }
 
 // ---------------------------------------------------------------------------
@@ -282,7 +282,7 @@ TEST_F(CliRuleSetsTest, AReaderPollingDuringTwentyRunsNeverSeesAPartialFile) {
             if (F.open(QIODevice::ReadOnly)) {
                 const QByteArray Data = F.readAll();
                 ++Reads;
-                if (!Data.endsWith(" -j REJECT\r\n") || Data.count('\n') != 3001)
+                if (!Data.endsWith(" -j REJECT\n") || Data.count('\n') != 3001)
                     ++Partial;
             }
         }
@@ -388,20 +388,20 @@ TEST_F(CliRuleSetsTest, StateAccumulatesSurvivesAFailedRunAndExpiresByAge) {
     ASSERT_TRUE(Dns.Reload("10.50.0.1 cdn.vt.test", Error)) << Error.toStdString();
     TCliResult R = RunCli(Args(Common));
     ASSERT_EQ(R.ExitCode, 0) << R.ErrText().toStdString();
-    EXPECT_EQ(ReadTestFile(Out), QByteArray("10.50.0.1 cdn.vt.test\r\n"));
+    EXPECT_EQ(ReadTestFile(Out), QByteArray("10.50.0.1 cdn.vt.test\n"));
 
     // The network moves the name: both addresses stay.
     ASSERT_TRUE(Dns.Reload("10.50.0.2 cdn.vt.test", Error)) << Error.toStdString();
     R = RunCli(Args(Common));
     ASSERT_EQ(R.ExitCode, 0) << R.ErrText().toStdString();
-    EXPECT_EQ(ReadTestFile(Out), QByteArray("10.50.0.1 cdn.vt.test\r\n10.50.0.2 cdn.vt.test\r\n"));
+    EXPECT_EQ(ReadTestFile(Out), QByteArray("10.50.0.1 cdn.vt.test\n10.50.0.2 cdn.vt.test\n"));
 
     // A run whose lookups all fail drops nothing.
     R = RunCli(QStringList{"--dns", QString("127.0.0.1:%1").arg(TLocalDnsServers::FreeUdpPort()), "--pause", "0",
                            "--timeout", "200"} +
                Common);
     EXPECT_EQ(R.ExitCode, 3) << R.ErrText().toStdString();
-    EXPECT_EQ(ReadTestFile(Out), QByteArray("10.50.0.1 cdn.vt.test\r\n10.50.0.2 cdn.vt.test\r\n"));
+    EXPECT_EQ(ReadTestFile(Out), QByteArray("10.50.0.1 cdn.vt.test\n10.50.0.2 cdn.vt.test\n"));
     EXPECT_TRUE(ReadTestFile(State).startsWith("# veltrask state 1\n"));
     EXPECT_EQ(ReadTestFile(State).count('\n'), 3);
 
@@ -409,7 +409,7 @@ TEST_F(CliRuleSetsTest, StateAccumulatesSurvivesAFailedRunAndExpiresByAge) {
     AgeStateEntry(State, "10.50.0.1", 7200);
     R = RunCli(Args(QStringList{"--keep", "1h"} + Common));
     ASSERT_EQ(R.ExitCode, 0) << R.ErrText().toStdString();
-    EXPECT_EQ(ReadTestFile(Out), QByteArray("10.50.0.2 cdn.vt.test\r\n"));
+    EXPECT_EQ(ReadTestFile(Out), QByteArray("10.50.0.2 cdn.vt.test\n"));
     EXPECT_FALSE(ReadTestFile(State).contains("10.50.0.1"));
 
     // A damaged state is set aside with its bytes, said so, and the run goes on.
@@ -420,7 +420,7 @@ TEST_F(CliRuleSetsTest, StateAccumulatesSurvivesAFailedRunAndExpiresByAge) {
                                      ".damaged"))
         << R.ErrText().toStdString();
     EXPECT_EQ(ReadTestFile(State + ".damaged"), QByteArray("# veltrask state 1\n10.50.0.9\tcut sh"));
-    EXPECT_EQ(ReadTestFile(Out), QByteArray("10.50.0.2 cdn.vt.test\r\n"));
+    EXPECT_EQ(ReadTestFile(Out), QByteArray("10.50.0.2 cdn.vt.test\n"));
 }
 
 // ---------------------------------------------------------------------------
@@ -517,7 +517,7 @@ TEST_F(CliRuleSetsTest, RoundsComeByTimeAndReadTheListAgain) {
     ASSERT_TRUE(Rounds.WaitForRounds(1)) << Rounds.Err().toStdString();
     WriteTestFile(Path("cdn.txt"), "10.70.0.2\n");
     ASSERT_TRUE(Rounds.WaitForRounds(3, 8000)) << Rounds.Err().toStdString();
-    EXPECT_EQ(ReadTestFile(Path("out.txt")), QByteArray("10.70.0.2\r\n"));
+    EXPECT_EQ(ReadTestFile(Path("out.txt")), QByteArray("10.70.0.2\n"));
     Rounds.Signal(SIGTERM);
     ASSERT_TRUE(Rounds.Proc().waitForFinished(5000));
     EXPECT_EQ(Rounds.Proc().exitCode(), 128 + SIGTERM);
