@@ -557,6 +557,7 @@ void TCliRun::ProgressAfterStop(TProgress*) {
     DrainOutput();
     CloseSink();
     SaveState();
+    FUtils->LogSummary();
     FStopped = true;
 }
 
@@ -642,6 +643,7 @@ void TCliRun::CloseSink() {
     const auto Report = [this](bool AOk, const QString& AError) {
         if (!AOk) {
             FRunError = true;
+            FUtils->SetOutputFailed();
             FConsole->Error(AError);
         }
     };
@@ -654,10 +656,14 @@ void TCliRun::CloseSink() {
         QString Error;
         Report(RunCompleted() ? Output->Replace(Error) : (Output->Discard(), true), Error);
     }
-    if (!RunCompleted())
+    if (!RunCompleted()) {
         for (TCliOutput* Output : {&FOutput, &FOutput6})
             if (Output->IsFile() && !Output->Changed())
                 FConsole->Error(QStringLiteral("%1 left unchanged: the run did not complete").arg(Output->Name()));
+        // The lines went into a temporary file that is gone now.
+        if (FOutput.IsFile())
+            FUtils->DiscardWritten();
+    }
 }
 
 int TCliRun::Execute() {
@@ -684,6 +690,9 @@ int TCliRun::Execute() {
     FUtils->SetDNSTimeoutMSec(FOptions.TimeoutMSec);
     FUtils->SetDNSRetries(FOptions.Retries);
     FUtils->SetMaxQPS(FOptions.MaxQPS);
+    // The summary comes after the output is closed: its count of lines
+    // written tells what reached the output.
+    FUtils->SetDeferSummary(true);
     // nft refuses an element that is already in an interval set or overlaps
     // one; the fewest covering blocks have neither.
     FUtils->SetAggregate(FOptions.Aggregate || FOptions.Preset == QLatin1String("nft"));

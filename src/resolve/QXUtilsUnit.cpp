@@ -326,7 +326,8 @@ void TQXUtils::AfterStop() {
         Error = std::current_exception();
     }
     FInRun = false;
-    Log(SummaryText(RunCounters()));
+    if (!FDeferSummary)
+        LogSummary();
     if (Error)
         std::rethrow_exception(Error);
     const QString ReadError = InputReadError();

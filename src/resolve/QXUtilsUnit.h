@@ -222,6 +222,13 @@ public:
     // The run's output lost lines (a caller that writes the lines itself says
     // so here); the summary then reports the failure instead of a count.
     void SetOutputFailed() { FCounters.OutputFailed = true; }
+    // For a caller that writes the output lines on to a place of its own: the
+    // lines it took never reached that place (a file kept as it was).
+    void DiscardWritten() { FCounters.Written = 0; }
+    // The summary is logged by the caller through LogSummary once its own
+    // output is closed, so that "lines written" tells what reached it.
+    void SetDeferSummary(bool Value) { FDeferSummary = Value; }
+    void LogSummary() { Log(SummaryText(RunCounters())); }
     // "Done: ..." as the log's last line of a run carries it.
     static QString SummaryText(const TQXRunCounters& ACounters);
 
@@ -329,6 +336,7 @@ private:
     // Shared by every client of the run; the clients are made by a const member.
     mutable TQueryPacer FPacer;
     TAddressHook FAddressHook;
+    bool FDeferSummary = false;
     QStringList FOutFileHeader, FOutFileFooter, FOutFileHeader6, FOutFileFooter6;
     // Workers of the run that began, and those that ended at the end of the input.
     std::atomic<int> FRunWorkers{0}, FRunCleanEnds{0};

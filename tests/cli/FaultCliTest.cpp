@@ -2,7 +2,9 @@
 // must end, say why on standard error, exit with 1 when output was lost, and
 // keep the output file it wrote before.
 #include "CliProcess.h"
+#include "support/TestFiles.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -12,7 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -77,6 +81,42 @@ TEST(FaultCliTest, OutputFileOnDevFullExitsWithOne) {
     ASSERT_TRUE(R.Finished);
     EXPECT_EQ(R.ExitCode, 1);
     EXPECT_TRUE(R.ErrText().contains("No space left on device")) << R.ErrText().toStdString();
+    // Nothing reached the device: the summary must not count lines as written.
+    EXPECT_TRUE(R.ErrText().contains(", output failed, ")) << R.ErrText().toStdString();
+    EXPECT_FALSE(R.ErrText().contains(" lines written")) << R.ErrText().toStdString();
+}
+
+TEST(FaultCliTest, ABrokenRunToAFileCountsNoLineAsWritten) {
+    // The file is replaced only by a completed run, so what a broken run
+    // wrote into its temporary file never reached the output.
+    QTemporaryDir Dir;
+    ASSERT_TRUE(Dir.isValid());
+    const QString Fifo = Dir.filePath("in.fifo");
+    ASSERT_EQ(mkfifo(Fifo.toLocal8Bit().constData(), 0600), 0);
+    QProcess P;
+    P.start(VT_CLI_PATH, QuickArgs(DeadServer()) + QStringList{"-o", Dir.filePath("out.txt"), Fifo});
+    ASSERT_TRUE(P.waitForStarted(10000));
+    QFile W(Fifo);
+    ASSERT_TRUE(W.open(QIODevice::WriteOnly));
+    W.write("10.0.0.1\n10.0.0.2\n");
+    W.flush();
+    // Both lines are in the temporary file before the break.
+    QDeadlineTimer Deadline(10000);
+    bool Written = false;
+    while (!Written && !Deadline.hasExpired()) {
+        for (const QFileInfo& I : QDir(Dir.path()).entryInfoList(QDir::Files | QDir::Hidden))
+            if (I.fileName().startsWith(".out.txt") && ReadTestFile(I.filePath()).contains("10.0.0.2"))
+                Written = true;
+        P.waitForFinished(20);
+    }
+    ASSERT_TRUE(Written) << "the lines never reached the temporary file";
+    ::kill(P.processId(), SIGINT);
+    ASSERT_TRUE(P.waitForFinished(10000));
+    W.close();
+    const QString Err = QString::fromUtf8(P.readAllStandardError());
+    EXPECT_EQ(P.exitCode(), 130);
+    EXPECT_TRUE(Err.contains(", 0 lines written, ")) << Err.toStdString();
+    EXPECT_FALSE(QFile::exists(Dir.filePath("out.txt")));
 }
 
 TEST(FaultCliTest, StandardOutputOnDevFullExitsWithOne) {
