@@ -91,8 +91,14 @@ QString TScriptedDnsServer::Address() const {
 }
 
 QSet<quint16> TScriptedDnsServer::SourcePorts() const {
+    // A copy of its own: a shared one would be read while the server's
+    // thread goes on inserting into the same data (Qt's copy-on-write
+    // checks its count without ordering the two threads).
     std::lock_guard<std::mutex> Lock(FLock);
-    return FSourcePorts;
+    QSet<quint16> Copy;
+    for (quint16 P : FSourcePorts)
+        Copy.insert(P);
+    return Copy;
 }
 
 QByteArray TScriptedDnsServer::AnswerOf(const QByteArray& AQuery, const QList<QByteArray>& AAddresses,
