@@ -280,15 +280,16 @@ void TQXMainForm::CreateControls() {
         L->addWidget(OutFormat6Edit, 1);
         LeftL->addWidget(W);
     }
+    LeftL->addWidget(Label4);
     {
         // The template row has no room left: the preset that fills the
-        // templates sits beside the hint under them.
+        // templates has a row of its own under them.
         auto* W = new QWidget;
         auto* L = new QHBoxLayout(W);
         L->setContentsMargins(0, 0, 0, 0);
-        L->addWidget(Label4, 1);
         L->addWidget(PresetLabel);
         L->addWidget(PresetComboBox);
+        L->addStretch(1);
         LeftL->addWidget(W);
     }
 
@@ -357,6 +358,10 @@ void TQXMainForm::CreateControls() {
         RBL6Label->setBuddy(RBL6Memo);
         L->addWidget(RBL6Label);
         L->addWidget(RBL6Memo, 1);
+        // Two lists share the page: each may shrink to a few lines, so that
+        // the page asks no more height than the others.
+        for (QPlainTextEdit* M : {RBLMemo, RBL6Memo})
+            M->setMinimumHeight(3 * M->fontMetrics().lineSpacing());
     }
     PageControl1->addTab(DNSTabSheet, QStringLiteral("DNS"));
     PageControl1->addTab(DBLTabSheet, QStringLiteral("DBL"));
