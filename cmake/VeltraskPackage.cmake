@@ -10,11 +10,12 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "resolve domain lists to IPv4 and IPv6 add
 # Debian shows the long description as it is: lines kept under 80 columns here.
 string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
     "Veltrask turns a list of domain names into IPv4 and IPv6 addresses, one"
-    "output line per address. Each line can be filtered through DNS blocklists (DBL zones for"
-    "domains, RBL zones for addresses) and formatted through a template in which"
-    "%ip% stands for the address and %domain% for the domain, so the usual"
-    "product is a block of firewall rules. Up to 500 worker threads each ask one"
-    "A or AAAA question over UDP per lookup, rotating over the configured DNS servers."
+    "output line per address. Each line can be filtered through DNS blocklists"
+    "(DBL zones for domains, RBL zones for addresses) and formatted through a"
+    "template in which %ip% stands for the address and %domain% for the domain,"
+    "so the usual product is a block of firewall rules. Up to 500 worker"
+    "threads each ask one A or AAAA question over UDP per lookup, rotating over"
+    "the configured DNS servers."
     ""
     "The package holds the desktop program veltrask and veltrask-cli, which runs"
     "the same job from a terminal or a script.")
