@@ -19,6 +19,7 @@
 // the first part.
 #include "resolve/QXUtilsUnit.h"
 #include "FuzzFail.h"
+#include "FuzzInput.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -169,30 +170,11 @@ std::optional<std::pair<uint32_t, std::string>> RefAddressLine(const U16& S) {
     return std::make_pair(uint32_t(Value), Text + Suffix);
 }
 
-bool RefQueryableName(U16 S) {
-    if (!S.empty() && S.back() == u'.')
-        S.pop_back();
-    if (S.empty() || S.size() > 253)
-        return false;
-    // Labels of 1 to 63 characters that start and end with a letter or a
-    // digit, "-" and "_" only inside.
-    size_t Label = 0;
-    char16_t Last = 0;
-    for (char16_t C : S) {
-        const bool Alnum = (C >= u'a' && C <= u'z') || (C >= u'A' && C <= u'Z') || (C >= u'0' && C <= u'9');
-        if (C == u'.') {
-            if (Label == 0 || Last == u'-' || Last == u'_')
-                return false;
-            Label = 0;
-        } else if (Alnum || ((C == u'-' || C == u'_') && Label > 0)) {
-            if (++Label > 63)
-                return false;
-        } else {
-            return false;
-        }
-        Last = C;
-    }
-    return Label > 0 && Last != u'-' && Last != u'_';
+// A name a server can be asked: the host-name rules, one final "." allowed.
+bool RefQueryableName(QStringView S) {
+    if (S.endsWith(u'.'))
+        S.chop(1);
+    return RefIsHostName(S);
 }
 
 [[noreturn]] void FailText(const char* What, const QString& Text, const QString& Got, const QString& Want) {
@@ -257,9 +239,9 @@ void Check(const QString& Text) {
             if (!C.isDigit() && C != QLatin1Char('.') && C != QLatin1Char('/'))
                 FailText("address text characters", Text, LineText, LineText);
     }
-    if (TQXUtils::IsQueryableName(Text) != RefQueryableName(S))
+    if (TQXUtils::IsQueryableName(Text) != RefQueryableName(Text))
         FailText("IsQueryableName", Text, TQXUtils::IsQueryableName(Text) ? "name" : "no name",
-                 RefQueryableName(S) ? "name" : "no name");
+                 RefQueryableName(Text) ? "name" : "no name");
 }
 
 } // namespace
@@ -267,20 +249,9 @@ void Check(const QString& Text) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     if (Size == 0 || Size > 512)
         return 0;
-    const uint8_t Mode = Data[0];
     const char* Bytes = reinterpret_cast<const char*>(Data + 1);
     const qsizetype Len = qsizetype(Size - 1);
-
-    QString Text;
-    if ((Mode & 1) == 0) {
-        Text = QString::fromUtf8(Bytes, Len);
-    } else {
-        static const char Alphabet[] = "0123456789.......//xX$ +-0x7fFaAgz9";
-        constexpr size_t N = sizeof(Alphabet) - 1;
-        Text.reserve(Len);
-        for (qsizetype I = 0; I < Len; ++I)
-            Text.append(QLatin1Char(Alphabet[uint8_t(Bytes[I]) % N]));
-    }
+    const QString Text = FuzzInputText(Data, Size, "0123456789.......//xX$ +-0x7fFaAgz9");
     Check(Text);
 
     // A canonical dotted quad made of the first four bytes always parses to itself.

@@ -11,6 +11,7 @@
 #include "resolve/uAddressText.h"
 #include "resolve/uDomainLines.h"
 #include "FuzzFail.h"
+#include "FuzzInput.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -23,27 +24,6 @@ namespace {
     std::snprintf(Msg, sizeof Msg, "%s: line \"%s\" gave \"%s\"", AWhat, ALine.toUtf8().constData(),
                   AItem.toUtf8().constData());
     FuzzFail(Msg);
-}
-
-// The name rules, written out again here so that the check does not trust
-// the code it checks: dot-separated labels of 1 to 63 letters, digits, "-"
-// and "_", each starting and ending with a letter or a digit, 253
-// characters at most.
-bool IsName(const QString& AText) {
-    if (AText.isEmpty() || AText.size() > 253)
-        return false;
-    for (const QStringView Label : QStringView(AText).split(u'.')) {
-        if (Label.isEmpty() || Label.size() > 63)
-            return false;
-        for (qsizetype I = 0; I < Label.size(); ++I) {
-            const char16_t C = Label[I].unicode();
-            const bool Alnum = (C >= u'a' && C <= u'z') || (C >= u'A' && C <= u'Z') || (C >= u'0' && C <= u'9');
-            const bool Inner = (C == u'-' || C == u'_') && I > 0 && I + 1 < Label.size();
-            if (!Alnum && !Inner)
-                return false;
-        }
-    }
-    return true;
 }
 
 // A canonical IPv4 line: the dotted quad the strict parser reads, written
@@ -71,7 +51,7 @@ void CheckLine(const TDomainLineNormalizer& ANormalizer, const QString& ALine, b
         int Prefix6 = -1;
         if (ParseIPv6Line(Item, V6, Prefix6))
             continue;
-        if (IsName(Item)) {
+        if (RefIsHostName(Item)) {
             if (!TQXUtils::IsQueryableName(Item))
                 FailItem("a name the job would not ask", ALine, Item);
             continue;
@@ -94,19 +74,7 @@ void CheckLine(const TDomainLineNormalizer& ANormalizer, const QString& ALine, b
 int CheckDomainLineInput(const uint8_t* Data, size_t Size) {
     if (Size == 0 || Size > 1024)
         return 0;
-    const uint8_t Mode = Data[0];
-    const char* Bytes = reinterpret_cast<const char*>(Data + 1);
-    const qsizetype Len = qsizetype(Size - 1);
-    QString Text;
-    if ((Mode & 1) == 0) {
-        Text = QString::fromUtf8(Bytes, Len);
-    } else {
-        static const char Alphabet[] = "abcxyz0129..-_|^$,=/#~* \t:@!3p";
-        constexpr size_t N = sizeof(Alphabet) - 1;
-        Text.reserve(Len);
-        for (qsizetype I = 0; I < Len; ++I)
-            Text.append(QLatin1Char(Alphabet[uint8_t(Bytes[I]) % N]));
-    }
+    QString Text = FuzzInputText(Data, Size, "abcxyz0129..-_|^$,=/#~* \t:@!3p");
     // The job trims every line before the normalizer sees it.
     qsizetype B = 0, E = Text.size();
     while (B < E && Text.at(B).unicode() <= 32)

@@ -8,6 +8,7 @@
 // onto the characters that matter to an address so most inputs get far.
 #include "resolve/uAddressText.h"
 #include "FuzzFail.h"
+#include "FuzzInput.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -129,17 +130,7 @@ int CheckIPv6LineInput(const uint8_t* AData, size_t ASize) {
     const uint8_t Mode = AData[0];
     const char* Bytes = reinterpret_cast<const char*>(AData + 1);
     const qsizetype Len = qsizetype(ASize - 1);
-
-    QString Text;
-    if ((Mode & 1) == 0) {
-        Text = QString::fromUtf8(Bytes, Len);
-    } else {
-        static const char Alphabet[] = "0123456789abcdefABCDEF::::::...../%0f1";
-        constexpr size_t N = sizeof(Alphabet) - 1;
-        Text.reserve(Len);
-        for (qsizetype I = 0; I < Len; ++I)
-            Text.append(QLatin1Char(Alphabet[uint8_t(Bytes[I]) % N]));
-    }
+    const QString Text = FuzzInputText(AData, ASize, "0123456789abcdefABCDEF::::::...../%0f1");
     Check(Text);
 
     // Any sixteen bytes are an address whose texts must read back.

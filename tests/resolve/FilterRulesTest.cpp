@@ -135,8 +135,8 @@ TEST(FilterRules, EveryCommittedFuzzInputGivesOnlyWorkableItems) {
     // The check itself must refuse what is no name and no address in the
     // form the job writes.
     for (const char* Text : {"-468x60", "_300x250_", "a..b", "a-.b", "x.-y", "ad server"})
-        EXPECT_FALSE(IsName(QString::fromLatin1(Text))) << Text;
-    EXPECT_TRUE(IsName(QStringLiteral("ad_server.example.com")));
+        EXPECT_FALSE(RefIsHostName(QString::fromLatin1(Text))) << Text;
+    EXPECT_TRUE(RefIsHostName(QStringLiteral("ad_server.example.com")));
     EXPECT_FALSE(IsCanonicalIPv4(QStringLiteral("010.0.0.1")));
     EXPECT_TRUE(IsCanonicalIPv4(QStringLiteral("130.211.0.0/16")));
 }
