@@ -11,6 +11,10 @@ FUZZ_TARGET  ?= dns_reply_fuzzer
 FUZZ_SMOKE_SECONDS ?= 20
 
 CMAKE_FLAGS = -G Ninja -Wno-dev
+# A compiler cache, where one is installed, makes rebuilds in several work trees cheap.
+ifneq ($(shell command -v ccache 2>/dev/null),)
+CMAKE_FLAGS += -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache
+endif
 
 .PHONY: all build bootstrap run test test-asan test-tsan bench bench-e2e fuzz fuzz-smoke clean
 
