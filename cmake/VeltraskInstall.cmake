@@ -56,3 +56,5 @@ install(FILES ${VT_DATA_DIR}/systemd/veltrask-refresh@.service ${VT_DATA_DIR}/sy
               ${VT_DATA_DIR}/systemd/veltrask-load@.service
         DESTINATION lib/systemd/system)
 install(FILES ${VT_DATA_DIR}/examples/blocklist.conf DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+install(FILES ${VT_DATA_DIR}/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+        RENAME veltrask)
