@@ -153,6 +153,10 @@ bool TAddressState::Save(const QString& AFileName, qint64 ANow, qint64 AKeepSec,
     const int Fd = ::mkostemp(Temp.data(), O_CLOEXEC);
     if (Fd < 0)
         return Fail(ErrnoText(errno));
+    // The new file keeps the old one's permissions; a new one is the user's own.
+    struct stat Old;
+    if (::stat(QFile::encodeName(Target.filePath()).constData(), &Old) == 0)
+        ::fchmod(Fd, Old.st_mode & 07777);
     QByteArray Data = kMagic + '\n';
     for (const TEntry& E : Current(ANow, AKeepSec))
         Data += E.Address.toUtf8() + '\t' + E.Domain.toUtf8() + '\t' + QByteArray::number(E.LastSeen) + '\n';
