@@ -89,7 +89,10 @@ int AfterRound(const TCliOptions& O, int ACode, bool AChanged) {
 QString TurnFile(const TCliOptions& O) {
     if (O.HasState && !O.StateFile.isEmpty())
         return O.StateFile;
-    if (O.EverySec > 0 && O.HasOutput && O.OutputFile != QLatin1String("-"))
+    // A FIFO or a device is no file a run replaces: nothing to take turns on,
+    // and no place for a lock file beside it.
+    const QFileInfo Output(O.OutputFile);
+    if (O.EverySec > 0 && O.HasOutput && O.OutputFile != QLatin1String("-") && (!Output.exists() || Output.isFile()))
         return O.OutputFile;
     return QString();
 }
