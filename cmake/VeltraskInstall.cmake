@@ -50,8 +50,11 @@ configure_file(${VT_DATA_DIR}/debian/changelog.in ${VT_GEN_DIR}/changelog @ONLY)
 vt_gzip(${VT_GEN_DIR}/changelog ${VT_GEN_DIR}/changelog.gz)
 install(FILES ${VT_DATA_DIR}/debian/copyright ${VT_GEN_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-# The refresh service and timer, and the commented configuration they read
-# (copied by the user to /etc/veltrask/NAME.conf).
+# The refresh service and timer, the loader, and the commented configuration
+# they read (copied by the user to /etc/veltrask/NAME.conf).
 install(FILES ${VT_DATA_DIR}/systemd/veltrask-refresh@.service ${VT_DATA_DIR}/systemd/veltrask-refresh@.timer
+              ${VT_DATA_DIR}/systemd/veltrask-load@.service
         DESTINATION lib/systemd/system)
 install(FILES ${VT_DATA_DIR}/examples/blocklist.conf DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+install(FILES ${VT_DATA_DIR}/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+        RENAME veltrask)

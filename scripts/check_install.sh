@@ -150,34 +150,62 @@ done
 # for /usr/bin/veltrask-cli. Any complaint fails, not only an error status.
 units=$STAGE/units
 mkdir -p "$units"
-for u in veltrask-refresh@.service veltrask-refresh@.timer; do
+unit_names=(veltrask-refresh@.service veltrask-refresh@.timer veltrask-load@.service)
+for u in "${unit_names[@]}"; do
     if [[ ! -f "$USR/lib/systemd/system/$u" ]]; then
         fail "$u is not installed"
         continue
     fi
     sed "s|/usr/bin/veltrask-cli|$USR/bin/veltrask-cli|g" "$USR/lib/systemd/system/$u" > "$units/$u"
 done
+refresh=$USR/lib/systemd/system/veltrask-refresh@.service
+load=$USR/lib/systemd/system/veltrask-load@.service
 if ! command -v systemd-analyze > /dev/null; then
     fail "systemd-analyze is missing (scripts/bootstrap.sh installs it)"
-elif out=$(cd "$units" && systemd-analyze verify --man=no ./veltrask-refresh@check.service \
-        ./veltrask-refresh@check.timer 2>&1) && [[ -z "$out" ]]; then
-    ok "systemd-analyze verify veltrask-refresh@.service and .timer"
 else
-    fail "systemd-analyze verify: $out"
+    for u in "${unit_names[@]}"; do
+        if out=$(cd "$units" && systemd-analyze verify --man=no "./${u/@./@check.}" 2>&1) && [[ -z "$out" ]]; then
+            ok "systemd-analyze verify $u"
+        else
+            fail "systemd-analyze verify $u: $out"
+        fi
+    done
+    # The lookups face the network with a parser of untrusted replies: the
+    # refresh unit's sandbox must rate "OK" (2.0 or less).
+    out=$(cd "$units" && systemd-analyze security --offline=yes ./veltrask-refresh@check.service 2>&1)
+    level=$(sed -n -E 's/.*Overall exposure level for [^:]*: ([0-9.]+).*/\1/p' <<<"$out")
+    if [[ -n "$level" ]] && awk -v l="$level" 'BEGIN { exit !(l <= 2.0) }'; then
+        ok "systemd-analyze security rates veltrask-refresh@.service $level"
+    else
+        fail "systemd-analyze security rates veltrask-refresh@.service '${level:-?}', more than 2.0: $(tail -n 3 <<<"$out")"
+    fi
 fi
-grep -q -x 'ExecStart=/usr/bin/veltrask-cli .*\$VELTRASK_OPTIONS.*' "$USR/lib/systemd/system/veltrask-refresh@.service" \
+grep -q -x 'ExecStart=/usr/bin/veltrask-cli .*\$VELTRASK_OPTIONS.*' "$refresh" \
     || fail "veltrask-refresh@.service does not run /usr/bin/veltrask-cli with \$VELTRASK_OPTIONS"
+# A failed round is a failure, told in the journal; loading alone may touch the firewall.
+grep -q -E '^SuccessExitStatus=' "$refresh" && fail "veltrask-refresh@.service counts a failed round as success"
+grep -q -E '^ExecStart=.* (-q|--quiet)( |$)' "$refresh" && fail "veltrask-refresh@.service keeps the journal quiet"
+grep -q -E '^TimeoutStartSec=[0-9]' "$refresh" || fail "veltrask-refresh@.service has no bounded start time-out"
+grep -q -x 'CapabilityBoundingSet=' "$refresh" && grep -q -x 'DynamicUser=yes' "$refresh" \
+    || fail "veltrask-refresh@.service looks names up with privileges"
+grep -q -x 'CapabilityBoundingSet=CAP_NET_ADMIN' "$load" || fail "veltrask-load@.service is not limited to CAP_NET_ADMIN"
+for line in 'Before=network-pre.target shutdown.target' 'Wants=network-pre.target' \
+        'After=local-fs.target nftables.service' 'PartOf=nftables.service'; do
+    grep -q -x "$line" "$load" || fail "veltrask-load@.service lacks $line"
+done
 grep -q '^WantedBy=timers.target$' "$USR/lib/systemd/system/veltrask-refresh@.timer" \
     || fail "veltrask-refresh@.timer is not wanted by timers.target"
-# The example's options are ones veltrask-cli takes: a wrong last option stops
-# the parse after them, before anything runs.
+# The example's options are ones veltrask-cli takes, with the output the unit
+# adds: a wrong last option stops the parse after them, before anything runs.
 example=$USR/share/doc/veltrask/examples/blocklist.conf
 opts=$(sed -n 's/^VELTRASK_OPTIONS=//p' "$example")
-if [[ -z "$opts" ]]; then
-    fail "the example configuration sets no VELTRASK_OPTIONS"
+output=$(sed -n 's/^VELTRASK_OUTPUT=//p' "$example")
+grep -q '^VELTRASK_APPLY=.' "$example" || fail "the example configuration sets no VELTRASK_APPLY"
+if [[ -z "$opts" || -z "$output" ]]; then
+    fail "the example configuration sets no VELTRASK_OPTIONS or no VELTRASK_OUTPUT"
 else
     # shellcheck disable=SC2086
-    out=$("$USR/bin/veltrask-cli" $opts --pause x 2>&1)
+    out=$("$USR/bin/veltrask-cli" $opts --output "$output" --pause x 2>&1)
     [[ "$out" == "veltrask-cli: --pause must be 0 to 60000" ]] && ok "the example's options parse" \
         || fail "the example's options do not parse: $out"
 fi

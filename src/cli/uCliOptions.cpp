@@ -1,7 +1,7 @@
 #include "cli/uCliOptions.h"
 
 #include "resolve/dns/IdDNSServer.h"
-#include "cli/uCliState.h"
+#include "resolve/uAddressState.h"
 #include "resolve/uRulePresets.h"
 
 #include <functional>
@@ -12,7 +12,7 @@ enum TOptionId {
     oiDNS, oiThreads, oiFormat, oiFamily, oiFormat6, oiOutput6, oiDBL, oiDBLMode, oiRBL, oiRBLMode, oiOutput, oiBOM,
     oiLineEnding, oiKnown, oiUnique, oiAggregate, oiPause, oiTimeout, oiRetries, oiDetailed, oiLogFile, oiLogAppend,
     oiQuiet, oiProgress, oiHelp, oiVersion, oiMaxQPS, oiRBL6,
-    oiPreset, oiSetName, oiHeader, oiFooter, oiState, oiKeep, oiEvery, oiOnChange
+    oiPreset, oiSetName, oiHeader, oiFooter, oiState, oiKeep, oiEvery, oiOnChange, oiApply
 };
 
 struct TOptionDef {
@@ -42,7 +42,7 @@ const TOptionDef kOptions[] = {
     {oiHeader, "header", 0, true},      {oiFooter, "footer", 0, true},
     {oiState, "state", 0, true},        {oiKeep, "keep", 0, true},
     {oiEvery, "every", 0, true},        {oiOnChange, "on-change", 0, true},
-    {oiRBL6, "rbl6", 0, true},
+    {oiRBL6, "rbl6", 0, true},          {oiApply, "apply", 0, true},
 };
 
 const TOptionDef* FindLong(const QString& AName) {
@@ -250,6 +250,10 @@ void Apply(TCliOptions& R, const TOptionDef& D, const QString& V, bool& ADBLMode
         R.HasOnChange = true;
         R.OnChange = V;
         break;
+    case oiApply:
+        R.HasApply = true;
+        R.Apply = V;
+        break;
     }
 }
 
@@ -358,6 +362,8 @@ TCliOptions ParseCliArguments(const QStringList& AArgs) {
         Fail(QStringLiteral("--every needs --output FILE (replaced when its content changes)"));
     if (R.HasOnChange && (!R.HasOutput || R.OutputFile == QLatin1String("-")))
         Fail(QStringLiteral("--on-change needs --output FILE"));
+    if (R.HasApply && (!R.HasOutput || R.OutputFile == QLatin1String("-")))
+        Fail(QStringLiteral("--apply needs --output FILE"));
     // A block joins the addresses of many domains: no one domain is its own.
     if (R.Aggregate && R.Preset == QLatin1String("hosts"))
         Fail(QStringLiteral("--aggregate cannot fill %domain%: a merged block has no single domain"));
@@ -442,14 +448,21 @@ QString CliHelpText() {
         "                         repeatable\n"
         "      --state FILE       keep every address seen, with its domain and the\n"
         "                         time last seen, in FILE; the output is this run's\n"
-        "                         addresses and those seen within --keep\n"
+        "                         addresses and those seen within --keep of names\n"
+        "                         still listed; runs on one FILE take turns\n"
         "      --keep DURATION    with --state: how long an address is kept after it\n"
-        "                         was last seen (default 7d); 30s, 10m, 1h, 7d\n"
-        "      --every DURATION   run again every DURATION until stopped, reading FILE\n"
-        "                         again each round; SIGHUP starts a round at once\n"
+        "                         was last seen (default 7d); a number with s, m, h\n"
+        "                         or d (30s, 10m, 1h, 7d)\n"
+        "      --every DURATION   run again every DURATION (with s, m, h or d) until\n"
+        "                         stopped, reading FILE again each round; SIGHUP\n"
+        "                         starts a round at once\n"
         "      --on-change CMD    run CMD with /bin/sh -c when the output file was\n"
         "                         replaced; VELTRASK_OUTPUT and VELTRASK_OUTPUT6 hold\n"
         "                         the output files\n"
+        "      --apply CMD        run CMD with /bin/sh -c after every completed round,\n"
+        "                         changed or not (a flushed rule set is back within\n"
+        "                         a round), with the same variables; a failing CMD\n"
+        "                         is an error\n"
         "  -v, --detailed         detailed log\n"
         "      --log-file FILE    with -v: write the log to FILE as well\n"
         "      --log-append       with --log-file: append to FILE instead of replacing it\n"

@@ -66,6 +66,8 @@ struct TCliOptions {
     qint64 EverySec = 0;          // --every; 0: one run
     bool HasOnChange = false;
     QString OnChange;
+    bool HasApply = false;        // --apply: run after every completed round
+    QString Apply;
 
     bool Detailed = false;
     bool HasLogFile = false;

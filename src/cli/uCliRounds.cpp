@@ -3,15 +3,22 @@
 #include "cli/uCliRun.h"
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <pthread.h>
 #include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,6 +56,151 @@ void OnChange(const TCliOptions& O) {
         Say(QStringLiteral("on-change command exited with status %1").arg(WEXITSTATUS(Status)));
     else if (WIFSIGNALED(Status))
         Say(QStringLiteral("on-change command ended by signal %1").arg(WTERMSIG(Status)));
+}
+
+// --apply after a completed round, changed or not: a rule set flushed since
+// the last round (a firewall restart) is loaded again. False when it failed.
+bool ApplyRound(const TCliOptions& O) {
+    if (!O.HasApply)
+        return true;
+    const int Status = RunOnChangeCommand(O.Apply, AbsoluteOutput(O, false), AbsoluteOutput(O, true));
+    if (Status < 0)
+        Say(QStringLiteral("cannot run the apply command: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+    else if (WIFSIGNALED(Status))
+        Say(QStringLiteral("apply command ended by signal %1").arg(WTERMSIG(Status)));
+    else if (WEXITSTATUS(Status) != 0)
+        Say(QStringLiteral("apply command failed with status %1").arg(WEXITSTATUS(Status)));
+    return Status >= 0 && WIFEXITED(Status) && WEXITSTATUS(Status) == 0;
+}
+
+// The run's outcome with what followed it: on-change when the output was
+// replaced, and apply when the run completed (0, or 3: the state kept the
+// addresses of the names whose lookups failed).
+int AfterRound(const TCliOptions& O, int ACode, bool AChanged) {
+    if (AChanged)
+        OnChange(O);
+    if ((ACode == 0 || ACode == 3) && !ApplyRound(O))
+        return 1;
+    return ACode;
+}
+
+// The file runs take turns on: the state, or the output of rounds (whose
+// output a second run of the same rounds would replace under them).
+QString TurnFile(const TCliOptions& O) {
+    if (O.HasState && !O.StateFile.isEmpty())
+        return O.StateFile;
+    // A FIFO or a device is no file a run replaces: nothing to take turns on,
+    // and no place for a lock file beside it.
+    const QFileInfo Output(O.OutputFile);
+    if (O.EverySec > 0 && O.HasOutput && O.OutputFile != QLatin1String("-") && (!Output.exists() || Output.isFile()))
+        return O.OutputFile;
+    return QString();
+}
+
+// An exclusive lock on FILE.lock for one round: another run on FILE waits for
+// its turn and then reads what this one left. The lock file stays; removing
+// it would let a third run lock a new file while the second holds the old.
+class TRunTurn {
+public:
+    TRunTurn() = default;
+    ~TRunTurn() {
+        if (FFd >= 0)
+            ::close(FFd);  // releases the lock
+    }
+    TRunTurn(const TRunTurn&) = delete;
+    TRunTurn& operator=(const TRunTurn&) = delete;
+
+    // Takes the turn on AFile, waiting while another run has it; the signals
+    // of ASet are held back meanwhile, and one of SIGINT or SIGTERM ends the
+    // wait. Returns 0, 1 after an error (told), or 128 plus the signal.
+    int Take(const QString& AFile, const sigset_t& ASet) {
+        // A missing state folder is made here, before anything is written.
+        const QString Dir = QFileInfo(AFile).absolutePath();
+        if (!QDir().mkpath(Dir)) {
+            Say(QStringLiteral("cannot make the folder %1").arg(Dir));
+            return 1;
+        }
+        const QString LockName = AFile + QStringLiteral(".lock");
+        FFd = ::open(QFile::encodeName(LockName).constData(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600);
+        struct stat St;
+        if (FFd < 0 || ::fstat(FFd, &St) != 0 || !S_ISREG(St.st_mode)) {
+            Say(QStringLiteral("cannot lock %1: %2")
+                    .arg(LockName, FFd < 0 ? QString::fromLocal8Bit(std::strerror(errno))
+                                           : QStringLiteral("not a regular file")));
+            return 1;
+        }
+        bool Told = false;
+        while (::flock(FFd, LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK && errno != EINTR) {
+                Say(QStringLiteral("cannot lock %1: %2").arg(LockName, QString::fromLocal8Bit(std::strerror(errno))));
+                return 1;
+            }
+            if (!Told) {
+                Say(QStringLiteral("Waiting for another run on %1").arg(AFile));
+                Told = true;
+            }
+            const timespec Poll{0, 50 * 1000 * 1000};
+            const int S = sigtimedwait(&ASet, nullptr, &Poll);
+            if (S == SIGINT || S == SIGTERM)
+                return 128 + S;
+        }
+        return 0;
+    }
+
+private:
+    int FFd = -1;
+};
+
+// Hidden temporary files of this program's own pattern (".NAME.XXXXXX")
+// beside AFile, from runs killed before they could remove them: made before
+// ARoundStart, and no run holds the turn now.
+void RemoveLeftovers(const QString& AFile, qint64 ARoundStart) {
+    if (AFile.isEmpty() || AFile == QLatin1String("-"))
+        return;
+    const QFileInfo Info(AFile);
+    const QFileInfo Target(Info.isSymLink() ? Info.symLinkTarget() : Info.absoluteFilePath());
+    const QRegularExpression Pattern(QStringLiteral("^\\.%1\\.[A-Za-z0-9]{6}$")
+                                         .arg(QRegularExpression::escape(Target.fileName())));
+    const QDir Dir(Target.absolutePath());
+    for (const QFileInfo& F : Dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks))
+        if (Pattern.match(F.fileName()).hasMatch() && F.lastModified().toSecsSinceEpoch() < ARoundStart)
+            QFile::remove(F.absoluteFilePath());
+}
+
+// One round (or the one run) with its turn taken and its leftovers removed.
+// AChanged tells whether it replaced an output file.
+int RunRound(const TCliOptions& O, const sigset_t& ASet, bool ARepeating, TCliRun& ARun, int& ASignal,
+             bool& AHup) {
+    ASignal = 0;
+    AHup = false;
+    TRunTurn Turn;
+    const QString File = TurnFile(O);
+    if (!File.isEmpty()) {
+        sigset_t Old;
+        pthread_sigmask(SIG_BLOCK, &ASet, &Old);
+        const int Code = Turn.Take(File, ASet);
+        if (!ARepeating)
+            pthread_sigmask(SIG_SETMASK, &Old, nullptr);
+        if (Code != 0) {
+            ASignal = Code > 128 ? Code - 128 : 0;
+            return Code;
+        }
+        const qint64 Start = QDateTime::currentSecsSinceEpoch();
+        for (const QString& F : {O.HasState ? O.StateFile : QString(), O.OutputFile, O.OutputFile6})
+            RemoveLeftovers(F, Start);
+    }
+    ARun.SetRepeating(ARepeating);
+    int Code = ARun.Execute();
+    if (ARepeating) {
+        pthread_sigmask(SIG_BLOCK, &ASet, nullptr);
+        ARun.TakePendingSignals();
+        AHup = ARun.HupPending();
+    }
+    ASignal = ARun.Signal();
+    if (ASignal != 0)
+        return Code;
+    // Still in its turn: the command loads the file this round wrote.
+    return AfterRound(O, Code, ARun.OutputChanged());
 }
 
 // Waits up to ASeconds for a signal of ASet; returns it, or 0 when the time is up.
@@ -110,36 +262,25 @@ int RunOnChangeCommand(const QString& ACommand, const QString& AOutput, const QS
 }
 
 int RunCliRounds(const TCliOptions& AOptions) {
+    const sigset_t Set = RoundSignals();
+    int Signal = 0;
+    bool Hup = false;
     if (AOptions.EverySec <= 0) {
         TCliRun Run(AOptions);
-        const int Code = Run.Execute();
-        if (Run.OutputChanged())
-            OnChange(AOptions);
-        return Code;
+        return RunRound(AOptions, Set, false, Run, Signal, Hup);
     }
-    const sigset_t Set = RoundSignals();
     // Held back from here on; each run takes them while it runs, and between
     // runs they are waited for, never left to their default actions.
     pthread_sigmask(SIG_BLOCK, &Set, nullptr);
     for (;;) {
-        int Signal = 0;
-        bool Hup = false, Changed = false;
         {
             TCliRun Run(AOptions);
-            Run.SetRepeating(true);
-            const int Code = Run.Execute();
-            pthread_sigmask(SIG_BLOCK, &Set, nullptr);
-            Run.TakePendingSignals();
-            Signal = Run.Signal();
-            Hup = Run.HupPending();
-            Changed = Run.OutputChanged();
+            const int Code = RunRound(AOptions, Set, true, Run, Signal, Hup);
             if (Signal != 0)
                 return Code != 0 ? Code : 128 + Signal;
         }
-        // A failed round (a server down, a list missing) keeps the last good
-        // output and the rounds go on.
-        if (Changed)
-            OnChange(AOptions);
+        // A failed round (a server down, a list missing, a failing --apply)
+        // keeps the last good output, and the next round tries again.
         if (Hup)
             continue;
         const int S = WaitForSignal(Set, AOptions.EverySec);

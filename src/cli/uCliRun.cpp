@@ -84,6 +84,14 @@ void TCliUtils::SetState(TAddressState* AState, qint64 AKeepSec) {
 }
 
 void TCliUtils::UpdateHook() {
+    // Every name of the list counts as listed, also when its lookups fail.
+    if (FState)
+        SetNameHook([this](const QString& AName) {
+            std::lock_guard<std::mutex> L(FWriteCS);
+            FState->NoteListed(AName);
+        });
+    else
+        SetNameHook(nullptr);
     if (!FAggregate && !FState) {
         SetAddressHook(nullptr);
         return;
@@ -114,6 +122,10 @@ void TCliUtils::WriteAccumulated() {
     QList<TAddressState::TEntry> Entries;
     {
         std::lock_guard<std::mutex> L(FWriteCS);
+        // The list decides: a name taken off it takes its addresses along,
+        // once the whole list was read (a broken run saw only part of it).
+        if (RunCompleted())
+            FState->KeepListedOnly();
         Entries = FState->Current(FRunTime, FKeepSec);
     }
     // An address seen for two domains makes one line unless the template
@@ -565,7 +577,13 @@ bool TCliRun::LoadState() {
     if (FOptions.StateFile.isEmpty())
         return Refuse(QStringLiteral("the state file name is empty (--state)"));
     QString Note;
-    switch (FState.Load(FOptions.StateFile, Note)) {
+    QStringList Skipped;
+    const TAddressState::TLoadResult Loaded =
+        FState.Load(FOptions.StateFile, QDateTime::currentSecsSinceEpoch(), Note, Skipped);
+    // Each bad line costs only itself.
+    for (const QString& S : Skipped)
+        FConsole->Error(QStringLiteral("warning: %1").arg(S));
+    switch (Loaded) {
     case TAddressState::lrFailed:
         return Refuse(Note);
     case TAddressState::lrSetAside:

@@ -3,7 +3,7 @@
 #include "cli/uCliConsole.h"
 #include "cli/uCliOptions.h"
 #include "cli/uCliOutput.h"
-#include "cli/uCliState.h"
+#include "resolve/uAddressState.h"
 #include "engine/uLog.h"
 #include "resolve/QXUtilsUnit.h"
 #include "resolve/uAggregate.h"

@@ -854,6 +854,8 @@ TQXUtils::TItemResult TQXUtils::WorkItem(const QString& AItem, TWorkerState& ASt
             Log(QStringLiteral("Not an address or domain: %1").arg(Printable(AItem)));
         return irNext;
     }
+    if (FNameHook)
+        FNameHook(AItem);
     return WorkDomain(AItem, AState);
 }
 

@@ -214,6 +214,10 @@ public:
     // which may wait for the write lock). Set it only between runs.
     using TAddressHook = std::function<bool(const QString& AIPText, const QString& ADomain)>;
     void SetAddressHook(TAddressHook AHook) { FAddressHook = std::move(AHook); }
+    // Called for every name of the list the run works (before its lookups,
+    // from any worker, without a lock held), as the address hook gets it.
+    using TNameHook = std::function<void(const QString& AName)>;
+    void SetNameHook(TNameHook AHook) { FNameHook = std::move(AHook); }
 
     // The counts of the current (or last) run.
     TQXRunCounters RunCounters() const;
@@ -336,6 +340,7 @@ private:
     // Shared by every client of the run; the clients are made by a const member.
     mutable TQueryPacer FPacer;
     TAddressHook FAddressHook;
+    TNameHook FNameHook;
     bool FDeferSummary = false;
     QStringList FOutFileHeader, FOutFileFooter, FOutFileHeader6, FOutFileFooter6;
     // Workers of the run that began, and those that ended at the end of the input.

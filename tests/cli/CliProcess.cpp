@@ -1,8 +1,11 @@
 #include "CliProcess.h"
 
+#include <QDeadlineTimer>
 #include <QProcess>
 
 #include <algorithm>
+#include <csignal>
+#include <sys/types.h>
 
 QStringList TCliResult::OutLines() const {
     QStringList L = QString::fromUtf8(Out).split(QLatin1Char('\n'));
@@ -59,4 +62,45 @@ QString TCliServers::DnsAddress() const {
 QStringList TCliServers::BaseArgs() const {
     return {QStringLiteral("--dns"), DnsAddress(), QStringLiteral("--pause"), QStringLiteral("0"),
             QStringLiteral("--timeout"), QStringLiteral("1000")};
+}
+
+TRounds::TRounds(const QStringList& AArgs) {
+    FProc.setProcessChannelMode(QProcess::SeparateChannels);
+    FProc.start(VT_CLI_PATH, AArgs);
+}
+
+TRounds::~TRounds() {
+    if (FProc.state() != QProcess::NotRunning) {
+        FProc.kill();
+        FProc.waitForFinished(3000);
+    }
+}
+
+bool TRounds::WaitForRounds(int ACount, int AMs) {
+    QDeadlineTimer Deadline(AMs);
+    while (Err().count("] Done: ") < ACount) {
+        if (Deadline.hasExpired() || FProc.state() == QProcess::NotRunning)
+            return false;
+        FProc.waitForReadyRead(50);
+    }
+    return true;
+}
+
+bool TRounds::WaitForErr(const QString& AText, int AMs) {
+    QDeadlineTimer Deadline(AMs);
+    while (!Err().contains(AText)) {
+        if (Deadline.hasExpired() || FProc.state() == QProcess::NotRunning)
+            return false;
+        FProc.waitForReadyRead(50);
+    }
+    return true;
+}
+
+QString TRounds::Err() {
+    FErr += QString::fromUtf8(FProc.readAllStandardError());
+    return FErr;
+}
+
+void TRounds::Signal(int ASignal) {
+    ::kill(pid_t(FProc.processId()), ASignal);
 }

@@ -3,6 +3,7 @@
 #include "support/LocalDnsServers.h"
 
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -50,3 +51,24 @@ private:
         VT_SKIP_WITHOUT_DNS_SERVERS();                                                                       \
         ASSERT_TRUE(TCliServers::Instance().Ready()) << TCliServers::Instance().Error().toStdString();        \
     } while (0)
+
+
+// veltrask-cli running on (rounds, or a run the test holds open); its
+// standard error is read as it comes. Killed when the test ends.
+class TRounds {
+public:
+    explicit TRounds(const QStringList& AArgs);
+    ~TRounds();
+    bool Started() { return FProc.waitForStarted(10000); }
+    // Waits until ACount rounds have ended (their summary lines).
+    bool WaitForRounds(int ACount, int AMs = 10000);
+    // Waits until standard error holds AText.
+    bool WaitForErr(const QString& AText, int AMs = 10000);
+    QString Err();
+    void Signal(int ASignal);
+    QProcess& Proc() { return FProc; }
+
+private:
+    QProcess FProc;
+    QString FErr;
+};

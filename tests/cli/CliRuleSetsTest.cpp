@@ -4,6 +4,7 @@
 // is a dnsmasq of this file's own, whose hosts file the tests rewrite and
 // reload between runs, as a content-delivery network moves its addresses.
 #include "CliProcess.h"
+#include "support/ReloadableDns.h"
 #include "support/TestFiles.h"
 
 #include <QDateTime>
@@ -29,96 +30,6 @@
 #include <unistd.h>
 
 namespace {
-
-// dnsmasq answering vt.test names from a hosts file that Reload replaces.
-class TReloadableDns {
-public:
-    ~TReloadableDns() {
-        if (FProc.state() != QProcess::NotRunning) {
-            FProc.terminate();
-            FProc.waitForFinished(3000);
-        }
-    }
-    bool Start(const QString& ADir, const QString& AHosts, QString& AError) {
-        FHosts = ADir + "/rules-hosts";
-        FPort = TLocalDnsServers::FreeUdpPort();
-        WriteHosts(AHosts);
-        FProc.start("/usr/sbin/dnsmasq",
-                    {"--conf-file=/dev/null", "--keep-in-foreground", "--log-facility=" + ADir + "/dnsmasq.log",
-                     "--no-resolv", "--no-hosts", "--no-poll", "--addn-hosts=" + FHosts,
-                     "--port=" + QString::number(FPort), "--listen-address=127.0.0.1", "--bind-interfaces",
-                     "--pid-file=", "--cache-size=0", "--user=root", "--group=root", "--local=/vt.test/"});
-        if (!FProc.waitForStarted(5000)) {
-            AError = "cannot start dnsmasq";
-            return false;
-        }
-        return WaitForGeneration(AError);
-    }
-    // New hosts content; returns once dnsmasq answers from it.
-    bool Reload(const QString& AHosts, QString& AError) {
-        WriteHosts(AHosts);
-        ::kill(pid_t(FProc.processId()), SIGHUP);
-        return WaitForGeneration(AError);
-    }
-    QString Address() const { return QString("127.0.0.1:%1").arg(FPort); }
-
-private:
-    // Every content carries a probe name whose address counts the generations.
-    void WriteHosts(const QString& AHosts) {
-        ++FGeneration;
-        WriteTestFile(FHosts, (AHosts + QString("\n127.0.9.%1 probe.vt.test\n").arg(FGeneration)).toUtf8());
-    }
-    bool WaitForGeneration(QString& AError) {
-        const QByteArray Want = QByteArray("\x7f\x00\x09", 3) + char(FGeneration);
-        QDeadlineTimer Deadline(5000);
-        while (!Deadline.hasExpired()) {
-            if (TLocalDnsServers::QueryOnce(FPort, "probe.vt.test", 200).endsWith(Want))
-                return true;
-            QThread::msleep(20);
-        }
-        AError = "dnsmasq does not answer from the new hosts file";
-        return false;
-    }
-
-    QProcess FProc;
-    QString FHosts;
-    quint16 FPort = 0;
-    int FGeneration = 0;
-};
-
-// A program the test may run, or empty.
-QString Tool(const QString& AName) {
-    return QStandardPaths::findExecutable(AName, {"/usr/sbin", "/sbin", "/usr/bin", "/bin"});
-}
-
-struct TToolRun {
-    int Code = -1;
-    QString Output;
-};
-
-TToolRun RunTool(const QString& AProgram, const QStringList& AArgs) {
-    QProcess P;
-    P.setProcessChannelMode(QProcess::MergedChannels);
-    P.start(AProgram, AArgs);
-    TToolRun R;
-    if (!P.waitForStarted(5000) || !P.waitForFinished(20000))
-        return R;
-    R.Code = P.exitStatus() == QProcess::NormalExit ? P.exitCode() : -1;
-    R.Output = QString::fromUtf8(P.readAll());
-    return R;
-}
-
-// A private network namespace, where a loader may really load without
-// touching the machine's own firewall; false when it cannot be had here.
-bool PrivateNetworkAvailable() {
-    static const bool Available = geteuid() == 0 && !Tool("unshare").isEmpty() &&
-                                  RunTool(Tool("unshare"), {"-n", "true"}).Code == 0;
-    return Available;
-}
-
-TToolRun InPrivateNetwork(const QString& AScript) {
-    return RunTool(Tool("unshare"), {"-n", "sh", "-ec", AScript});
-}
 
 // A list as people have them: names with both families, a name twice,
 // address lines, prefixes that overlap each other and the answers.
@@ -411,60 +322,10 @@ TEST_F(CliRuleSetsTest, StateAccumulatesSurvivesAFailedRunAndExpiresByAge) {
     ASSERT_EQ(R.ExitCode, 0) << R.ErrText().toStdString();
     EXPECT_EQ(ReadTestFile(Out), QByteArray("10.50.0.2 cdn.vt.test\n"));
     EXPECT_FALSE(ReadTestFile(State).contains("10.50.0.1"));
-
-    // A damaged state is set aside with its bytes, said so, and the run goes on.
-    WriteTestFile(State, "# veltrask state 1\n10.50.0.9\tcut sh");
-    R = RunCli(Args(Common));
-    ASSERT_EQ(R.ExitCode, 0) << R.ErrText().toStdString();
-    EXPECT_TRUE(R.ErrText().contains("the state file " + State + " is damaged (line 2); set aside as " + State +
-                                     ".damaged"))
-        << R.ErrText().toStdString();
-    EXPECT_EQ(ReadTestFile(State + ".damaged"), QByteArray("# veltrask state 1\n10.50.0.9\tcut sh"));
-    EXPECT_EQ(ReadTestFile(Out), QByteArray("10.50.0.2 cdn.vt.test\n"));
 }
 
 // ---------------------------------------------------------------------------
 // Rounds
-
-namespace {
-
-// veltrask-cli running rounds; its standard error is read as it comes.
-class TRounds {
-public:
-    explicit TRounds(const QStringList& AArgs) {
-        FProc.setProcessChannelMode(QProcess::SeparateChannels);
-        FProc.start(VT_CLI_PATH, AArgs);
-    }
-    ~TRounds() {
-        if (FProc.state() != QProcess::NotRunning) {
-            FProc.kill();
-            FProc.waitForFinished(3000);
-        }
-    }
-    bool Started() { return FProc.waitForStarted(10000); }
-    // Waits until ACount rounds have ended (their summary lines).
-    bool WaitForRounds(int ACount, int AMs = 10000) {
-        QDeadlineTimer Deadline(AMs);
-        while (Err().count("] Done: ") < ACount) {
-            if (Deadline.hasExpired() || FProc.state() == QProcess::NotRunning)
-                return false;
-            FProc.waitForReadyRead(50);
-        }
-        return true;
-    }
-    QString Err() {
-        FErr += QString::fromUtf8(FProc.readAllStandardError());
-        return FErr;
-    }
-    void Signal(int ASignal) { ::kill(pid_t(FProc.processId()), ASignal); }
-    QProcess& Proc() { return FProc; }
-
-private:
-    QProcess FProc;
-    QString FErr;
-};
-
-} // namespace
 
 TEST_F(CliRuleSetsTest, RoundsReplaceTheOutputOnChangeOnlyAndEndCleanly) {
     WriteTestFile(Path("cdn.txt"), "cdn.vt.test\n");
@@ -534,6 +395,9 @@ TEST(CliRuleSetsOptionsTest, OptionsThatCannotApplyAreRefused) {
         {{"--preset", "nft", "--set-name", "1bad"}, "--set-name must be a letter"},
         {{"--keep", "1h"}, "--keep needs --state"},
         {{"--state", "s", "--keep", "1w"}, "--keep must be a duration such as 30s, 10m, 1h or 7d"},
+        {{"--state", "s", "--keep", "7"}, "--keep must be a duration such as 30s, 10m, 1h or 7d"},
+        {{"--every", "7", "-o", "x", "in"}, "--every must be a duration"},
+        {{"--apply", "true", "in"}, "--apply needs --output FILE"},
         {{"--every", "0s", "-o", "x", "in"}, "--every must be a duration"},
         {{"--every", "10m", "-o", "x"}, "--every needs an input FILE"},
         {{"--every", "10m", "in"}, "--every needs --output FILE"},
