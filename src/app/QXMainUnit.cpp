@@ -1147,6 +1147,7 @@ void TQXMainForm::ProgressBeforeStart(TProgress*, bool& Allow) {
         return;
     }
     FRunStatus.clear();
+    FStartError.clear();
     FRunWarned = false;
     StatusIconLabel->setVisible(false);
     StatusLabel->setToolTip(QString());
@@ -1161,9 +1162,9 @@ void TQXMainForm::ProgressStart(TProgress* Sender) {
     if (FClosePending)
         Sender->BreakClick();
     // A worker that cannot be created stops the creating; those already
-    // running end the run as usual.
+    // running end the run as usual, and its status tells why it is short.
     if (const auto Error = Catch([this] { FUtils->StartResolveThreads(); }))
-        ErrorMessage(*Error);
+        FStartError = *Error;
 }
 
 void TQXMainForm::ProgressTerminate(TProgress* Sender) {
@@ -1226,8 +1227,10 @@ void TQXMainForm::ShowRunOutcome(const std::optional<QString>& AError) {
     // Every kind of error ends here, in the status and nowhere else (no box):
     // the first a worker met, or the one of opening or closing the run.
     QString Error = FUtils->RunError();
+    if (Error.isEmpty() && AError)
+        Error = AError->isEmpty() ? QStringLiteral("unknown error") : *AError;
     if (Error.isEmpty())
-        Error = AError.value_or(QString());
+        Error = FStartError;
     const TQXRunCounters Counters = FUtils->RunCounters();
     const TRunOutcome Outcome = RunOutcome(Counters, FRunBroken, Error);
     FRunStatus = Outcome.Status;

@@ -144,6 +144,7 @@ private:
     bool FCloseSaveFailed = false;  // the close's save failed once and was told
     bool FRunBroken = false;  // Break (or a close) cut the current run short
     QString FRunStatus;
+    QString FStartError;  // why not every worker of the run could be started
     bool FRunWarned = false;
     QString FCaption;  // the caption while no close is pending
 
