@@ -390,11 +390,11 @@ void TQXMainForm::CreateControls() {
     ThreadsEdit = Named(new QLineEdit(QStringLiteral("1")), "ThreadsEdit");
     ThreadsEdit->setMaximumWidth(60);
     ThreadsLabel->setBuddy(ThreadsEdit);
-    // Small screens: the lists give way first, down to two lines each; below
+    // Small screens: the lists give way first, down to a line each; below
     // that the inputs scroll, so that the Threads row and the run's buttons
     // stay in sight at any height.
     for (QWidget* M : std::initializer_list<QWidget*>{SourceMemo, DNSMemo, DBLMemo})
-        M->setMinimumHeight(2 * M->fontMetrics().lineSpacing() + 2 * BorderWidth);
+        M->setMinimumHeight(M->fontMetrics().lineSpacing() + 2 * BorderWidth);
     auto* LeftColumn = Named(new QWidget, "LeftColumn");
     LeftColumn->setFixedWidth(LeftColumnWidth);
     auto* ColumnL = new QVBoxLayout(LeftColumn);

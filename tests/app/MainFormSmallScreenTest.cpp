@@ -1,9 +1,13 @@
 #include "MainFormTestWindow.h"
 
 #include "app/ButtonExUnit.h"
+#include "engine/uProgress.h"
 
 #include <QCoreApplication>
+#include <QAbstractScrollArea>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QScreen>
 
 // A 1024x600 screen, the window maximised on it under a panel and a title
@@ -21,7 +25,9 @@ TEST_F(MainFormSmallScreen, ButtonsAndStatusRowStayInsideA1024x600Screen) {
     EXPECT_LE(F->minimumSizeHint().height(), Small.height());
     EXPECT_LE(F->minimumSizeHint().width(), Small.width());
     F->resize(Small);
-    F->StatusLabel->setText(QStringLiteral("Failed: ") + QString(400, QLatin1Char('x')));
+    // However long the status, the row does not widen the window.
+    F->Progress()->SetStatus(QStringLiteral("Failed: ") + QString(400, QLatin1Char('x')));
+    F->StatusLabel->setText(F->Progress()->Status());
     F->StatusLabel->setVisible(true);
     QCoreApplication::processEvents();
     ASSERT_EQ(F->size(), Small);
@@ -33,4 +39,10 @@ TEST_F(MainFormSmallScreen, ButtonsAndStatusRowStayInsideA1024x600Screen) {
                                         << R.width() << "x" << R.height();
         EXPECT_GT(R.height(), 0) << Str(W->objectName());
     }
+    // The inputs of the left column fit its width: none is cut at the right.
+    auto* Scroll = F->findChild<QAbstractScrollArea*>(QStringLiteral("LeftScroll"));
+    ASSERT_NE(Scroll, nullptr);
+    for (QWidget* W : std::initializer_list<QWidget*>{F->FamilyComboBox, F->PauseEdit, F->SourceClearButton})
+        EXPECT_LE(W->mapTo(Scroll->viewport(), QPoint(W->width(), 0)).x(), Scroll->viewport()->width())
+            << Str(W->objectName());
 }
