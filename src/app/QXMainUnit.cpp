@@ -711,8 +711,7 @@ void TQXMainForm::FormDestroy() {
 }
 
 void TQXMainForm::closeEvent(QCloseEvent* Event) {
-    // Nothing of the job is in use: a normal close (the settings are saved
-    // when the window is destroyed).
+    // Nothing of the job is in use: a normal close.
     if (!FUtils || FDestroyed || (!FRunning && FUtils->Idle())) {
         FClosePending = false;
         // Saved while the window is still there: a list file that cannot be
