@@ -29,11 +29,13 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QScopedValueRollback>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStyle>
 #include <QSplitter>
 #include <QTabWidget>
@@ -172,6 +174,22 @@ int MemoLineCount(const QPlainTextEdit* Memo) {
     return N;
 }
 
+// The run's status: a sentence of any length that never widens the window.
+// Drawn elided in the middle when longer than its room (both ends of a
+// file's name and of a reason carry meaning); text() keeps all of it.
+class TStatusLabel : public QLabel {
+public:
+    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter P(this);
+        const QRect R = contentsRect();
+        style()->drawItemText(&P, R, QStyle::visualAlignment(layoutDirection(), alignment()), palette(), isEnabled(),
+                              fontMetrics().elidedText(text(), Qt::ElideMiddle, R.width()), foregroundRole());
+    }
+};
+
 // The start button of the progress controller: it comes back only once the
 // window has taken in the run's end, so a click never meets a run that is
 // still stopping (and is not refused silently).
@@ -208,7 +226,6 @@ void TQXMainForm::CreateControls() {
     // Left column: sources, template, servers and zones, threads, buttons.
     auto* Left = new QWidget;
     Left->setObjectName(QStringLiteral("LeftPanel"));
-    Left->setFixedWidth(LeftColumnWidth);
     auto* LeftL = new QVBoxLayout(Left);
     LeftL->setContentsMargins(0, 0, 0, 0);
 
@@ -373,13 +390,28 @@ void TQXMainForm::CreateControls() {
     ThreadsEdit = Named(new QLineEdit(QStringLiteral("1")), "ThreadsEdit");
     ThreadsEdit->setMaximumWidth(60);
     ThreadsLabel->setBuddy(ThreadsEdit);
-    LeftL->addWidget(Row({ThreadsLabel, ThreadsEdit, EditionLabel}));
+    // Small screens: the lists give way first, down to a line each; below
+    // that the inputs scroll, so that the Threads row and the run's buttons
+    // stay in sight at any height.
+    for (QWidget* M : std::initializer_list<QWidget*>{SourceMemo, DNSMemo, DBLMemo})
+        M->setMinimumHeight(M->fontMetrics().lineSpacing() + 2 * BorderWidth);
+    auto* LeftColumn = Named(new QWidget, "LeftColumn");
+    LeftColumn->setFixedWidth(LeftColumnWidth);
+    auto* ColumnL = new QVBoxLayout(LeftColumn);
+    ColumnL->setContentsMargins(0, 0, 0, 0);
+    auto* LeftScroll = Named(new QScrollArea, "LeftScroll");
+    LeftScroll->setFrameShape(QFrame::NoFrame);
+    LeftScroll->setWidgetResizable(true);
+    LeftScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    LeftScroll->setWidget(Left);
+    ColumnL->addWidget(LeftScroll, 1);
+    ColumnL->addWidget(Row({ThreadsLabel, ThreadsEdit, EditionLabel}));
     StartButton = Named(MakeButton(QStringLiteral("&Resolve")), "StartButton");
     BreakButton = Named(MakeButton(QStringLiteral("&Break")), "BreakButton");
     BreakButton->setEnabled(false);
     CloseButton = Named(MakeButton(QStringLiteral("&Close")), "CloseButton");
-    LeftL->addWidget(Row({StartButton, BreakButton, CloseButton}));
-    Main->addWidget(Left);
+    ColumnL->addWidget(Row({StartButton, BreakButton, CloseButton}));
+    Main->addWidget(LeftColumn);
 
     // Right: results above, log below.
     auto* Split = new QSplitter(Qt::Vertical);
@@ -502,7 +534,7 @@ void TQXMainForm::CreateControls() {
     ElapsedLabel = Named(new QLabel, "ElapsedLabel");
     ProcessedTitleLabel = Named(new QLabel(QStringLiteral("Processed:")), "ProcessedTitleLabel");
     ProcessedLabel = Named(new QLabel, "ProcessedLabel");
-    StatusLabel = Named(new QLabel, "StatusLabel");
+    StatusLabel = Named(new TStatusLabel, "StatusLabel");
     // The cue of a run that ended short: the style's own icon, drawn for the palette in use.
     StatusIconLabel = Named(new QLabel, "StatusIconLabel");
     StatusIconLabel->setVisible(false);
@@ -653,12 +685,14 @@ void TQXMainForm::FormDestroy() {
     if (FDestroyed)
         return;
     FDestroyed = true;
-    // A window whose settings were never restored must not overwrite them.
+    // A window whose settings were never restored must not overwrite them;
+    // one closed by the user has saved them, or was told it could not.
     if (FUtils) {
         FUtils->BreakAndWait();
         // The program still ends when the settings cannot be written.
-        if (const auto Error = Catch([this] { SaveSettings(); }))
-            ErrorMessage(*Error);
+        if (!FSavedAtClose)
+            if (const auto Error = Catch([this] { SaveSettings(); }))
+                ErrorMessage(*Error);
     }
     delete FUtils;
     FUtils = nullptr;
@@ -677,10 +711,23 @@ void TQXMainForm::FormDestroy() {
 }
 
 void TQXMainForm::closeEvent(QCloseEvent* Event) {
-    // Nothing of the job is in use: a normal close (the settings are saved
-    // when the window is destroyed).
+    // Nothing of the job is in use: a normal close.
     if (!FUtils || FDestroyed || (!FRunning && FUtils->Idle())) {
         FClosePending = false;
+        // Saved while the window is still there: a list file that cannot be
+        // written keeps it open with the reason, so the list can be copied
+        // elsewhere; the next close tries again and goes, saved or not.
+        if (FUtils && !FDestroyed && !FSavedAtClose) {
+            const auto Error = Catch([this] { SaveSettings(); });
+            if (Error && !FCloseSaveFailed) {
+                FCloseSaveFailed = true;
+                Event->ignore();
+                ErrorMessage(*Error + QStringLiteral("\n\nThe window stays open: copy the list elsewhere, or "
+                                                     "close again to leave without saving it."));
+                return;
+            }
+            FSavedAtClose = true;
+        }
         Event->accept();
         return;
     }
@@ -977,6 +1024,11 @@ bool TQXMainForm::CheckParams() {
         if (!CheckIf(FUtils->RBLServices()->Count() > 0 || FUtils->RBL6Services()->Count() > 0,
                      QStringLiteral("RBL Services")))
             return false;
+        // Every IPv6 address of the run would fail its check, which no
+        // setting of the run could help: the run is refused instead.
+        if (FamilyComboBox->currentIndex() > 0 &&
+            !CheckIf(FUtils->RBL6Services()->Count() > 0, QStringLiteral("RBL IPv6 zones")))
+            return false;
         FUtils->SetRBLMode(RBLComboBox->currentIndex() == 1 ? blSave : blSuppress);
     } else {
         FUtils->SetRBLMode(blNone);
@@ -1079,11 +1131,11 @@ void TQXMainForm::ProgressBeforeStart(TProgress*, bool& Allow) {
     FRunning = true;
     FRunBroken = false;
     SetControlsRunning(true);
-    // A log file that cannot be emptied (a device such as /dev/null, a pipe)
-    // is written on after the old lines; the run itself is not at stake.
+    // A log file that cannot be emptied is written on after the old lines;
+    // the run itself is not at stake, and no box stops it: the log says so.
     if (const auto Error = Catch([this] { FLog->ClearLog(); })) {
         LogMemo->clear();
-        ErrorMessage(*Error);
+        Catch([&] { FLog->LogDT(*Error); });
     }
     // The run's service thread may fail to start: then there is no run.
     if (const auto Error = Catch([this] { FUtils->BeforeStart(); })) {
@@ -1094,6 +1146,7 @@ void TQXMainForm::ProgressBeforeStart(TProgress*, bool& Allow) {
         return;
     }
     FRunStatus.clear();
+    FStartError.clear();
     FRunWarned = false;
     StatusIconLabel->setVisible(false);
     StatusLabel->setToolTip(QString());
@@ -1108,9 +1161,9 @@ void TQXMainForm::ProgressStart(TProgress* Sender) {
     if (FClosePending)
         Sender->BreakClick();
     // A worker that cannot be created stops the creating; those already
-    // running end the run as usual.
+    // running end the run as usual, and its status tells why it is short.
     if (const auto Error = Catch([this] { FUtils->StartResolveThreads(); }))
-        ErrorMessage(*Error);
+        FStartError = *Error;
 }
 
 void TQXMainForm::ProgressTerminate(TProgress* Sender) {
@@ -1123,8 +1176,7 @@ void TQXMainForm::ProgressTerminate(TProgress* Sender) {
 
 void TQXMainForm::ProgressAfterStop(TProgress*) {
     // Closing the run flushes the output file, which may fail (a full disk).
-    // The window must come back all the same; the reason is shown once the
-    // last worker, which may be waiting for this hand-off, has been let go.
+    // The window comes back all the same, with the reason in its status.
     const std::optional<QString> Error = Catch([this] { FUtils->AfterStop(); });
     switch (FUtils->ResultMode()) {
     case outList:
@@ -1150,8 +1202,6 @@ void TQXMainForm::ProgressAfterStop(TProgress*) {
     // The close waits only for the last thread to leave now.
     if (FClosePending)
         setWindowTitle(FCaption);
-    if (Error)
-        QMetaObject::invokeMethod(this, [this, Text = *Error] { ErrorMessage(Text); }, Qt::QueuedConnection);
 }
 
 void TQXMainForm::ProgressDisplay(TProgress* Sender) {
@@ -1173,17 +1223,24 @@ void TQXMainForm::ProgressDisplay(TProgress* Sender) {
 }
 
 void TQXMainForm::ShowRunOutcome(const std::optional<QString>& AError) {
-    QString Error = AError.value_or(QString());
+    // Every kind of error ends here, in the status and nowhere else (no box):
+    // the first a worker met, or the one of opening or closing the run.
+    QString Error = FUtils->RunError();
+    if (Error.isEmpty() && AError)
+        Error = AError->isEmpty() ? QStringLiteral("unknown error") : *AError;
     if (Error.isEmpty())
-        Error = FUtils->RunError();
+        Error = FStartError;
     const TQXRunCounters Counters = FUtils->RunCounters();
     const TRunOutcome Outcome = RunOutcome(Counters, FRunBroken, Error);
     FRunStatus = Outcome.Status;
     FRunWarned = Outcome.Kind != rokCompleted;
+    // A run that ended before its start was announced still has its figures to show.
+    for (QWidget* W : ProgressDisplays())
+        W->setVisible(true);
     FProgress->SetStatus(Outcome.Status);
     StatusLabel->setText(Outcome.Status);
-    // The full counts stay at hand whatever the width of the row.
-    StatusLabel->setToolTip(TQXUtils::SummaryText(Counters));
+    // The row may show it elided: the whole of it stays at hand.
+    StatusLabel->setToolTip(Outcome.Status);
     if (Outcome.Kind == rokIncomplete || Outcome.Kind == rokFailed) {
         const QStyle::StandardPixmap Icon =
             Outcome.Kind == rokFailed ? QStyle::SP_MessageBoxCritical : QStyle::SP_MessageBoxWarning;
@@ -1252,15 +1309,21 @@ TCtrlRecs LogTable(TQXMainForm* F) {
 
 void TQXMainForm::LoadSettings() {
     const QString FileName = GetSettingsFileName(true);
+    // Each file that cannot be read is told, and the others are still
+    // shown as they hold them: one bad file empties no other list.
+    QStringList Errors;
     // Without a settings file the controls keep their defaults, but list
     // files that are there are still the user's lists: they are shown, and
     // so never saved over with an empty list.
     if (QFileInfo::exists(FileName)) {
-        TVHashedStringList Values(SettingsHashBuckets);
-        LoadSettingsFile(Values, FileName);
-        const QByteArray Passphrase = StoredSettingsPassphrase();
-        LoadCtrls(Values, Passphrase, MainTable(this));
-        LoadCtrls(Values, Passphrase, LogTable(this));
+        if (const auto Error = Catch([&] {
+                TVHashedStringList Values(SettingsHashBuckets);
+                LoadSettingsFile(Values, FileName);
+                const QByteArray Passphrase = StoredSettingsPassphrase();
+                LoadCtrls(Values, Passphrase, MainTable(this));
+                LoadCtrls(Values, Passphrase, LogTable(this));
+            }))
+            Errors << *Error;
     }
 
     const QString Dir = QFileInfo(FileName).absolutePath();
@@ -1283,8 +1346,13 @@ void TQXMainForm::LoadSettings() {
             F.Memo->setPlaceholderText(QStringLiteral("Reading %1...").arg(QLatin1String(F.Name)));
             continue;
         }
+        // Unread, the file is never saved over unless its list is changed.
         std::optional<TMemoEncoding> Encoding;
-        const QStringList Lines = ReadListFile(Path, Encoding);
+        QStringList Lines;
+        if (const auto Error = Catch([&] { Lines = ReadListFile(Path, Encoding); })) {
+            Errors << *Error;
+            continue;
+        }
         {
             const QScopedValueRollback<bool> Filling(FFillingList, true);
             SetMemoLines(F.Memo, Lines);
@@ -1293,10 +1361,15 @@ void TQXMainForm::LoadSettings() {
         *F.State = TListFileState{true, false, Encoding && Encoding->Invalid};
         LogLegacyListFile(FLog, Path, Encoding);
     }
+    if (!Errors.isEmpty())
+        throw EFileError(Errors.join(QLatin1Char('\n')));
 }
 
 void TQXMainForm::showEvent(QShowEvent* Event) {
     TVForm::showEvent(Event);
+    // Shown again after a close: what changes now is saved at the next one.
+    FSavedAtClose = false;
+    FCloseSaveFailed = false;
     // A moment later than the first paint is queued, so the window is drawn
     // before the editor spends its seconds on a long list.
     if (!FDeferredLists.empty())
@@ -1355,10 +1428,24 @@ void TQXMainForm::SaveSettings() {
     const QByteArray Passphrase = StoredSettingsPassphrase();
     SaveCtrls(Values, Passphrase, MainTable(this));
     SaveCtrls(Values, Passphrase, LogTable(this));
-    SaveSettingsFile(Values, FileName);
+    // A file that cannot be written keeps no other from being saved; the
+    // reasons are raised together once all were tried.
+    QStringList Errors;
+    if (const auto Error = Catch([&] { SaveSettingsFile(Values, FileName); }))
+        Errors << *Error;
 
     const QString Dir = QFileInfo(FileName).absolutePath();
-    SaveListFile(Dir, SourceListFileName, SourceMemo, FSourceMemoEncoding, FSourceListFile);
-    SaveListFile(Dir, ResultListFileName, ResultMemo, FResultMemoEncoding, FResultListFile);
-    SaveListFile(Dir, AddedListFileName, AddedMemo, FAddedMemoEncoding, FAddedListFile);
+    const struct {
+        const char* Name;
+        QPlainTextEdit* Memo;
+        const std::optional<TMemoEncoding>& Encoding;
+        TListFileState& State;
+    } Files[] = {{SourceListFileName, SourceMemo, FSourceMemoEncoding, FSourceListFile},
+                 {ResultListFileName, ResultMemo, FResultMemoEncoding, FResultListFile},
+                 {AddedListFileName, AddedMemo, FAddedMemoEncoding, FAddedListFile}};
+    for (const auto& F : Files)
+        if (const auto Error = Catch([&] { SaveListFile(Dir, F.Name, F.Memo, F.Encoding, F.State); }))
+            Errors << *Error;
+    if (!Errors.isEmpty())
+        throw EFileError(Errors.join(QLatin1Char('\n')));
 }

@@ -138,8 +138,13 @@ private:
     bool FRunning = false;
     bool FDestroyed = false;
     bool FClosePending = false;
+    // The settings and lists were saved by the close (or could not be, and
+    // the user closed again): the window's end saves nothing more.
+    bool FSavedAtClose = false;
+    bool FCloseSaveFailed = false;  // the close's save failed once and was told
     bool FRunBroken = false;  // Break (or a close) cut the current run short
     QString FRunStatus;
+    QString FStartError;  // why not every worker of the run could be started
     bool FRunWarned = false;
     QString FCaption;  // the caption while no close is pending
 

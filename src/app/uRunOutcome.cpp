@@ -1,5 +1,6 @@
 #include "app/uRunOutcome.h"
 
+#include <QStringList>
 
 namespace {
 
@@ -14,9 +15,10 @@ TRunOutcome RunOutcome(const TQXRunCounters& ACounters, bool ABroken, const QStr
     // A failure to open or close outweighs everything else: the output may
     // be missing or short whatever the counts say.
     if (!AError.isEmpty()) {
-        QString Reason = AError.trimmed();
+        // One line whatever the message holds, and never an empty reason.
+        const QString Reason = AError.simplified();
         R.Kind = rokFailed;
-        R.Status = QStringLiteral("Failed: ") + Reason;
+        R.Status = QStringLiteral("Failed: ") + (Reason.isEmpty() ? QStringLiteral("unknown error") : Reason);
         return R;
     }
     if (ABroken) {
@@ -30,19 +32,24 @@ TRunOutcome RunOutcome(const TQXRunCounters& ACounters, bool ABroken, const QStr
         R.Status = QStringLiteral("Completed.");
         return R;
     }
-    // Unanswered questions are mostly datagrams lost on a busy path; asking
-    // again is what helps. Both kinds at once get the shorter hint, so the
-    // sentence still fits the progress row.
+    // The advice names only what can help: asking again helps questions
+    // that timed out or a busy server refused; a zone that refuses or errs,
+    // or a server that answers nonsense, needs another zone or server.
+    QStringList Hints;
+    if (ACounters.Unanswered > 0)
+        Hints << QStringLiteral("raise Retries on the DNS page");
+    if (Lookups + Checks > ACounters.Unanswered)
+        Hints << (Checks > 0 ? QStringLiteral("check the blocklist zones or the DNS server")
+                             : QStringLiteral("check the DNS servers"));
     R.Kind = rokIncomplete;
+    QString Counts;
     if (Checks <= 0)
-        R.Status = QStringLiteral("Completed: %1 (raise Retries on the DNS page)")
-                       .arg(Counted(Lookups, "lookup failed", "lookups failed"));
+        Counts = Counted(Lookups, "lookup failed", "lookups failed");
     else if (Lookups <= 0)
-        R.Status = QStringLiteral("Completed: %1 (raise Retries on the DNS page)")
-                       .arg(Counted(Checks, "blocklist check failed", "blocklist checks failed"));
+        Counts = Counted(Checks, "blocklist check failed", "blocklist checks failed");
     else
-        R.Status = QStringLiteral("Completed: %1, %2 (raise Retries)")
-                       .arg(Counted(Lookups, "lookup", "lookups"),
-                            Counted(Checks, "blocklist check failed", "blocklist checks failed"));
+        Counts = Counted(Lookups, "lookup", "lookups") + QStringLiteral(", ") +
+                 Counted(Checks, "blocklist check failed", "blocklist checks failed");
+    R.Status = QStringLiteral("Completed: %1 (%2)").arg(Counts, Hints.join(QStringLiteral("; ")));
     return R;
 }

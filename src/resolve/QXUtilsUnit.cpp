@@ -1,6 +1,7 @@
 #include "resolve/QXUtilsUnit.h"
 
 #include "engine/uFormat.h"
+#include "engine/uLog.h"
 #include "engine/uMainThread.h"
 #include "engine/uProgress.h"
 #include "resolve/dns/IdDNSResolver.h"
@@ -118,6 +119,20 @@ bool SameTarget(const QString& A, const QString& B) {
 // The lines of an output file go here first; see SetOutFileFrame.
 const QString kOutFileTempExt = QStringLiteral(".veltrask-tmp");
 
+// An output file's error names the file the user chose: its temporary twin
+// is a detail that would send the user looking for a file that never stays.
+QString TargetNamed(const QString& AMessage) { return QString(AMessage).remove(kOutFileTempExt); }
+
+[[noreturn]] void RethrowTargetNamed(std::exception_ptr AError) {
+    try {
+        std::rethrow_exception(AError);
+    } catch (const EFileError& E) {
+        if (E.Message().contains(kOutFileTempExt))
+            throw EFileError(TargetNamed(E.Message()));
+        throw;
+    }
+}
+
 } // namespace
 
 TQXUtils::TQXUtils(TProgress* AProgress, TLog* ALog) : THTTPUtils(AProgress, ALog) {
@@ -220,9 +235,13 @@ void TQXUtils::OpenRun() {
         // lines; a second name of the same file means that one file.
         const bool Own6 =
             IPv6On() && !FResolvedListFile6.isEmpty() && !SameTarget(FResolvedListFile, FResolvedListFile6);
-        FResultLineWriter = NewFileWriter(FResolvedListFile, FOutFileHeader);
-        if (Own6)
-            FResultLineWriter6 = NewFileWriter(FResolvedListFile6, FOutFileHeader6);
+        try {
+            FResultLineWriter = NewFileWriter(FResolvedListFile, FOutFileHeader);
+            if (Own6)
+                FResultLineWriter6 = NewFileWriter(FResolvedListFile6, FOutFileHeader6);
+        } catch (...) {
+            RethrowTargetNamed(std::current_exception());
+        }
         break;
     }
     case outListNew:
@@ -288,7 +307,7 @@ void TQXUtils::CloseRun() {
     else if (!FCounters.OutputFailed && !Discarded)
         FCounters.Written += Pending;
     if (Error)
-        std::rethrow_exception(Error);
+        RethrowTargetNamed(Error);
 }
 
 void TQXUtils::BeforeStart() {
@@ -296,7 +315,7 @@ void TQXUtils::BeforeStart() {
     for (std::atomic<qint64>* C : {&FCounters.Lines, &FCounters.Domains, &FCounters.NotFound,
                                    &FCounters.LookupsFailed, &FCounters.BLChecksFailed, &FCounters.Written,
                                    &FCounters.Duplicates, &FCounters.Skipped, &FCounters.CutShort,
-                                   &FCounters.Pending})
+                                   &FCounters.Pending, &FCounters.Unanswered})
         *C = 0;
     FRunWorkers = 0;
     FRunCleanEnds = 0;
@@ -324,6 +343,7 @@ void TQXUtils::AfterStop() {
         THTTPUtils::AfterStop();
     } catch (...) {
         Error = std::current_exception();
+        NoteRunError(Error);
     }
     FInRun = false;
     if (!FDeferSummary)
@@ -356,6 +376,7 @@ TQXRunCounters TQXUtils::RunCounters() const {
     R.Duplicates = FCounters.Duplicates;
     R.Skipped = FCounters.Skipped;
     R.CutShort = FCounters.CutShort;
+    R.Unanswered = FCounters.Unanswered;
     R.OutputFailed = FCounters.OutputFailed;
     return R;
 }
@@ -523,8 +544,11 @@ TQXUtils::TLookupOutcome TQXUtils::LookupWithRetries(TIdDNSResolver* AClient, in
         ABeforeAttempt(Server);
         bool Retry;
         const TLookupOutcome Outcome = Lookup(AClient, Server, AName, ANoDataAnswers, Retry);
-        if (Outcome != loFailed || !Retry || Attempt >= FDNSRetries)
+        if (Outcome != loFailed || !Retry || Attempt >= FDNSRetries) {
+            if (Outcome == loFailed && Retry)
+                ++FCounters.Unanswered;
             return Outcome;
+        }
         // The retry a Break stops might have been answered.
         if (Terminated())
             return loCutShort;
@@ -977,13 +1001,13 @@ void TQXUtils::DoResolve(TUtilsThread* AThread) {
     if (!CheckInitialized())
         return;
     ++FRunWorkers;
-    if (FDetailedLog)
-        Log(QStringLiteral("%1 Thread Initialized.").arg(kResolveDomains));
     TWorkerState State;
     State.ServerCounter = AThread->ThreadNumber();
     State.DBLCounter = State.ServerCounter;
     State.RBLCounter = State.ServerCounter;
     try {
+        if (FDetailedLog)
+            Log(QStringLiteral("%1 Thread Initialized.").arg(kResolveDomains));
         State.Client.reset(NewClient(qtA));
         State.Client6.reset(NewClient(qtAAAA));
         State.RBLClient.reset(NewClient(qtA));
@@ -1022,10 +1046,31 @@ void TQXUtils::DoResolve(TUtilsThread* AThread) {
             }
         }
     } catch (...) {
-        LogException(std::current_exception());
+        NoteRunError(std::current_exception());
     }
-    if (FDetailedLog)
-        Log(QStringLiteral("%1 Thread Completed.").arg(kResolveDomains));
+    // A log file that failed fails this line too; the error is noted already.
+    try {
+        if (FDetailedLog)
+            Log(QStringLiteral("%1 Thread Completed.").arg(kResolveDomains));
+    } catch (...) {
+    }
+}
+
+void TQXUtils::NoteRunError(std::exception_ptr AError) {
+    const QString Message = TargetNamed(TLog::ExceptionMessage(AError));
+    {
+        // The first error is the run's: every worker meets the same full
+        // disk, and closing the file meets it again.
+        std::lock_guard<std::mutex> Lock(FInitCS);
+        if (FRunError.isEmpty())
+            FRunError = Message.isEmpty() ? QStringLiteral("Unknown error") : Message;
+    }
+    // Once per run, not once per worker. A log that cannot take it (the
+    // log file is what failed) has it in the run's error all the same.
+    try {
+        LogOnce(QStringLiteral("error ") + Message, Message);
+    } catch (...) {
+    }
 }
 
 void TQXUtils::StartResolveThreads() {

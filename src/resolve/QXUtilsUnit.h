@@ -58,6 +58,10 @@ struct TQXRunCounters {
     qint64 Duplicates = 0;
     qint64 Skipped = 0;
     qint64 CutShort = 0;
+    // Failed lookups and checks whose last attempt timed out or was refused
+    // by the server (SERVFAIL, REFUSED, a socket error): those more Retries
+    // may still get answered. The others need other servers or zones.
+    qint64 Unanswered = 0;
     // The output could not take the lines: the summary says so where it
     // would give the lines written.
     bool OutputFailed = false;
@@ -288,6 +292,10 @@ private:
                                      bool ANoDataAnswers = false);
     // Logs AMessage unless AKey was logged before in this run.
     void LogOnce(const QString& AKey, const QString& AMessage);
+    // An error that ended a worker or the closing of the run: logged once
+    // per run, and the first one becomes the run's error (RunError), with
+    // the target file's name.
+    void NoteRunError(std::exception_ptr AError);
     TIdDNSResolver* NewClient(TQueryRecordTypes AType) const;
     // One input line (or item of a line), by its kind.
     TItemResult WorkItem(const QString& AItem, TWorkerState& AState);
@@ -349,7 +357,7 @@ private:
     // The run's counts; workers add to them without a lock.
     struct {
         std::atomic<qint64> Lines{0}, Domains{0}, NotFound{0}, LookupsFailed{0}, BLChecksFailed{0}, Written{0},
-            Duplicates{0}, Skipped{0}, CutShort{0};
+            Duplicates{0}, Skipped{0}, CutShort{0}, Unanswered{0};
         // Lines handed to an output file that is not closed yet: they count
         // as written only once it closed without error.
         std::atomic<qint64> Pending{0};

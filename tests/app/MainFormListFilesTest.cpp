@@ -5,7 +5,9 @@
 #include "containers/uFileUtils.h"
 #include "engine/uMainThread.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
@@ -100,4 +102,39 @@ TEST_F(MainFormListFiles, AnAbsurdSettingsFileIsReportedInABox) {
     EXPECT_TRUE(F->Boxes[0].Text.contains(QStringLiteral("qx.ini"))) << Str(F->Boxes[0].Text);
     EXPECT_EQ(Str(F->ThreadsEdit->text()), "1");
     EXPECT_TRUE(F->StartButton->isEnabled());
+}
+
+// A folder where newlist.txt should be: neither read at start nor written at
+// close. The other lists are shown as their files hold them; the close that
+// cannot save keeps the window, and the list in it, with the reason; the
+// next close goes, and the window's end adds no box after it.
+TEST_F(MainFormListFiles, AListFileThatCannotBeReadOrWrittenCostsNoOtherList) {
+    const QString Dir = SettingsDir();
+    WriteTestFile(SettingsFile(), "Threads=1\r\n");
+    WriteTestFile(Dir + "/srclist.txt", "a.example\r\n");
+    WriteTestFile(Dir + "/outlist.txt", "10.0.0.1\r\n");
+    ASSERT_TRUE(QDir(Dir).mkpath(QStringLiteral("newlist.txt/inside")));
+    {
+        auto F = NewForm();
+        ASSERT_EQ(F->Boxes.size(), 1) << Str(F->BoxTexts().join('|'));
+        EXPECT_TRUE(F->Boxes[0].Text.contains(QStringLiteral("newlist.txt"))) << Str(F->Boxes[0].Text);
+        EXPECT_EQ(Lines(F->SourceMemo), QStringList{"a.example"});
+        EXPECT_EQ(Lines(F->ResultMemo), QStringList{"10.0.0.1"});
+        F->show();
+        F->AddedMemo->setPlainText(QStringLiteral("new.example"));
+        F->SourceMemo->setPlainText(QStringLiteral("b.example"));
+        EXPECT_FALSE(F->close());
+        EXPECT_TRUE(F->isVisible());
+        ASSERT_EQ(F->Boxes.size(), 2) << Str(F->BoxTexts().join('|'));
+        EXPECT_TRUE(F->Boxes[1].Text.contains(QStringLiteral("newlist.txt"))) << Str(F->Boxes[1].Text);
+        EXPECT_EQ(Lines(F->AddedMemo), QStringList{"new.example"});
+        EXPECT_TRUE(F->close());
+        EXPECT_FALSE(F->isVisible());
+        F->FormDestroy();
+        EXPECT_EQ(F->Boxes.size(), 2) << Str(F->BoxTexts().join('|'));
+    }
+    // The list that could be written was, at the first close.
+    EXPECT_EQ(ReadTestFile(Dir + "/srclist.txt"), QByteArray("b.example\r\n"));
+    EXPECT_EQ(ReadTestFile(Dir + "/outlist.txt"), QByteArray("10.0.0.1\r\n"));
+    EXPECT_TRUE(QFileInfo(Dir + "/newlist.txt").isDir());
 }

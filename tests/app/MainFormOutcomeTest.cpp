@@ -9,6 +9,7 @@
 #include "support/FakeUdpServer.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -37,15 +38,18 @@ TEST(RunOutcomeText, SaysCompletedOnlyWhenEverythingWasAnswered) {
     EXPECT_EQ(RunOutcome(C, false, QString()).Kind, rokCompleted);
 
     C.LookupsFailed = 1218;
+    C.Unanswered = 1218;
     TRunOutcome R = RunOutcome(C, false, QString());
     EXPECT_EQ(R.Kind, rokIncomplete);
     EXPECT_EQ(R.Status, QStringLiteral("Completed: 1218 lookups failed (raise Retries on the DNS page)"));
     C.LookupsFailed = 1;
     C.BLChecksFailed = 2;
+    C.Unanswered = 3;
     EXPECT_EQ(RunOutcome(C, false, QString()).Status,
-              QStringLiteral("Completed: 1 lookup, 2 blocklist checks failed (raise Retries)"));
+              QStringLiteral("Completed: 1 lookup, 2 blocklist checks failed (raise Retries on the DNS page)"));
     C.LookupsFailed = 0;
     C.BLChecksFailed = 1;
+    C.Unanswered = 1;
     EXPECT_EQ(RunOutcome(C, false, QString()).Status,
               QStringLiteral("Completed: 1 blocklist check failed (raise Retries on the DNS page)"));
 
@@ -67,8 +71,8 @@ TEST_F(MainFormOutcome, AnsweredRunSaysCompletedWithTheSummaryAtHand) {
     EXPECT_EQ(Str(Status(*F)), "Completed.");
     EXPECT_FALSE(F->RunWarned());
     EXPECT_FALSE(F->StatusIconLabel->isVisible());
-    EXPECT_TRUE(F->StatusLabel->toolTip().startsWith(QStringLiteral("Done: 3 lines, ")))
-        << Str(F->StatusLabel->toolTip());
+    // The tooltip holds the whole status, which the row may show elided.
+    EXPECT_EQ(Str(F->StatusLabel->toolTip()), "Completed.");
     EXPECT_TRUE(F->Boxes.isEmpty()) << Str(F->BoxTexts().join('|'));
 }
 
@@ -105,7 +109,7 @@ TEST_F(MainFormOutcome, ASilentServerIsCountedWhileTheRunGoesOnAndNamedAtItsEnd)
     EXPECT_TRUE(F->RunWarned());
     EXPECT_TRUE(F->StatusIconLabel->isVisibleTo(F.get()));
     EXPECT_FALSE(F->StatusIconLabel->pixmap().isNull());
-    EXPECT_TRUE(F->StatusLabel->toolTip().contains(QStringLiteral("8 lookups failed")));
+    EXPECT_EQ(F->StatusLabel->toolTip(), Status(*F));
     EXPECT_TRUE(F->ProcessedLabel->text().startsWith(QStringLiteral("8 lines, "))) << Str(F->ProcessedLabel->text());
     EXPECT_TRUE(F->ProcessedLabel->text().endsWith(QStringLiteral(", 8 failed"))) << Str(F->ProcessedLabel->text());
     EXPECT_EQ(F->Progress()->Position(), 8);
@@ -171,7 +175,9 @@ TEST_F(MainFormOutcome, RunsThatCannotOpenOrCloseTheirFilesSayFailedWithTheReaso
         ASSERT_TRUE(F->RunAndWait());
         EXPECT_TRUE(Status(*F).startsWith(QStringLiteral("Failed: "))) << Str(Status(*F));
         EXPECT_EQ(F->Progress()->Status(), Status(*F));
-        EXPECT_TRUE(WaitServing([&] { return !F->Boxes.isEmpty(); }, 5000));
+        // The status is where the reason goes, for this error as for the others.
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(F->Boxes.isEmpty()) << Str(F->BoxTexts().join('|'));
     }
 
     // The same window then completes a run that can.
@@ -183,7 +189,7 @@ TEST_F(MainFormOutcome, RunsThatCannotOpenOrCloseTheirFilesSayFailedWithTheReaso
     EXPECT_EQ(Strs(Lines(F->ResultMemo)), std::vector<std::string>{"10.5.5.5"});
 }
 
-TEST_F(MainFormOutcome, ALogFileThatCannotBeEmptiedOrWrittenShowsABoxAndTheWindowGoesOn) {
+TEST_F(MainFormOutcome, ALogFileThatCannotBeEmptiedOrWrittenLeavesTheWindowGoingOn) {
     VT_REQUIRE_DNS_SERVERS();
     // /dev/null takes the lines but cannot be truncated; /dev/full takes neither.
     for (const char* LogFile : {"/dev/null", "/dev/full"}) {
@@ -207,8 +213,9 @@ TEST_F(MainFormOutcome, ALogFileThatCannotBeEmptiedOrWrittenShowsABoxAndTheWindo
             F->Boxes.clear();
             F->ResultMemo->clear();
             ASSERT_TRUE(F->RunAndWait()) << Run;
-            ASSERT_GE(F->Boxes.size(), 1) << Run;
-            EXPECT_TRUE(F->Boxes[0].Text.contains(QLatin1String(LogFile))) << Str(F->Boxes[0].Text);
+            // Neither kind stops the user with a box: the status tells.
+            QCoreApplication::processEvents();
+            EXPECT_TRUE(F->Boxes.isEmpty()) << Str(F->BoxTexts().join('|'));
             if (Writable) {
                 EXPECT_EQ(Lines(F->ResultMemo).size(), 3) << Run;
                 EXPECT_EQ(Str(Status(*F)), "Completed.") << Run;
@@ -216,8 +223,6 @@ TEST_F(MainFormOutcome, ALogFileThatCannotBeEmptiedOrWrittenShowsABoxAndTheWindo
                 // A log that cannot be written stops the run, and the status says why.
                 EXPECT_TRUE(Status(*F).startsWith(QStringLiteral("Failed: "))) << Str(Status(*F));
                 EXPECT_TRUE(Status(*F).contains(QLatin1String(LogFile))) << Str(Status(*F));
-                // The run's own end could not be logged either: its box comes once the end is handed back.
-                EXPECT_TRUE(WaitServing([&] { return F->Boxes.size() >= 2; }, 5000)) << Str(F->BoxTexts().join('|'));
             }
         }
         // Without the log file the same window runs as ever.
