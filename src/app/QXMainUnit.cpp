@@ -1152,6 +1152,12 @@ void TQXMainForm::ProgressAfterStop(TProgress*) {
         setWindowTitle(FCaption);
     if (Error)
         QMetaObject::invokeMethod(this, [this, Text = *Error] { ErrorMessage(Text); }, Qt::QueuedConnection);
+    // A run refused for a server name that cannot be looked up: the box a
+    // malformed server entry gets.
+    if (const QString Server = FUtils->DNSServerError(); !Server.isEmpty())
+        QMetaObject::invokeMethod(
+            this, [this, Server] { Warning(QStringLiteral("Cannot resolve DNS server: %1").arg(Server)); },
+            Qt::QueuedConnection);
 }
 
 void TQXMainForm::ProgressDisplay(TProgress* Sender) {
