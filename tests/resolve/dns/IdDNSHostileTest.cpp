@@ -59,11 +59,6 @@ TEST(DnsHostile, OnlyRepliesToTheQuestionAndRecordsOfItsNameCount) {
          {}, {"10.0.0.1"}, "", true},
         {"a record of class CH", [](const QByteArray& Q) { return One(TS::ReplyOf(Q, {A(kEvil, {}, 3), A(kGood)})); },
          {}, {"10.0.0.1"}, "", true},
-        {"owner in another letter case", [](const QByteArray& Q) { return One(TS::ReplyOf(Q, {A(kGood, "WWW.Vt.TEST")})); },
-         {}, {"10.0.0.1"}, ""},
-        {"glue in the additional section",
-         [](const QByteArray& Q) { return One(TS::ReplyOf(Q, {A(kGood), {"ns.vt.test", 1, kEvil, 1, TS::seAdditional}})); },
-         {}, {"10.0.0.1"}, ""},
         {"CNAME to c1 and an A record of an unrelated name: c1 is asked",
          [](const QByteArray& Q) {
              if (TS::QueryName(Q) == "c1.vt.test")
@@ -71,7 +66,7 @@ TEST(DnsHostile, OnlyRepliesToTheQuestionAndRecordsOfItsNameCount) {
              return One(TS::ReplyOf(Q, {Cname("c1.vt.test"), A(kEvil, "unrelated.vt.test")}));
          },
          {}, {"10.0.0.2"}, "", true},
-        {"a whole chain in one reply",
+        {"a whole chain in one reply, in any letter case",
          [](const QByteArray& Q) {
              return One(TS::ReplyOf(Q, {Cname("c1.vt.test"), Cname("c2.vt.test", "C1.vt.test"),
                                         A(TS::Ip(10, 0, 0, 3), "c2.vt.test")}));
@@ -93,22 +88,12 @@ TEST(DnsHostile, OnlyRepliesToTheQuestionAndRecordsOfItsNameCount) {
              return {{TS::ReplyOf(Q, {}, 3, false)}, {TS::ReplyOf(Q, {A(kGood)})}};
          },
          {}, {"10.0.0.1"}, ""},
-        {"the reply to another question with the right ID, then the reply",
-         [](const QByteArray& Q) -> QList<TS::TDatagram> {
-             QByteArray Other = TS::ReplyOf(Q, {A(kEvil)});
-             Other.replace(TS::Encoded("www.vt.test"), TS::Encoded("www.vt.tesx"));
-             return {{Other}, {TS::ReplyOf(Q, {A(kGood)})}};
-         },
-         {}, {"10.0.0.1"}, ""},
         {"truncated over TCP too",
          [](const QByteArray& Q) { return One(TS::ReplyOf(Q, {A(kEvil)}, 0x0200)); },
          [](const QByteArray& Q) -> std::optional<QByteArray> { return TS::ReplyOf(Q, {A(kEvil)}, 0x0200); }, {},
          "Truncated reply over TCP", false, true},
         {"NODATA whose SOA is cut short",
          [](const QByteArray& Q) { return One(TS::ReplyOf(Q, {{"vt.test", 6, TS::Encoded("ns.vt.test"), 1, TS::seAuthority}})); },
-         {}, {}, "Malformed reply", false, true},
-        {"a record running past the end",
-         [](const QByteArray& Q) { return One(TS::ReplyOf(Q, {A(kGood), {{}, 16, "\x05hello"}}).chopped(3)); },
          {}, {}, "Malformed reply", false, true},
         {"a reply over 8 KB without TC",
          [ManyRecords](const QByteArray& Q) { return One(TS::ReplyOf(Q, ManyRecords)); }, {}, Many, ""},
