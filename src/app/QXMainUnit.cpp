@@ -1202,6 +1202,12 @@ void TQXMainForm::ProgressAfterStop(TProgress*) {
     // The close waits only for the last thread to leave now.
     if (FClosePending)
         setWindowTitle(FCaption);
+    // A run refused for a server name that cannot be looked up: the box a
+    // malformed server entry gets.
+    if (const QString Server = FUtils->DNSServerError(); !Server.isEmpty())
+        QMetaObject::invokeMethod(
+            this, [this, Server] { Warning(QStringLiteral("Cannot resolve DNS server: %1").arg(Server)); },
+            Qt::QueuedConnection);
 }
 
 void TQXMainForm::ProgressDisplay(TProgress* Sender) {

@@ -21,7 +21,6 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <netdb.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <thread>
@@ -233,29 +232,6 @@ private:
 };
 
 const int kDrainPeriodMSec = 100;
-
-// A server given by host name that cannot be found makes every lookup on it
-// fail, which the log shows only in detailed mode; saying so once at the
-// start spares a silent, empty run.
-void WarnUnknownServers(TStringList* AServers, TCliConsole* AConsole) {
-    for (int I = 0; I < AServers->Count(); ++I) {
-        // Addresses need no look-up; malformed entries were refused earlier.
-        TDNSServerEntry Entry;
-        if (!ParseDNSServerEntry(AServers->Get(I).trimmed(), 53, Entry) || Entry.Kind != TDNSServerEntry::skName)
-            continue;
-        const QString Host = Entry.Host;
-        addrinfo Hints{};
-        Hints.ai_family = AF_UNSPEC;
-        Hints.ai_socktype = SOCK_DGRAM;
-        addrinfo* List = nullptr;
-        const int Rc = ::getaddrinfo(Host.toUtf8().constData(), nullptr, &Hints, &List);
-        if (Rc == 0)
-            ::freeaddrinfo(List);
-        else
-            AConsole->Error(QStringLiteral("warning: DNS server \"%1\" cannot be found: %2")
-                                .arg(AServers->Get(I), QString::fromLocal8Bit(::gai_strerror(Rc))));
-    }
-}
 
 // Both names reach one existing file (links and relative paths included).
 bool SameFile(const QString& A, const QString& B) {
@@ -529,8 +505,6 @@ void TCliRun::ProgressBeforeStart(TProgress*, bool& Allow) {
     Allow = CheckParams() && OpenSink();
     if (!Allow)
         return;
-    if (!FOptions.Quiet)
-        WarnUnknownServers(FUtils->DNSList(), FConsole.get());
     FStarted = true;
     FLog->ClearLog();
     FUtils->BeforeStart();
@@ -763,6 +737,11 @@ int TCliRun::Execute() {
 
     if (FSignal != 0)
         return 128 + FSignal;
+    // The run was refused before its first query.
+    if (!FUtils->DNSServerError().isEmpty()) {
+        FConsole->Error(QStringLiteral("Cannot resolve DNS server: %1").arg(FUtils->DNSServerError()));
+        return 2;
+    }
     if (FUtils->InitFailed()) {
         // The log may hold the reason too; an error says so in any case.
         FConsole->Error(FUtils->InitError());

@@ -332,6 +332,12 @@ void TQXUtils::BeforeStart() {
     }
     FPacer.SetMaxQPS(FMaxQPS);
     FPacer.Reset();
+    {
+        std::lock_guard<std::mutex> Lock(FServersCS);
+        FServersReady = false;
+        FDNSServerError.clear();
+        FServerEntries.clear();
+    }
     THTTPUtils::BeforeStart();
 }
 
@@ -453,13 +459,16 @@ void TQXUtils::EmitAddress(const QString& AIPText, const QString& ADomain, bool 
     WriteResult(FormatOutLine(AIPText, ADomain, AIPv6), AIPv6);
 }
 
-TIdDNSResolver* TQXUtils::NewClient(TQueryRecordTypes AType) const {
+TIdDNSResolver* TQXUtils::NewClient(TQueryRecordTypes AType) {
     auto* Client = new TIdDNSResolver;
     Client->SetIPVersion(Id_IPv4);
     Client->SetQueryType({AType});
     Client->SetWaitingTime(FDNSTimeoutMSec);
     Client->SetAbortCheck([this] { return Terminated(); });
     Client->SetQueryGate([this] { return FPacer.Acquire([this] { return Terminated(); }); });
+    Client->SetServerEntries(FServerEntries);
+    if (FDetailedLog)
+        Client->SetNote([this](const QString& AText) { Log(AText); });
     return Client;
 }
 
@@ -500,7 +509,7 @@ TQXUtils::TLookupOutcome TQXUtils::Lookup(TIdDNSResolver* AClient, const QString
             return loCutShort;
         // Many names have an A or an AAAA record only, and a server answering
         // from its own data says so without an SOA record.
-        if (ANoDataAnswers && IsNoDataReply(AClient->DNSHeader()))
+        if (ANoDataAnswers && !AClient->BadReply() && IsNoDataReply(AClient->DNSHeader()))
             return loAnswered;
         if (FDetailedLog)
             LogException(std::current_exception());
@@ -514,6 +523,7 @@ TQXUtils::TLookupOutcome TQXUtils::Lookup(TIdDNSResolver* AClient, const QString
             ARetry = true;
             return loFailed;
         default:
+            ARetry = AClient->BadReply();
             return loFailed;
         }
     } catch (...) {
@@ -572,11 +582,6 @@ void TQXUtils::LogOnce(const QString& AKey, const QString& AMessage) {
 }
 
 namespace {
-
-// Only answers count: a server inside the zone adds its own address as glue in
-// the additional section, which is neither an address of the name asked for
-// nor a sign that it is listed.
-bool IsAnswerA(const TResultRecord* ARec) { return ARec->RecType() == qtA && ARec->Section() == rsAnswer; }
 
 // 127.0.0.1 is never a listing (lists must not hold it); zones that answer it
 // use it to refuse the query.
@@ -644,11 +649,9 @@ bool TQXUtils::CheckBLService(TBLMode AMode, const QString& AKind, const QString
         bool Listed = false, Refused = false, Odd = false;
         quint32 RefusalValue = 0;
         QString Refusal, Unexpected;
-        const TQueryResult& Result = AClient->QueryResult();
-        for (int I = 0; I < Result.Count(); ++I) {
-            const TResultRecord* Rec = Result.Items(I);
-            if (!IsAnswerA(Rec))
-                continue;
+        // The client's answers only: records of the name asked (glue of a
+        // server inside the zone, records of other names) never count.
+        for (const TResultRecord* Rec : AClient->Answers()) {
             const QString Text = static_cast<const TARecord*>(Rec)->IPAddress();
             quint32 IP;
             QString IPText;
@@ -757,9 +760,6 @@ struct TLineDone {
         Progress->IncProcessed(1);
     }
 };
-
-// Only answers count, as for the A records.
-bool IsAnswerAAAA(const TResultRecord* ARec) { return ARec->RecType() == qtAAAA && ARec->Section() == rsAnswer; }
 
 } // namespace
 
@@ -928,21 +928,15 @@ TQXUtils::TItemResult TQXUtils::WorkDomain(const QString& ALine, TWorkerState& A
     // Works one lookup's records; false once a Break cut an address short.
     // Whatever was fully checked before the Break stays written.
     const auto WorkAnswers = [&](TIdDNSResolver* AClient, bool AIPv6) {
-        const TQueryResult& Result = AClient->QueryResult();
-        for (int I = 0; I < Result.Count(); ++I) {
-            const TResultRecord* Rec = Result.Items(I);
+        for (const TResultRecord* Rec : AClient->Answers()) {
             QString IPText, Query;
             if (AIPv6) {
-                if (!IsAnswerAAAA(Rec))
-                    continue;
                 TIPv6Address IP;
                 if (!ParseIPv6Address(static_cast<const TAAAARecord*>(Rec)->Address(), IP))
                     continue;
                 IPText = FormatIPv6(IP);
                 Query = IPv6QueryName(IP);
             } else {
-                if (!IsAnswerA(Rec))
-                    continue;
                 // An A record without data has no address text; the parser
                 // would take the empty text for 0.0.0.0 and emit an empty address.
                 quint32 IP;
@@ -997,6 +991,46 @@ TQXUtils::TItemResult TQXUtils::WorkDomain(const QString& ALine, TWorkerState& A
     return irPause;
 }
 
+QString TQXUtils::DNSServerError() const {
+    std::lock_guard<std::mutex> Lock(FServersCS);
+    return FDNSServerError;
+}
+
+bool TQXUtils::PrepareDNSServers() {
+    // The first worker looks the names up for all; the others wait for it,
+    // which a Break cuts short as it cuts the look-ups themselves.
+    std::lock_guard<std::mutex> Lock(FServersCS);
+    if (FServersReady)
+        return FDNSServerError.isEmpty();
+    QHash<QString, TDNSServerEntry> Entries;
+    for (int I = 0; I < FDNSList->Count(); ++I) {
+        const QString Text = FDNSList->Get(I).trimmed();
+        TDNSServerEntry Entry;
+        if (Entries.contains(Text) || !ParseDNSServerEntry(Text, 53, Entry) || Entry.Kind != TDNSServerEntry::skName)
+            continue;
+        QString Error;
+        switch (LookUpDNSServer(Entry, FDNSTimeoutMSec, [this] { return Terminated(); }, &Error)) {
+        case slFound:
+            Entries.insert(Text, Entry);
+            break;
+        case slAborted:
+            return false;
+        case slNotFound:
+            // No query goes out: a server that cannot be reached would fail
+            // its share of the lookups, a silent gap in the output.
+            FServersReady = true;
+            FDNSServerError = Text;
+            Log(QStringLiteral("Cannot resolve DNS server: %1").arg(Text) +
+                (FDetailedLog ? QStringLiteral(" (%1)").arg(Error) : QString()));
+            SetTerminated(true);
+            return false;
+        }
+    }
+    FServerEntries = Entries;
+    FServersReady = true;
+    return true;
+}
+
 void TQXUtils::DoResolve(TUtilsThread* AThread) {
     if (!CheckInitialized())
         return;
@@ -1008,6 +1042,9 @@ void TQXUtils::DoResolve(TUtilsThread* AThread) {
     try {
         if (FDetailedLog)
             Log(QStringLiteral("%1 Thread Initialized.").arg(kResolveDomains));
+        // No clean end: a run refused for its servers completes nothing.
+        if (!PrepareDNSServers())
+            return;
         State.Client.reset(NewClient(qtA));
         State.Client6.reset(NewClient(qtAAAA));
         State.RBLClient.reset(NewClient(qtA));

@@ -4,9 +4,11 @@
 #include "engine/HTTPUtilsUnit.h"
 #include "engine/UtilsUnit.h"
 #include "resolve/dns/IdDNSRecords.h"
+#include "resolve/dns/IdDNSServer.h"
 #include "resolve/uAddressText.h"
 #include "resolve/uQueryPacer.h"
 
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <atomic>
@@ -227,6 +229,9 @@ public:
     TQXRunCounters RunCounters() const;
     // A lookup or a blocklist check of the current (or last) run failed.
     bool RunHadFailures() const;
+    // The DNS server (as given) whose host name could not be looked up at
+    // the start of the last run, which then sent no query; empty otherwise.
+    QString DNSServerError() const;
     // The run's output lost lines (a caller that writes the lines itself says
     // so here); the summary then reports the failure instead of a count.
     void SetOutputFailed() { FCounters.OutputFailed = true; }
@@ -296,7 +301,7 @@ private:
     // per run, and the first one becomes the run's error (RunError), with
     // the target file's name.
     void NoteRunError(std::exception_ptr AError);
-    TIdDNSResolver* NewClient(TQueryRecordTypes AType) const;
+    TIdDNSResolver* NewClient(TQueryRecordTypes AType);
     // One input line (or item of a line), by its kind.
     TItemResult WorkItem(const QString& AItem, TWorkerState& AState);
     void WorkIPv6Line(const QString& ALine, const TIPv6Address& AAddress, int APrefix, TWorkerState& AState);
@@ -365,6 +370,13 @@ private:
     } FCounters;
     // Zone notices already logged in this run.
     std::mutex FNoticeCS;
+    // Host-name DNS servers, looked up once per run by the first worker
+    // (PrepareDNSServers) before any query; guarded by FServersCS.
+    bool PrepareDNSServers();
+    mutable std::mutex FServersCS;
+    bool FServersReady = false;
+    QString FDNSServerError;
+    QHash<QString, TDNSServerEntry> FServerEntries;
     QSet<QString> FNoticed;
     // Case-folded copy of every line in FResultList during an outListNew run, so
     // the duplicate test is one hash look-up instead of a scan of the list.

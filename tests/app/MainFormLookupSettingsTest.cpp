@@ -1,6 +1,7 @@
 #include "MainFormTestWindow.h"
 
 #include "app/ButtonExUnit.h"
+#include "engine/uMainThread.h"
 #include "resolve/QXUtilsUnit.h"
 
 #include <QFileInfo>
@@ -160,4 +161,10 @@ TEST_F(MainFormLookups, AMalformedDNSServerIsRefusedBeforeTheRun) {
     F->DNSMemo->setPlainText(QStringLiteral("::1\n[::1]:9\n127.0.0.1:9"));
     ASSERT_TRUE(F->RunAndWait());
     EXPECT_TRUE(F->Boxes.isEmpty()) << Str(F->BoxTexts().join('|'));
+    // A host name is looked up at the start of the run; one that cannot be
+    // found ends it before any query, with a box as for a malformed entry.
+    F->DNSMemo->setPlainText(QStringLiteral("127.0.0.1:9\nnosuch.invalid"));
+    ASSERT_TRUE(F->RunAndWait());
+    ASSERT_TRUE(WaitServing([&] { return !F->Boxes.isEmpty(); }, 10000));
+    EXPECT_EQ(Str(F->Boxes[0].Text), "Cannot resolve DNS server: nosuch.invalid");
 }

@@ -229,15 +229,14 @@ TEST_F(CliRunTest, ProgressLineCountsProcessedLines) {
         << Err.toStdString();
 }
 
-TEST_F(CliRunTest, ServerNameThatCannotBeFoundIsNamedOnceAndTheRunGoesOn) {
-    // The worker begins at server index 1, the local server; the unknown one
-    // would only fail its lookups.
+TEST_F(CliRunTest, ServerNameThatCannotBeFoundRefusesTheRun) {
+    // Looked up once, before the first query: no lookup goes to the other
+    // server either, and the output stays empty.
     const TCliResult R = RunCli({"-s", "nosuch.invalid", "-s", TCliServers::Instance().DnsAddress(), "--pause", "0",
-                                 "--timeout", "300"},
+                                 "--timeout", "3000"},
                                 "clean.vt.test\n");
-    EXPECT_EQ(R.ExitCode, 0);
-    EXPECT_EQ(R.OutLines(), QStringList({"10.1.2.4"}));
-    EXPECT_TRUE(R.ErrText().startsWith("veltrask-cli: warning: DNS server \"nosuch.invalid\" cannot be found: "))
+    EXPECT_EQ(R.ExitCode, 2);
+    EXPECT_TRUE(R.OutLines().isEmpty());
+    EXPECT_TRUE(R.ErrText().contains("veltrask-cli: Cannot resolve DNS server: nosuch.invalid\n"))
         << R.ErrText().toStdString();
-    EXPECT_EQ(R.ErrText().count("nosuch.invalid"), 1);
 }

@@ -29,7 +29,7 @@ TEST(ReplyRecordsTest, OnlyAddressesOfARecordsAreOutput) {
         return Reply(Q, 4,
                      "c0 0c 00 01 00 01 00 00 00 3c 00 00"               // A without data
                      "c0 0c 00 27 00 01 00 00 00 3c 00 04 0a 00 00 08"   // type 39, address-like data
-                     "c0 0c 00 05 00 01 00 00 00 3c 00 02 c0 0c"         // CNAME
+                     "c0 0c 00 05 00 01 00 00 00 3c 00 06 03 77 77 77 c0 0c"   // CNAME www.odd.example
                      "c0 0c 00 01 00 01 00 00 00 3c 00 04 0a 00 00 07"); // A 10.0.0.7
     });
     ASSERT_TRUE(Server.IsListening());

@@ -121,6 +121,44 @@ QByteArray TScriptedDnsServer::AnswerOf(const QByteArray& AQuery, const QList<QB
     return R;
 }
 
+QByteArray TScriptedDnsServer::QueryName(const QByteArray& AQuery) {
+    QByteArray Name;
+    for (int Pos = 12; Pos < AQuery.size() && AQuery[Pos] != 0; Pos += 1 + quint8(AQuery[Pos]))
+        Name += (Name.isEmpty() ? QByteArray() : QByteArray(".")) + AQuery.mid(Pos + 1, quint8(AQuery[Pos]));
+    return Name;
+}
+
+QByteArray TScriptedDnsServer::Encoded(const QByteArray& ADotted) {
+    QByteArray Out;
+    for (const QByteArray& Part : ADotted.split('.'))
+        if (!Part.isEmpty())
+            Out += char(Part.size()) + Part;
+    return Out + char(0);
+}
+
+QByteArray TScriptedDnsServer::Ip(int A, int B, int C, int D) {
+    QByteArray R;
+    for (int V : {A, B, C, D})
+        R.append(char(V));
+    return R;
+}
+
+QByteArray TScriptedDnsServer::ReplyOf(const QByteArray& AQuery, const QList<TRecord>& ARecords, quint16 AFlags,
+                                       bool AQuestion) {
+    auto Word = [](int AValue) { return QByteArray(1, char(AValue >> 8)) + char(AValue & 0xFF); };
+    const QByteArray Asked = QueryName(AQuery);
+    int Counts[3] = {0, 0, 0};
+    QByteArray Body;
+    for (const TRecord& R : ARecords) {
+        ++Counts[R.Section];
+        Body += Encoded(R.Owner.isEmpty() ? Asked : R.Owner) + Word(R.Type) + Word(R.Class) +
+                QByteArray::fromHex("0000012c") + Word(int(R.RData.size())) + R.RData;
+    }
+    const QByteArray Question = AQuestion ? AnswerOf(AQuery, {}).mid(12) : QByteArray();
+    return AQuery.left(2) + Word(0x8180 | AFlags) + Word(AQuestion ? 1 : 0) + Word(Counts[0]) + Word(Counts[1]) +
+           Word(Counts[2]) + Question + Body;
+}
+
 void TScriptedDnsServer::Run() {
     std::vector<char> Buffer(65536);
     while (!FStop) {

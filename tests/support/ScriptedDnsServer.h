@@ -43,6 +43,26 @@ public:
     // and RA set, the given flags or-ed in, and one A record per address.
     static QByteArray AnswerOf(const QByteArray& AQuery, const QList<QByteArray>& AAddresses, quint16 AExtraFlags = 0);
 
+    // Replies no real server sends, record by record: owners and classes of
+    // any kind, sections in any order, the question left out.
+    enum TSection { seAnswer, seAuthority, seAdditional };
+    struct TRecord {
+        QByteArray Owner;        // dotted; empty: the name asked
+        quint16 Type = 1;
+        QByteArray RData;
+        quint16 Class = 1;
+        TSection Section = seAnswer;
+    };
+    // The query's header with QR, RD, RA and AFlags set (RCODE included), its
+    // question unless AQuestion is false, then ARecords (which must go in
+    // section order).
+    static QByteArray ReplyOf(const QByteArray& AQuery, const QList<TRecord>& ARecords, quint16 AFlags = 0,
+                              bool AQuestion = true);
+    // The name a query asks, dotted and in its own letter case.
+    static QByteArray QueryName(const QByteArray& AQuery);
+    static QByteArray Encoded(const QByteArray& ADotted);   // wire form, root byte included
+    static QByteArray Ip(int A, int B, int C, int D);
+
 private:
     void Run();
 

@@ -19,7 +19,14 @@
 
 namespace {
 
-const int kReceiveBufferSize = 8192;
+// The largest datagram there is: a UDP reply is read whole, never cut.
+const int kReceiveBufferSize = 65535;
+
+// From the system's source, which a server cannot predict from earlier
+// identifiers; 65535 values, 0 to 65534. Safe for concurrent use.
+quint16 NewQueryId() {
+    return quint16(QRandomGenerator::system()->bounded(65535));
+}
 
 QString SysErrorText(int AError) {
     char Buf[256];
@@ -109,8 +116,7 @@ QByteArray TIdDNSResolver::EncodeName(const QString& ADomain) {
 }
 
 void TIdDNSResolver::CreateQuery(const QString& ADomain, TResultRecord* /*ASOARR*/, quint16 AQueryClass) {
-    // 65535 values, 0 to 65534; the global generator is safe for concurrent use.
-    FDNSHeader.ID = quint16(QRandomGenerator::global()->bounded(65535));
+    FDNSHeader.ID = NewQueryId();
     FDNSHeader.ClearByteCode();
     if (FAllowRecursiveQueries)
         FDNSHeader.BitCode |= 0x0100;
@@ -145,7 +151,12 @@ void TIdDNSResolver::CreateQuery(const QString& ADomain, TResultRecord* /*ASOARR
     FInternalQuery = Query;
 }
 
-TIdDNSResolver::TServer TIdDNSResolver::ResolveServer() {
+void TIdDNSResolver::SetServerEntries(const QHash<QString, TDNSServerEntry>& AEntries) {
+    for (auto I = AEntries.constBegin(); I != AEntries.constEnd(); ++I)
+        FEntries.insert(I.key().trimmed(), I.value());
+}
+
+bool TIdDNSResolver::ResolveServer(TServer& AServer) {
     const QString Text = FHost.trimmed();
     auto Found = FEntries.constFind(Text);
     if (Found == FEntries.constEnd()) {
@@ -156,6 +167,14 @@ TIdDNSResolver::TServer TIdDNSResolver::ResolveServer() {
                 throw EIdDnsResolverError(QString("Invalid DNS server port in \"%1\"").arg(FHost));
             throw EIdDnsResolverError(QString("Invalid DNS server \"%1\": %2").arg(FHost, Error));
         }
+        // A host name is looked up once, within the time a lookup may take,
+        // and never again by this client.
+        switch (LookUpDNSServer(Entry, FWaitingTime, FAbortCheck, &Error)) {
+        case slFound: break;
+        case slAborted: return false;
+        case slNotFound:
+            throw EIdSocketError(EAI_NONAME, QStringLiteral("Cannot resolve DNS server: %1 (%2)").arg(Text, Error));
+        }
         // A handful of servers per run; the bound only guards against a
         // caller that makes up new texts forever.
         if (FEntries.size() >= 64)
@@ -164,49 +183,17 @@ TIdDNSResolver::TServer TIdDNSResolver::ResolveServer() {
     }
     const TDNSServerEntry& Entry = *Found;
     // The port of the entry, or the client's Port when the entry gives none.
-    TServer Server;
-    Server.Port = Entry.HasPort ? Entry.Port : FPort;
-    if (Entry.Kind == TDNSServerEntry::skIPv4) {
-        Server.Family = AF_INET;
-        const quint32 Net = htonl(Entry.IPv4);
-        std::memcpy(Server.Address, &Net, 4);
-        return Server;
-    }
+    AServer = TServer();
+    AServer.Port = Entry.HasPort ? Entry.Port : FPort;
     if (Entry.Kind == TDNSServerEntry::skIPv6) {
-        Server.Family = AF_INET6;
-        std::memcpy(Server.Address, Entry.IPv6, 16);
-        return Server;
+        AServer.Family = AF_INET6;
+        std::memcpy(AServer.Address, Entry.IPv6, 16);
+    } else {
+        AServer.Family = AF_INET;
+        const quint32 Net = htonl(Entry.IPv4);
+        std::memcpy(AServer.Address, &Net, 4);
     }
-
-    // A host name: its address of the client's family when it has one.
-    addrinfo Hints{};
-    Hints.ai_family = AF_UNSPEC;
-    Hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* List = nullptr;
-    const QByteArray Name = Entry.Host.toUtf8();
-    const int Rc = ::getaddrinfo(Name.constData(), nullptr, &Hints, &List);
-    if (Rc != 0) {
-        if (Rc == EAI_SYSTEM)
-            RaiseSocketError(errno);
-        throw EIdSocketError(Rc, QString::fromLocal8Bit(::gai_strerror(Rc)));
-    }
-    const int Preferred = FIPVersion == Id_IPv6 ? AF_INET6 : AF_INET;
-    const addrinfo* Pick = nullptr;
-    for (const addrinfo* A = List; A; A = A->ai_next)
-        if ((A->ai_family == AF_INET || A->ai_family == AF_INET6) && (!Pick || (A->ai_family == Preferred &&
-                                                                              Pick->ai_family != Preferred)))
-            Pick = A;
-    if (!Pick) {
-        ::freeaddrinfo(List);
-        throw EIdSocketError(EAI_NONAME, QString::fromLocal8Bit(::gai_strerror(EAI_NONAME)));
-    }
-    Server.Family = Pick->ai_family;
-    if (Pick->ai_family == AF_INET)
-        std::memcpy(Server.Address, &reinterpret_cast<const sockaddr_in*>(Pick->ai_addr)->sin_addr, 4);
-    else
-        std::memcpy(Server.Address, &reinterpret_cast<const sockaddr_in6*>(Pick->ai_addr)->sin6_addr, 16);
-    ::freeaddrinfo(List);
-    return Server;
+    return true;
 }
 
 namespace {
@@ -240,20 +227,32 @@ bool SameEndpoint(const sockaddr_storage& AFrom, int AFamily, const quint8* AAdd
     return ntohs(A->sin6_port) == APort && std::memcmp(&A->sin6_addr, AAddress, 16) == 0;
 }
 
-// The UDP sockets of one thread, shared by all its clients.
+// The UDP sockets of one thread, shared by all its clients: one per server,
+// so that a server sees only the source port of its own questions.
 struct TThreadSockets {
     struct TSlot {
         int Handle = -1;
         int Uses = 0;
     };
-    TSlot V4, V6;
+    QHash<QByteArray, TSlot> Slots;   // by family, address and port
     QByteArray Buffer;
     TThreadSockets() : Buffer(kReceiveBufferSize, Qt::Uninitialized) {}
     ~TThreadSockets() {
-        Drop(V4);
-        Drop(V6);
+        for (TSlot& S : Slots)
+            Drop(S);
     }
-    TSlot& Of(int AFamily) { return AFamily == AF_INET6 ? V6 : V4; }
+    TSlot& Of(int AFamily, const quint8* AAddress, quint16 APort) {
+        QByteArray Key(reinterpret_cast<const char*>(AAddress), AFamily == AF_INET6 ? 16 : 4);
+        Key.append(char(APort >> 8)).append(char(APort & 0xFF));
+        // A handful of servers per run; a caller that makes up new ones
+        // forever starts over instead of holding sockets without end.
+        if (!Slots.contains(Key) && Slots.size() >= 64) {
+            for (TSlot& S : Slots)
+                Drop(S);
+            Slots.clear();
+        }
+        return Slots[Key];
+    }
     static void Drop(TSlot& ASlot) {
         if (ASlot.Handle >= 0)
             ::close(ASlot.Handle);
@@ -306,19 +305,17 @@ bool SameQuestionByte(char A, char B) {
 } // namespace
 
 bool TIdDNSResolver::IsReplyToQuery(const char* AData, int ASize) const {
-    if (ASize < 2)
+    if (ASize < 12)
         return false;
     const auto* D = reinterpret_cast<const uchar*>(AData);
     if (quint16((D[0] << 8) | D[1]) != FDNSHeader.ID)
         return false;
-    // No room for a question (a bare header included): the size checks of
-    // the decoder judge it.
-    if (ASize <= 12)
-        return true;
     const int QDCount = (D[4] << 8) | D[5];
-    // Some servers leave the question out of an error reply.
-    if (QDCount == 0 && (D[3] & 0x0F) != 0)
-        return true;
+    // The one reply that may come without the question: a server from
+    // before EDNS0 refusing our OPT record (FORMERR), which is asked again
+    // without it.
+    if (QDCount == 0)
+        return (D[3] & 0x0F) == 1 && FInternalQuery.size() == 12 + FQuestionSize + kOptRecordSize;
     // The question section as sent: from byte 12 up to the OPT record.
     const int QuestionSize = FQuestionSize;
     if (QDCount != FQuestionCount || ASize < 12 + QuestionSize)
@@ -356,7 +353,7 @@ int TIdDNSResolver::WaitFor(int AHandle, short AEvents, TClock::time_point ADead
 }
 
 QByteArray TIdDNSResolver::Exchange(const TServer& AServer, TClock::time_point ADeadline) {
-    TThreadSockets::TSlot& Slot = tSockets.Of(AServer.Family);
+    TThreadSockets::TSlot& Slot = tSockets.Of(AServer.Family, AServer.Address, AServer.Port);
     // Any failure leaves the socket suspect (a late reply may still be on its
     // way to it): the next lookup starts on a fresh one.
     bool Keep = false;
@@ -426,8 +423,10 @@ QByteArray TIdDNSResolver::Exchange(const TServer& AServer, TClock::time_point A
         for (;;) {
             sockaddr_storage From{};
             socklen_t FromLen = sizeof(From);
-            const ssize_t Received = ::recvfrom(Slot.Handle, Buffer.data(), size_t(Buffer.size()), MSG_DONTWAIT,
-                                                reinterpret_cast<sockaddr*>(&From), &FromLen);
+            // MSG_TRUNC: the datagram's own length, even were it longer than the buffer.
+            const ssize_t Received = ::recvfrom(Slot.Handle, Buffer.data(), size_t(Buffer.size()),
+                                                MSG_DONTWAIT | MSG_TRUNC, reinterpret_cast<sockaddr*>(&From),
+                                                &FromLen);
             if (Received < 0) {
                 if (errno == EINTR)
                     continue;
@@ -436,12 +435,17 @@ QByteArray TIdDNSResolver::Exchange(const TServer& AServer, TClock::time_point A
                     break;   // nothing left, or an error the queue above has told of
                 RaiseSocketError(errno);
             }
-            // A datagram longer than the buffer is cut to its size.
+            const int Size = int(qMin<ssize_t>(Received, Buffer.size()));
             if (!SameEndpoint(From, AServer.Family, AServer.Address, AServer.Port) ||
-                !IsReplyToQuery(Buffer.constData(), int(Received)))
+                !IsReplyToQuery(Buffer.constData(), Size))
                 continue;
             Keep = true;
-            return QByteArray(Buffer.constData(), int(Received));
+            QByteArray Reply(Buffer.constData(), Size);
+            // Never taken cut: a reply that did not fit reads as truncated,
+            // which asks it again over TCP.
+            if (Received > Size)
+                Reply[2] = char(Reply[2] | 0x02);
+            return Reply;
         }
     }
 }
@@ -519,8 +523,15 @@ QByteArray TIdDNSResolver::ExchangeTCP(const TServer& AServer, TClock::time_poin
             return {};
     // The connection is the server's own, so anything that is not the reply
     // to this question is a broken server, not a late datagram.
-    if (!IsReplyToQuery(Reply.constData(), Reply.size()))
+    if (!IsReplyToQuery(Reply.constData(), Reply.size())) {
+        FBadReply = true;
         throw EIdDnsResolverError(QString("Invalid Header Id %1").arg(FDNSHeader.ID));
+    }
+    // TCP has no smaller reply to fall back on: a cut one is no answer.
+    if ((uchar(Reply[2]) & 0x02) != 0) {
+        FBadReply = true;
+        throw EIdDnsResolverError(QStringLiteral("Truncated reply over TCP"));
+    }
     return Reply;
 }
 
@@ -541,6 +552,22 @@ bool TIdDNSResolver::Pause(int AMSec) {
 void TIdDNSResolver::Resolve(const QString& ADomain, TResultRecord* ASOARR, quint16 AQClass) {
     FAborted = false;
     FUsedTCP = false;
+    FBadReply = false;
+    FAnswers.clear();
+    QString Name = ADomain.endsWith(QLatin1Char('.')) ? ADomain.chopped(1) : ADomain;
+    QStringList Chain{Name.toLower()};
+    for (;;) {
+        AskOnce(Name, ASOARR, AQClass);
+        // Cut short, or no reply in time.
+        if (FAborted || FPlainTextResult.size() <= 4)
+            return;
+        Name = JudgeAnswers(Name, Chain);
+        if (Name.isEmpty())
+            return;
+    }
+}
+
+void TIdDNSResolver::AskOnce(const QString& ADomain, TResultRecord* ASOARR, quint16 AQClass) {
     ClearInternalQuery();
     CreateQuery(ADomain, ASOARR, AQClass);
     FPlainTextResult.clear();
@@ -549,7 +576,11 @@ void TIdDNSResolver::Resolve(const QString& ADomain, TResultRecord* ASOARR, quin
         FAborted = true;
         return;
     }
-    const TServer Server = ResolveServer();
+    TServer Server;
+    if (!ResolveServer(Server)) {
+        FAborted = true;
+        return;
+    }
     if (FQueryGate && !FQueryGate()) {
         FAborted = true;
         return;
@@ -562,7 +593,7 @@ void TIdDNSResolver::Resolve(const QString& ADomain, TResultRecord* ASOARR, quin
         FPlainTextResult[11] == 0 && FInternalQuery.size() == 12 + FQuestionSize + kOptRecordSize) {
         FInternalQuery.chop(kOptRecordSize);
         FInternalQuery[11] = 0;
-        FDNSHeader.ID = quint16(QRandomGenerator::global()->bounded(65535));
+        FDNSHeader.ID = NewQueryId();
         FInternalQuery[0] = char(FDNSHeader.ID >> 8);
         FInternalQuery[1] = char(FDNSHeader.ID & 0xFF);
         FPlainTextResult.clear();
@@ -590,6 +621,46 @@ void TIdDNSResolver::ProcessReply(const QByteArray& AReply, quint16 AQueryId) {
     FDNSHeader.ID = AQueryId;
     FPlainTextResult = AReply;
     AfterReceive();
+}
+
+QString TIdDNSResolver::JudgeAnswers(const QString& ADomain, QStringList& AChain) {
+    auto InAnswer = [](const TResultRecord* ARec) { return ARec->Section() == rsAnswer && ARec->RecClass() == 1; };
+    // The chain from the name asked, as far as this reply takes it.
+    QStringList Names{ADomain.toLower()};
+    for (;;) {
+        const TResultRecord* Link = nullptr;
+        for (int I = 0; I < FQueryResult.Count() && !Link; ++I) {
+            const TResultRecord* Rec = FQueryResult.GetItem(I);
+            if (InAnswer(Rec) && Rec->RecType() == qtName && Rec->Name().toLower() == Names.last())
+                Link = Rec;
+        }
+        if (!Link)
+            break;
+        QString Target = static_cast<const TNAMERecord*>(Link)->HostName().toLower();
+        if (AChain.contains(Target) || AChain.size() >= kMaxChainNames)
+            throw EIdDnsResolverError(QStringLiteral("CNAME chain of %1 loops or has more than %2 names")
+                                          .arg(AChain.first())
+                                          .arg(kMaxChainNames));
+        AChain << Target;
+        Names << Target;
+    }
+    bool Others = false;
+    for (int I = 0; I < FQueryResult.Count(); ++I) {
+        const TResultRecord* Rec = FQueryResult.GetItem(I);
+        if (Rec->Section() != rsAnswer)
+            continue;
+        const QString Owner = Rec->Name().toLower();
+        if (!InAnswer(Rec) || !Names.contains(Owner)) {
+            Others = true;
+            continue;
+        }
+        if (FQueryType.Contains(Rec->RecType()) && (Owner == Names.first() || Owner == Names.last()))
+            FAnswers << Rec;
+    }
+    if (Others && FNote)
+        FNote(QStringLiteral("Records for other names ignored in the reply for %1").arg(ADomain));
+    // A chain that ends without the records asked: its last name is asked.
+    return FAnswers.isEmpty() && Names.size() > 1 ? Names.last() : QString();
 }
 
 void TIdDNSResolver::AfterReceive() {
@@ -621,8 +692,13 @@ void TIdDNSResolver::FillResult(const QByteArray& AResult) {
     case 5: throw EIdDnsResolverError("DNS Server Reports Query Refused Error");
     default: throw EIdDnsResolverError("Server Returned Unknown Error");
     }
-    if ((FDNSHeader.ANCount || FDNSHeader.NSCount || FDNSHeader.ARCount) && AResult.size() > 12)
+    if ((FDNSHeader.ANCount || FDNSHeader.NSCount || FDNSHeader.ARCount) && AResult.size() > 12) {
+        // A reply that does not decode whole is broken, whatever its header
+        // says: never "no such record".
+        FBadReply = true;
         ParseAnswers(AResult);
+        FBadReply = false;
+    }
 }
 
 void TIdDNSResolver::ParseAnswers(const QByteArray& AResult) {
@@ -675,6 +751,10 @@ void TIdDNSResolver::ParseAnswers(const QByteArray& AResult) {
             Record->SetHeader(Type, Class, Name, TTL, RDLength, RData, S.Section);
             // Only a fully decoded record joins the list.
             Record->Parse(Reader, RDataPos);
+            // Whole or not at all: a record cut by the end of the datagram
+            // may have lost what would change its meaning.
+            if (!FDNSHeader.TC())
+                Reader.Need(RDataPos, RDLength, "record data past the end");
             FQueryResult.Add(std::move(Record));
             ++FDecodedCount;
             Pos = RDataPos + RDLength;

@@ -6,7 +6,9 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <chrono>
 #include <functional>
 
@@ -39,13 +41,21 @@ public:
 // so most answers fit one datagram (a server that answers FORMERR without
 // EDNS0 of its own is asked once more without it). A reply with TC set is never taken: the
 // question goes again over TCP to the same server, within what is left of
-// WaitingTime. The UDP sockets belong to the thread, not to the lookup: all
-// clients of a thread share one per address family, and it is replaced by a
-// fresh one (a new random source port) every kLookupsPerSocket lookups and
-// after any error, time-out or abort. Since a socket outlives its lookups, a
-// datagram counts as the reply only when it comes from the server's address
-// and port and carries the query's identifier and question; anything else
-// (a late reply to an earlier query, a forgery) is read and dropped.
+// WaitingTime; a TCP reply with TC set fails the lookup. The UDP sockets
+// belong to the thread, not to the lookup: all clients of a thread share one
+// per server, so no server learns the source port used for another, and it is
+// replaced by a fresh one (a new random source port) every kLookupsPerSocket
+// lookups and after any error, time-out or abort. Since a socket outlives its
+// lookups, a datagram counts as the reply only when it comes from the server's
+// address and port and carries the query's identifier and its one question
+// (name, type, class); anything else (a late reply to an earlier query, a
+// forgery, a bare header) is read and dropped, and the wait goes on.
+//
+// Answers() holds what the reply says of the question: the records of the
+// asked type in the answer section, class IN, owned by the name asked or by
+// the last name of the CNAME chain starting at it. A chain that ends without
+// such a record is followed by asking its last name, up to kMaxChainNames
+// names in all.
 //
 //   TIdDNSResolver R;
 //   R.SetIPVersion(Id_IPv4);
@@ -54,9 +64,8 @@ public:
 //   R.SetWaitingTime(2000);
 //   R.QueryResult().Clear();
 //   R.Resolve("www.example.com");        // raises EIdException descendants
-//   for (int I = 0; I < R.QueryResult().Count(); ++I)
-//       if (R.QueryResult().GetItem(I)->RecType() == qtA)
-//           use(static_cast<TARecord*>(R.QueryResult().GetItem(I))->IPAddress());
+//   for (const TResultRecord* Rec : R.Answers())
+//       use(static_cast<const TARecord*>(Rec)->IPAddress());
 class TIdDNSResolver {
 public:
     TIdDNSResolver();
@@ -99,11 +108,24 @@ public:
     bool Pause(int AMSec);
     // The last Resolve got a truncated reply and asked again over TCP.
     bool UsedTCP() const { return FUsedTCP; }
+    // The last Resolve failed on a broken reply (one that does not decode
+    // whole, or is cut over TCP): worth asking again, and never "no record".
+    bool BadReply() const { return FBadReply; }
+    // Told of what a reply held besides the answers, once per reply.
+    using TNote = std::function<void(const QString& AText)>;
+    void SetNote(TNote AValue) { FNote = std::move(AValue); }
+    // Server texts whose host names were looked up already (by the job, once
+    // per run): a lookup on such a text asks no host-name resolver.
+    void SetServerEntries(const QHash<QString, TDNSServerEntry>& AEntries);
+    static constexpr int kMaxChainNames = 8;
     static constexpr int kLookupsPerSocket = 100;
     static constexpr quint16 kEdnsPayload = 1232;
     static constexpr int kOptRecordSize = 11;
 
     // State of the last lookup.
+    // The records of the last Resolve that answer its question (see above);
+    // they point into QueryResult.
+    const QList<const TResultRecord*>& Answers() const { return FAnswers; }
     TQueryResult& QueryResult() { return FQueryResult; }
     const TQueryResult& QueryResult() const { return FQueryResult; }
     TDNSHeader& DNSHeader() { return FDNSHeader; }
@@ -134,7 +156,13 @@ private:
         quint16 Port = 0;
     };
     using TClock = std::chrono::steady_clock;
-    TServer ResolveServer();
+    // False when the abort check ended the host-name look-up.
+    bool ResolveServer(TServer& AServer);
+    // One query for ADomain and its reply, checked and decoded.
+    void AskOnce(const QString& ADomain, TResultRecord* ASOARR, quint16 AQClass);
+    // Fills Answers from the reply to ADomain. AChain holds the names met so
+    // far (lower case). Returns the name to ask next, or empty when done.
+    QString JudgeAnswers(const QString& ADomain, QStringList& AChain);
     QByteArray Exchange(const TServer& AServer, TClock::time_point ADeadline);
     QByteArray ExchangeTCP(const TServer& AServer, TClock::time_point ADeadline);
     // The datagram is the reply to the query in flight: same identifier, and
@@ -154,10 +182,13 @@ private:
     TAbortCheck FAbortCheck;
     bool FAborted = false;
     bool FUsedTCP = false;
+    bool FBadReply = false;
+    TNote FNote;
+    QList<const TResultRecord*> FAnswers;
     int FQuestionCount = 0;   // questions of the stored query
     int FQuestionSize = 0;    // their bytes, after the header
     TQueryGate FQueryGate;
-    // Parsed server entries by text; host names are still looked up each time.
+    // Parsed server entries by text, host names by the address found.
     QHash<QString, TDNSServerEntry> FEntries;
 
     TQueryResult FQueryResult;

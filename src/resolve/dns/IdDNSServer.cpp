@@ -3,8 +3,16 @@
 #include <QStringList>
 
 #include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <netdb.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
 
 namespace {
 
@@ -137,4 +145,89 @@ bool ParseDNSServerEntry(const QString& AText, quint16 ADefaultPort, TDNSServerE
 bool IsValidDNSServerEntry(const QString& AText) {
     TDNSServerEntry Entry;
     return ParseDNSServerEntry(AText.trimmed(), 53, Entry);
+}
+
+namespace {
+
+// What the look-up thread leaves for the one waiting; shared, since the
+// waiter may give up and go before the thread is done.
+struct TNameLookup {
+    std::mutex Lock;
+    std::condition_variable Ready;
+    bool Done = false;
+    int Rc = 0;
+    int Errno = 0;
+    int Family = 0;
+    quint8 Address[16] = {};
+};
+
+void LookUpName(const QByteArray& AName, const std::shared_ptr<TNameLookup>& AState) {
+    addrinfo Hints{};
+    Hints.ai_family = AF_UNSPEC;
+    Hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* List = nullptr;
+    const int Rc = ::getaddrinfo(AName.constData(), nullptr, &Hints, &List);
+    const int Errno = errno;
+    // Lookups go over IPv4: an IPv4 address when the name has one.
+    const addrinfo* Pick = nullptr;
+    for (const addrinfo* A = Rc == 0 ? List : nullptr; A; A = A->ai_next)
+        if ((A->ai_family == AF_INET || A->ai_family == AF_INET6) &&
+            (!Pick || (A->ai_family == AF_INET && Pick->ai_family != AF_INET)))
+            Pick = A;
+    std::lock_guard<std::mutex> Guard(AState->Lock);
+    AState->Rc = Rc != 0 ? Rc : Pick ? 0 : EAI_NONAME;
+    AState->Errno = Errno;
+    if (Pick) {
+        AState->Family = Pick->ai_family;
+        if (Pick->ai_family == AF_INET)
+            std::memcpy(AState->Address, &reinterpret_cast<const sockaddr_in*>(Pick->ai_addr)->sin_addr, 4);
+        else
+            std::memcpy(AState->Address, &reinterpret_cast<const sockaddr_in6*>(Pick->ai_addr)->sin6_addr, 16);
+    }
+    if (List)
+        ::freeaddrinfo(List);
+    AState->Done = true;
+    AState->Ready.notify_all();
+}
+
+} // namespace
+
+TDNSServerLookup LookUpDNSServer(TDNSServerEntry& AEntry, int ATimeoutMSec, const std::function<bool()>& AAbort,
+                                 QString* AError) {
+    if (AEntry.Kind != TDNSServerEntry::skName)
+        return slFound;
+    auto State = std::make_shared<TNameLookup>();
+    // getaddrinfo cannot be cut short: it runs on a thread of its own, which
+    // ends by itself when the platform gives up, whoever still waits for it.
+    std::thread(LookUpName, AEntry.Host.toUtf8(), State).detach();
+    using TClock = std::chrono::steady_clock;
+    const TClock::time_point Deadline = TClock::now() + std::chrono::milliseconds(qMax(0, ATimeoutMSec));
+    std::unique_lock<std::mutex> Lock(State->Lock);
+    while (!State->Done) {
+        if (AAbort && AAbort())
+            return slAborted;
+        const TClock::time_point Now = TClock::now();
+        if (Now >= Deadline) {
+            if (AError)
+                *AError = QStringLiteral("no answer within %1 ms").arg(ATimeoutMSec);
+            return slNotFound;
+        }
+        State->Ready.wait_for(Lock, qMin<TClock::duration>(Deadline - Now, std::chrono::milliseconds(50)));
+    }
+    if (State->Rc != 0) {
+        if (AError)
+            *AError = State->Rc == EAI_SYSTEM ? QString::fromLocal8Bit(std::strerror(State->Errno))
+                                              : QString::fromLocal8Bit(::gai_strerror(State->Rc));
+        return slNotFound;
+    }
+    if (State->Family == AF_INET) {
+        AEntry.Kind = TDNSServerEntry::skIPv4;
+        quint32 Net;
+        std::memcpy(&Net, State->Address, 4);
+        AEntry.IPv4 = ntohl(Net);
+    } else {
+        AEntry.Kind = TDNSServerEntry::skIPv6;
+        std::memcpy(AEntry.IPv6, State->Address, 16);
+    }
+    return slFound;
 }
