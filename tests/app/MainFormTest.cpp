@@ -226,6 +226,18 @@ TEST_F(MainFormUi, EachMissingInputGivesOneWarningAndNothingStarts) {
              F.RBLMemo->clear();
          },
          "Please, enter RBL Services"},
+        {"DBL zone with an empty label",
+         [](TTestMainForm& F) {
+             F.DBLCheckBox->setChecked(true);
+             F.DBLMemo->setPlainText(" dbl..test \n");
+         },
+         "Bad zone name: dbl..test"},
+        {"IPv6 RBL zone with a label of 64",
+         [](TTestMainForm& F) {
+             F.RBLCheckBox->setChecked(true);
+             F.RBL6Memo->setPlainText(QString(64, 'z') + ".test");
+         },
+         "Bad zone name: zzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzz.test"},
         {"template on but empty",
          [](TTestMainForm& F) {
              F.OutFormatCheckBox->setChecked(true);
