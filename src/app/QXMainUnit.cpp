@@ -322,14 +322,15 @@ void TQXMainForm::CreateControls() {
         Lookups->addWidget(TimeoutEdit, 1, 1);
         Lookups->addWidget(MaxQPSLabel, 2, 0);
         Lookups->addWidget(MaxQPSEdit, 2, 1);
-        // What may be written, beside the lookups: the free cells on the right.
+        // What may be written, a row each under the lookups: the panel is
+        // too narrow to put them beside.
         SpecialCheckBox = Named(new QCheckBox(QStringLiteral("Keep special addresses")), "SpecialCheckBox");
         SpecialCheckBox->setToolTip(QStringLiteral("Also write loopback, multicast, link-local and other addresses "
                                                    "no firewall should block, and blocks wider than /8 or /16"));
         CheckFailCheckBox =
             Named(new QCheckBox(QStringLiteral("Drop items whose check failed")), "CheckFailCheckBox");
-        Lookups->addWidget(SpecialCheckBox, 1, 2, 1, 3);
-        Lookups->addWidget(CheckFailCheckBox, 2, 2, 1, 3);
+        Lookups->addWidget(SpecialCheckBox, 3, 0, 1, 5);
+        Lookups->addWidget(CheckFailCheckBox, 4, 0, 1, 5);
         for (QLineEdit* E : {RetriesEdit, PauseEdit, TimeoutEdit, MaxQPSEdit})
             E->setFixedWidth(60);
         Lookups->setColumnStretch(4, 1);

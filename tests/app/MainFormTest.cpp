@@ -167,6 +167,13 @@ TEST_F(MainFormUi, CaptionEditionAndSize) {
     ASSERT_NE(Left, nullptr);
     EXPECT_EQ(Left->width(), 313);
     EXPECT_EQ(Left->x(), 8) << "border width";
+    // The DNS page's check boxes show their whole text, and the servers' list keeps room.
+    for (const QCheckBox* B : {F->SpecialCheckBox, F->CheckFailCheckBox}) {
+        EXPECT_TRUE(F->DNSTabSheet->rect().contains(QRect(B->mapTo(F->DNSTabSheet, QPoint(0, 0)), B->size())))
+            << Str(B->objectName());
+        EXPECT_GE(B->width(), B->sizeHint().width()) << Str(B->objectName());
+    }
+    EXPECT_GE(F->DNSMemo->height(), 3 * F->DNSMemo->fontMetrics().lineSpacing());
 }
 
 TEST_F(MainFormUi, FileDialogsAreSetUpForTheirFiles) {
