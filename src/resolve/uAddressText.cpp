@@ -417,21 +417,15 @@ bool Special6(const TIPv6Address& AAddress, int APrefix, const TExtraSpecials& A
 
 TAddressCaution AddressCaution(QStringView AText, const TExtraSpecials& AExtra) {
     quint32 V4 = 0;
-    int Prefix = -1;
-    if (ParseIPv4LineStrict(AText, V4, Prefix)) {
-        if (Prefix < 0)
-            Prefix = 32;
-        if (Prefix < 8)
-            return acTooWide;
-        return Special4(V4, Prefix, AExtra) ? acSpecial : acNone;
-    }
     TIPv6Address V6;
-    if (ParseIPv6Line(AText, V6, Prefix)) {
-        if (Prefix < 0)
-            Prefix = 128;
-        if (Prefix < 16)
-            return acTooWide;
-        return Special6(V6, Prefix, AExtra) ? acSpecial : acNone;
-    }
-    return acNone;
+    int Prefix = -1;
+    const bool IPv4 = ParseIPv4LineStrict(AText, V4, Prefix);
+    if (!IPv4 && !ParseIPv6Line(AText, V6, Prefix))
+        return acNone;
+    if (Prefix < 0)
+        Prefix = IPv4 ? 32 : 128;
+    if (Prefix < (IPv4 ? 8 : 16))
+        return acTooWide;
+    const bool Special = IPv4 ? Special4(V4, Prefix, AExtra) : Special6(V6, Prefix, AExtra);
+    return Special ? acSpecial : acNone;
 }
