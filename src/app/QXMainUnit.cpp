@@ -322,15 +322,16 @@ void TQXMainForm::CreateControls() {
         Lookups->addWidget(TimeoutEdit, 1, 1);
         Lookups->addWidget(MaxQPSLabel, 2, 0);
         Lookups->addWidget(MaxQPSEdit, 2, 1);
-        // What may be written, a row each under the lookups: the panel is
-        // too narrow to put them beside.
+        // What may be written: one beside the list's caption, one under the
+        // lookups; the panel is too narrow for both on one row.
         SpecialCheckBox = Named(new QCheckBox(QStringLiteral("Keep special addresses")), "SpecialCheckBox");
         SpecialCheckBox->setToolTip(QStringLiteral("Also write loopback, multicast, link-local and other addresses "
                                                    "no firewall should block, and blocks wider than /8 or /16"));
         CheckFailCheckBox =
             Named(new QCheckBox(QStringLiteral("Drop items whose check failed")), "CheckFailCheckBox");
-        Lookups->addWidget(SpecialCheckBox, 3, 0, 1, 5);
-        Lookups->addWidget(CheckFailCheckBox, 4, 0, 1, 5);
+        // The list may shrink to a few lines, so that the page asks no more
+        // height than the RBL page.
+        DNSMemo->setMinimumHeight(3 * DNSMemo->fontMetrics().lineSpacing());
         for (QLineEdit* E : {RetriesEdit, PauseEdit, TimeoutEdit, MaxQPSEdit})
             E->setFixedWidth(60);
         Lookups->setColumnStretch(4, 1);
@@ -339,9 +340,10 @@ void TQXMainForm::CreateControls() {
         PauseLabel->setBuddy(PauseEdit);
         TimeoutLabel->setBuddy(TimeoutEdit);
         MaxQPSLabel->setBuddy(MaxQPSEdit);
-        L->addWidget(Label5);
+        L->addWidget(Row({Label5, SpecialCheckBox}));
         L->addWidget(DNSMemo, 1);
         L->addLayout(Lookups);
+        L->addWidget(CheckFailCheckBox);
     }
     {
         auto* L = new QVBoxLayout(DBLTabSheet);
