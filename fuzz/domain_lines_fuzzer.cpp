@@ -4,7 +4,9 @@
 // passes the name rules (labels of letters and digits, "-" and "_" only
 // inside), a strict dotted quad with an optional prefix in its canonical
 // text, an IPv4 block whose host bits are zero, or an IPv6 address line. A
-// skip must carry text of the line, and a comment gives nothing at all.
+// skip must carry text of the line, and a comment gives nothing at all. An
+// exception or a cancel gives no item, an exception's name is a name, and an
+// exception of the line's own name takes back every item of a block rule.
 // The first input byte picks how the rest becomes text: as UTF-8, or mapped
 // onto the characters filter lists and hosts files are made of.
 #include "resolve/QXUtilsUnit.h"
@@ -67,6 +69,22 @@ void CheckLine(const TDomainLineNormalizer& ANormalizer, const QString& ALine, b
     for (const TLineSkip& Skip : R.Skips)
         if (Skip.Text.isEmpty())
             FailItem("a skip without text", ALine, Skip.Text);
+    if ((!R.ExceptName.isEmpty() || !R.Cancels.isEmpty()) && !R.Items.isEmpty())
+        FailItem("an exception or a cancel gave an item", ALine, R.Items.join(u'|'));
+    if (!R.ExceptName.isEmpty() && !RefIsHostName(R.ExceptName))
+        FailItem("an exception of no name", ALine, R.ExceptName);
+    if (R.RuleKey.isEmpty() || !RefIsHostName(R.Items.value(0)))
+        return;
+    // "@@" before the rule excepts what it gave; only names move to skips.
+    TNormalizedLine Exception;
+    ANormalizer.Normalize(QStringLiteral("@@||") + R.Items.value(0) + QLatin1Char('^'), Exception);
+    TFilterExceptions Exceptions;
+    if (!Exceptions.Note(Exception))
+        FailItem("no exception of a name", ALine, R.Items.value(0));
+    const qsizetype Items = R.Items.size(), Skips = R.Skips.size();
+    Exceptions.Apply(R);
+    if (!R.Items.isEmpty() || R.Skips.size() != Skips + Items)
+        FailItem("an exception left an item", ALine, R.Items.join(u'|'));
 }
 
 } // namespace

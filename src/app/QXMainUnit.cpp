@@ -339,6 +339,16 @@ void TQXMainForm::CreateControls() {
         Lookups->addWidget(TimeoutEdit, 1, 1);
         Lookups->addWidget(MaxQPSLabel, 2, 0);
         Lookups->addWidget(MaxQPSEdit, 2, 1);
+        // What may be written: one beside the list's caption, one under the
+        // lookups; the panel is too narrow for both on one row.
+        SpecialCheckBox = Named(new QCheckBox(QStringLiteral("Keep special addresses")), "SpecialCheckBox");
+        SpecialCheckBox->setToolTip(QStringLiteral("Also write loopback, multicast, link-local and other addresses "
+                                                   "no firewall should block, and blocks wider than /8 or /16"));
+        CheckFailCheckBox =
+            Named(new QCheckBox(QStringLiteral("Drop items whose check failed")), "CheckFailCheckBox");
+        // The list may shrink to a few lines, so that the page asks no more
+        // height than the RBL page.
+        DNSMemo->setMinimumHeight(3 * DNSMemo->fontMetrics().lineSpacing());
         for (QLineEdit* E : {RetriesEdit, PauseEdit, TimeoutEdit, MaxQPSEdit})
             E->setFixedWidth(60);
         Lookups->setColumnStretch(4, 1);
@@ -347,9 +357,10 @@ void TQXMainForm::CreateControls() {
         PauseLabel->setBuddy(PauseEdit);
         TimeoutLabel->setBuddy(TimeoutEdit);
         MaxQPSLabel->setBuddy(MaxQPSEdit);
-        L->addWidget(Label5);
+        L->addWidget(Row({Label5, SpecialCheckBox}));
         L->addWidget(DNSMemo, 1);
         L->addLayout(Lookups);
+        L->addWidget(CheckFailCheckBox);
     }
     {
         auto* L = new QVBoxLayout(DBLTabSheet);
@@ -946,7 +957,8 @@ void TQXMainForm::SetControlsRunning(bool Running) {
                     AddedDelimiterComboBox, AddedClearButton, ResultFileEdit, ResultBrowseButton,
                     ResultExploreButton, OutFileFormatComboBox, OutFileEndingsComboBox, SourcePageControl,
                     ResultPageControl, ThreadsEdit, RetriesEdit, PauseEdit, TimeoutEdit, MaxQPSEdit, FamilyComboBox,
-                    OutFormat6Edit, ResultFile6Edit, ResultBrowse6Button, ResultExplore6Button, PresetComboBox});
+                    OutFormat6Edit, ResultFile6Edit, ResultBrowse6Button, ResultExplore6Button, PresetComboBox,
+                    SpecialCheckBox, CheckFailCheckBox});
     CloseButton->setEnabled(!Running);
     if (!Running)
         UpdateFamilyControls();
@@ -1033,6 +1045,13 @@ bool TQXMainForm::CheckParams() {
     } else {
         FUtils->SetRBLMode(blNone);
     }
+    // A zone that is no name would make every check fail.
+    if (const QString Bad = FUtils->BadZoneName(); !Bad.isEmpty()) {
+        Warning(QStringLiteral("Bad zone name: %1").arg(Bad));
+        return false;
+    }
+    FUtils->SetCheckFailDrop(CheckFailCheckBox->isChecked());
+    FUtils->SetKeepSpecial(SpecialCheckBox->isChecked());
     // 5. Template
     if (OutFormatCheckBox->isChecked() && !CheckNotEmpty(OutFormatEdit->text(), QStringLiteral("Out Format")))
         return false;
@@ -1300,6 +1319,8 @@ TCtrlRecs MainTable(TQXMainForm* F) {
             MakeCtrlRec(F->PauseEdit, QStringLiteral("PauseMSec")),
             MakeCtrlRec(F->TimeoutEdit, QStringLiteral("DNSTimeoutMSec")),
             MakeCtrlRec(F->MaxQPSEdit, QStringLiteral("MaxQPS")),
+            MakeCtrlRec(F->SpecialCheckBox, QStringLiteral("KeepSpecial")),
+            MakeCtrlRec(F->CheckFailCheckBox, QStringLiteral("CheckFailDrop")),
             MakeCtrlRec(F->FamilyComboBox, QStringLiteral("AddressFamily")),
             MakeCtrlRec(F->OutFormat6Edit, QStringLiteral("OutFormat6Text")),
             MakeCtrlRec(F->ResultFile6Edit, QStringLiteral("OutFileName6"))};

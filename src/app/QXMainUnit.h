@@ -217,6 +217,9 @@ public:
     QLineEdit* TimeoutEdit = nullptr;
     QLabel* MaxQPSLabel = nullptr;
     QLineEdit* MaxQPSEdit = nullptr;
+    // "Keep special addresses" and "Drop items whose check failed".
+    QCheckBox* SpecialCheckBox = nullptr;
+    QCheckBox* CheckFailCheckBox = nullptr;
     QCheckBox* DBLCheckBox = nullptr;
     QComboBox* DBLComboBox = nullptr;
     QPlainTextEdit* DBLMemo = nullptr;

@@ -12,7 +12,8 @@ enum TOptionId {
     oiDNS, oiThreads, oiFormat, oiFamily, oiFormat6, oiOutput6, oiDBL, oiDBLMode, oiRBL, oiRBLMode, oiOutput, oiBOM,
     oiLineEnding, oiKnown, oiUnique, oiAggregate, oiPause, oiTimeout, oiRetries, oiDetailed, oiLogFile, oiLogAppend,
     oiQuiet, oiProgress, oiHelp, oiVersion, oiMaxQPS, oiRBL6,
-    oiPreset, oiSetName, oiHeader, oiFooter, oiState, oiKeep, oiEvery, oiOnChange, oiApply
+    oiPreset, oiSetName, oiHeader, oiFooter, oiState, oiKeep, oiEvery, oiOnChange, oiApply,
+    oiAllowSpecial, oiOnCheckFailure
 };
 
 struct TOptionDef {
@@ -43,6 +44,7 @@ const TOptionDef kOptions[] = {
     {oiState, "state", 0, true},        {oiKeep, "keep", 0, true},
     {oiEvery, "every", 0, true},        {oiOnChange, "on-change", 0, true},
     {oiRBL6, "rbl6", 0, true},          {oiApply, "apply", 0, true},
+    {oiAllowSpecial, "allow-special", 0, false}, {oiOnCheckFailure, "on-check-failure", 0, true},
 };
 
 const TOptionDef* FindLong(const QString& AName) {
@@ -103,6 +105,12 @@ void CheckDNSServer(const QString& AText) {
     Fail(QStringLiteral("bad DNS server: %1").arg(AText));
 }
 
+// A zone its queries can end in; an empty one is left to the runner's check.
+void CheckZone(const QString& AText) {
+    if (!AText.trimmed().isEmpty() && !TQXUtils::IsZoneName(AText))
+        Fail(QStringLiteral("Bad zone name: %1").arg(AText.trimmed()));
+}
+
 void Apply(TCliOptions& R, const TOptionDef& D, const QString& V, bool& ADBLMode, bool& ARBLMode,
            bool& ALineEnding) {
     switch (D.Id) {
@@ -136,6 +144,7 @@ void Apply(TCliOptions& R, const TOptionDef& D, const QString& V, bool& ADBLMode
         R.OutputFile6 = V;
         break;
     case oiDBL:
+        CheckZone(V);
         R.DBLOn = true;
         R.DBLZones << V;
         break;
@@ -144,10 +153,12 @@ void Apply(TCliOptions& R, const TOptionDef& D, const QString& V, bool& ADBLMode
         ADBLMode = true;
         break;
     case oiRBL:
+        CheckZone(V);
         R.RBLOn = true;
         R.RBLZones << V;
         break;
     case oiRBL6:
+        CheckZone(V);
         R.RBLOn = true;
         R.RBL6Zones << V;
         break;
@@ -178,6 +189,14 @@ void Apply(TCliOptions& R, const TOptionDef& D, const QString& V, bool& ADBLMode
         break;
     case oiUnique:
         R.Unique = true;
+        break;
+    case oiAllowSpecial:
+        R.AllowSpecial = true;
+        break;
+    case oiOnCheckFailure:
+        if (V != QLatin1String("pass") && V != QLatin1String("drop"))
+            Fail(QStringLiteral("--on-check-failure must be pass or drop"));
+        R.CheckFailDrop = V == QLatin1String("drop");
         break;
     case oiAggregate:
         R.Aggregate = true;
@@ -411,6 +430,12 @@ QString CliHelpText() {
         "      --rbl6 ZONE        IPv6 address blocklist zone; repeatable; turns RBL on\n"
         "      --rbl-mode MODE    suppress (default) or out, for addresses of both\n"
         "                         families\n"
+        "      --on-check-failure ACTION\n"
+        "                         pass (default): an item whose blocklist check\n"
+        "                         failed is written in suppress mode; drop: it is\n"
+        "                         not written in either mode\n"
+        "      --allow-special    write special addresses and wide blocks too (for\n"
+        "                         lists that are no firewall input)\n"
         "  -o, --output FILE      write the lines to FILE (UTF-8) instead of standard\n"
         "                         output; \"-\" is standard output\n"
         "      --output6 FILE     write the IPv6 lines to FILE, the IPv4 lines to\n"
@@ -481,10 +506,22 @@ QString CliHelpText() {
         "front is dropped, an international name is looked up in its ASCII form\n"
         "(xn--), and a line that starts with \"#\", \"!\" or \";\" is a comment, as\n"
         "is \"#\" after white space. A filter rule with options gives its name only\n"
-        "when none narrows the block (third-party, 3p, all, document, doc, popup,\n"
-        "network, important); any other option ($domain=, $script, $csp=, ...)\n"
+        "when none narrows the block (third-party, 3p, all, document, doc,\n"
+        "network, important); any other option ($domain=, $popup, $script, ...)\n"
         "skips the rule. \"||a.b.\" and \"||a.b.c.\" give the block a.b.0.0/16 or\n"
-        "a.b.c.0/24. A label starts and ends with a letter or a digit.\n"
+        "a.b.c.0/24; \"||name.\" (a name under any top-level domain) is skipped. An\n"
+        "exception \"@@||name^\" without a narrowing option keeps that name and the\n"
+        "names below it out of what the block rules give, and \"$badfilter\"\n"
+        "cancels the rule it repeats. In a regular file they apply wherever they\n"
+        "stand; in a stream (a pipe, a FIFO, a terminal), from where they appear.\n"
+        "A label starts and ends with a letter or a digit.\n"
+        "\n"
+        "Addresses that must never be blocked are not written: 0.0.0.0/8,\n"
+        "127.0.0.0/8, 169.254.0.0/16, 224.0.0.0/4, 240.0.0.0/4, ::, ::1, fe80::/10,\n"
+        "ff00::/8, the IPv4-mapped forms of the IPv4 ones and the DNS servers' own\n"
+        "addresses, whether an answer, a list line or the state gave them; nor is\n"
+        "a block that covers one of them or is wider than /8 (IPv4) or /16 (IPv6).\n"
+        "Each is logged once and counted as skipped (see --allow-special).\n"
         "\n"
         "An IPv4 address is checked only in --rbl zones, an IPv6 address only in\n"
         "--rbl6 zones, each in the next zone of its family in turn. With RBL on and\n"

@@ -34,6 +34,8 @@ struct TCliOptions {
     QStringList RBL6Zones;   // --rbl6: the zones of IPv6 addresses
     bool RBLOn = false;
     bool RBLOut = false;
+    bool AllowSpecial = false;    // --allow-special
+    bool CheckFailDrop = false;   // --on-check-failure drop
 
     bool HasOutput = false;
     QString OutputFile;

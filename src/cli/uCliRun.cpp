@@ -132,7 +132,8 @@ void TCliUtils::WriteAccumulated() {
     QSet<QString> Written;
     for (const TAddressState::TEntry& E : Entries) {
         const bool IPv6 = E.Address.contains(QLatin1Char(':'));
-        if (IPv6 ? !IPv6On() : !IPv4On())
+        // An address saved before is tested as a new one is.
+        if ((IPv6 ? !IPv6On() : !IPv4On()) || !AddressWritable(E.Address))
             continue;
         if (FAggregate) {
             std::lock_guard<std::mutex> L(FWriteCS);
@@ -389,6 +390,8 @@ bool TCliRun::CheckParams() {
     } else {
         FUtils->SetRBLMode(blNone);
     }
+    FUtils->SetCheckFailDrop(FOptions.CheckFailDrop);
+    FUtils->SetKeepSpecial(FOptions.AllowSpecial);
     // 5. Template
     if (FOptions.HasFormat && FOptions.Format.isEmpty())
         return Refuse(QStringLiteral("the template is empty (--format)"));

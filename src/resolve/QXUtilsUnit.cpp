@@ -5,7 +5,9 @@
 #include "engine/uMainThread.h"
 #include "engine/uProgress.h"
 #include "resolve/dns/IdDNSResolver.h"
+#include "resolve/dns/IdDNSServer.h"
 #include "resolve/uDomainLines.h"
+#include "text/uFdInputStream.h"
 #include "text/uLineReaderWriter.h"
 
 #include <QFile>
@@ -18,6 +20,7 @@
 #include <utility>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 // ---------------------------------------------------------------------------
 
@@ -35,6 +38,25 @@ bool TQXUtils::IsQueryableName(const QString& S) {
     // unchanged is always one the job asks.
     const QStringView Name = S.endsWith(QLatin1Char('.')) ? QStringView(S).chopped(1) : QStringView(S);
     return TDomainLineNormalizer::IsPlainName(Name);
+}
+
+bool TQXUtils::IsZoneName(const QString& S) {
+    return IsQueryableName(S.trimmed());
+}
+
+QString TQXUtils::BadZoneName() const {
+    const struct {
+        TBLMode Mode;
+        const TStringList* Zones;
+    } Lists[] = {{FDBLMode, FDBLServices}, {FRBLMode, FRBLServices}, {FRBLMode, FRBL6Services}};
+    for (const auto& L : Lists) {
+        if (L.Mode == blNone)
+            continue;
+        for (int I = 0; I < L.Zones->Count(); ++I)
+            if (!IsZoneName(L.Zones->Get(I)))
+                return L.Zones->Get(I).trimmed();
+    }
+    return QString();
 }
 
 bool TQXUtils::IsWorkableLine(const QString& S) {
@@ -189,6 +211,7 @@ void TQXUtils::AssignRBL6Services(const TStringList* ARBL6Services) { AssignNonE
 void TQXUtils::OpenRun() {
     // The run's progress goes over the input: its lines, or a file's bytes,
     // so that the bar moves evenly whatever the length of the lines.
+    GatherExceptions();
     switch (FSourceMode) {
     case srcList:
         FSourceLineReader = new TLineReader(FDomainList);
@@ -258,6 +281,53 @@ void TQXUtils::OpenRun() {
     }
 }
 
+void TQXUtils::GatherExceptions() {
+    FExceptions.Clear();
+    FExceptionsStreamed = false;
+    const TDomainLineNormalizer Normalizer(&IsWorkableLine);
+    TNormalizedLine Normalized;
+    // Only lines that can be an exception or a cancel are worth normalizing.
+    const auto Take = [&](const QString& ARaw) {
+        if (!ARaw.contains(QLatin1String("@@")) && !ARaw.contains(QLatin1String("badfilter"), Qt::CaseInsensitive))
+            return;
+        Normalizer.Normalize(TrimLine(ARaw), Normalized);
+        FExceptions.Note(Normalized);
+    };
+    const auto Scan = [&](TLineReader& AReader) {
+        AReader.SetAbortCheck([this] { return Terminated(); });
+        while (!AReader.EndOfLines() && !Terminated())
+            Take(AReader.ReadLine());
+    };
+    if (FSourceMode == srcList) {
+        for (int I = 0; I < FDomainList->Count(); ++I)
+            Take(FDomainList->Get(I));
+    } else if (FDomainListFd >= 0) {
+        // Standard input from a regular file is read twice, from where it stands.
+        const off_t Start = TFdInputStream::IsRegularFile(FDomainListFd) ? ::lseek(FDomainListFd, 0, SEEK_CUR) : -1;
+        FExceptionsStreamed = Start < 0;
+        if (Start >= 0) {
+            try {
+                TLineReader Reader(FDomainListFd, 1024);
+                Scan(Reader);
+            } catch (const Exception&) {
+                // The run's own reader meets the error again and reports it.
+            }
+            FExceptionsStreamed = ::lseek(FDomainListFd, Start, SEEK_SET) != Start;
+        }
+    } else {
+        struct stat St;
+        FExceptionsStreamed = ::stat(QFile::encodeName(FDomainListFile).constData(), &St) != 0 || !S_ISREG(St.st_mode);
+        if (!FExceptionsStreamed) {
+            try {
+                TLineReader Reader(FDomainListFile, 1024);
+                Scan(Reader);
+            } catch (const Exception&) {
+            }
+        }
+    }
+    FExceptionsAny = !FExceptions.IsEmpty();
+}
+
 void TQXUtils::CloseRun() {
     // Every object is freed and cleared even when closing one of them fails
     // (a full disk while flushing the output file); the first failure is then
@@ -310,6 +380,18 @@ void TQXUtils::CloseRun() {
         RethrowTargetNamed(Error);
 }
 
+// A server's own address is never a firewall entry: blocking it cuts the
+// machine off from its resolver.
+static void AddServerAddress(TExtraSpecials& AAddresses, const TDNSServerEntry& AEntry) {
+    if (AEntry.Kind == TDNSServerEntry::skIPv4) {
+        AAddresses.IPv4 << AEntry.IPv4;
+    } else if (AEntry.Kind == TDNSServerEntry::skIPv6) {
+        TIPv6Address A;
+        std::copy(std::begin(AEntry.IPv6), std::end(AEntry.IPv6), A.Bytes);
+        AAddresses.IPv6 << A;
+    }
+}
+
 void TQXUtils::BeforeStart() {
     // No worker of this job exists now: the counts start over for the run.
     for (std::atomic<qint64>* C : {&FCounters.Lines, &FCounters.Domains, &FCounters.NotFound,
@@ -337,6 +419,13 @@ void TQXUtils::BeforeStart() {
         FServersReady = false;
         FDNSServerError.clear();
         FServerEntries.clear();
+    }
+    FServerAddresses = {};
+    for (int I = 0; I < FDNSList->Count(); ++I) {
+        TDNSServerEntry Entry;
+        if (!ParseDNSServerEntry(FDNSList->Get(I).trimmed(), 53, Entry))
+            continue;
+        AddServerAddress(FServerAddresses, Entry);
     }
     THTTPUtils::BeforeStart();
 }
@@ -448,6 +537,25 @@ void TQXUtils::WriteResult(const QString& ALine, bool AIPv6) {
     // thread wait for the main thread, which must never wait on this lock.
     if (Duplicate && FDetailedLog)
         Log(QStringLiteral("Duplicate: %1").arg(ALine));
+}
+
+bool TQXUtils::AddressWritable(const QString& AIPText) {
+    if (FKeepSpecial)
+        return true;
+    // A text from outside the run (a saved state) may be in any notation
+    // the parser reads; the test reads canonical texts.
+    quint32 Value;
+    QString Canonical;
+    if (!ParseIPv4AddressLine(AIPText, Value, Canonical))
+        Canonical = AIPText;
+    const TAddressCaution Caution = AddressCaution(Canonical, FServerAddresses);
+    if (Caution == acNone)
+        return true;
+    ++FCounters.Skipped;
+    const QString Message = Caution == acTooWide ? QStringLiteral("Address block too wide: %1")
+                                                 : QStringLiteral("Special address not written: %1");
+    LogOnce(QLatin1String("special ") + AIPText, Message.arg(AIPText));
+    return false;
 }
 
 void TQXUtils::EmitAddress(const QString& AIPText, const QString& ADomain, bool AIPv6) {
@@ -623,7 +731,10 @@ bool TQXUtils::CheckBLService(TBLMode AMode, const QString& AKind, const QString
         ++FCounters.BLChecksFailed;
         return false;
     }
-    const QString Zone = AServices->Get(NextIndex(AServiceCounter, AServices->Count())).trimmed();
+    QString Zone = AServices->Get(NextIndex(AServiceCounter, AServices->Count())).trimmed();
+    // The root's "." would end up inside the query name.
+    if (Zone.endsWith(QLatin1Char('.')))
+        Zone.chop(1);
     if (FDNSList->Count() == 0) {
         Log(QStringLiteral("No DNS Hosts."));
         ++FCounters.BLChecksFailed;
@@ -685,9 +796,12 @@ bool TQXUtils::CheckBLService(TBLMode AMode, const QString& AKind, const QString
         }
     }
     // A check without a usable answer lets the item through in suppress mode
-    // and keeps it out in out mode, as a failed lookup always did.
-    if (Failed)
+    // (unless the user chose to drop it) and keeps it out in out mode.
+    if (Failed) {
         ++FCounters.BLChecksFailed;
+        if (FCheckFailDrop)
+            return false;
+    }
     return AMode == blSuppress ? !AListed : AListed;
 }
 
@@ -703,6 +817,9 @@ struct TQXUtils::TWorkerState {
 
 bool TQXUtils::ProcessAddress(const QString& AIPText, const QString& ADomain, const QString& ARBLQuery, bool AIPv6,
                               bool AFromDomain, TWorkerState& AState) {
+    // Checked first: a blocklist query for an address never written is wasted.
+    if (!AddressWritable(AIPText))
+        return true;
     // Each family has its own zones: an IPv4 zone knows nothing of IPv6
     // addresses, so rotating one address over both would pass listed ones.
     TStringList* Zones = AIPv6 ? FRBL6Services : FRBLServices;
@@ -1026,6 +1143,9 @@ bool TQXUtils::PrepareDNSServers() {
             return false;
         }
     }
+    // The workers read these only after they passed the lock above.
+    for (const TDNSServerEntry& Entry : std::as_const(Entries))
+        AddServerAddress(FServerAddresses, Entry);
     FServerEntries = Entries;
     FServersReady = true;
     return true;
@@ -1069,6 +1189,15 @@ void TQXUtils::DoResolve(TUtilsThread* AThread) {
             if (Line.isEmpty())
                 continue;
             Normalizer.Normalize(Line, Normalized);
+            if (FExceptionsStreamed && (!Normalized.ExceptName.isEmpty() || !Normalized.Cancels.isEmpty())) {
+                std::unique_lock<std::shared_mutex> Lock(FExceptionsCS);
+                FExceptions.Note(Normalized);
+                FExceptionsAny = true;
+            }
+            if (FExceptionsAny && !Normalized.RuleKey.isEmpty()) {
+                std::shared_lock<std::shared_mutex> Lock(FExceptionsCS);
+                FExceptions.Apply(Normalized);
+            }
             ReportSkips(Line, Normalized);
             // A line of several names is worked as that many lines; a break
             // stops it between two of them.

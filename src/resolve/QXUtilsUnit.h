@@ -6,6 +6,7 @@
 #include "resolve/dns/IdDNSRecords.h"
 #include "resolve/dns/IdDNSServer.h"
 #include "resolve/uAddressText.h"
+#include "resolve/uDomainLines.h"
 #include "resolve/uQueryPacer.h"
 
 #include <QHash>
@@ -14,6 +15,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <shared_mutex>
 
 // The run's input could not be read: AfterStop raises it after the summary.
 VT_DECLARE_EXCEPTION(EInputReadError, EFileError)
@@ -23,7 +25,6 @@ class TLineReader;
 class TLineWriter;
 class TLog;
 class TProgress;
-struct TNormalizedLine;
 
 // Where the input lines of a run come from.
 enum TQXSourceMode : quint8 { srcList = 0, srcFile = 1 };
@@ -108,6 +109,14 @@ public:
     // A name a DNS server can be asked: letters, digits, "-" and "_" in labels
     // of 1 to 63 characters, at most 253 characters in all (one final "." allowed).
     static bool IsQueryableName(const QString& S);
+    // A blocklist zone a query name can end in: the labels of a queryable
+    // name, at most 253 characters, none empty; blanks around it and one
+    // final "." are allowed, as the job trims them.
+    static bool IsZoneName(const QString& S);
+    // The first zone of a blocklist in use (DBL, RBL, RBL6) that is no zone
+    // name, trimmed; empty when every one is. Its queries would be malformed,
+    // every check would fail and suppress mode would write everything.
+    QString BadZoneName() const;
     // A line the job works as it stands: an address line (IPv4 or IPv6) or a
     // name that can be asked. Only other lines go through the line normalizer
     // (hosts lines, filter rules, URLs, wildcards, international names, comments).
@@ -213,6 +222,21 @@ public:
     int MaxQPS() const { return FMaxQPS; }
     void SetMaxQPS(int Value) { FMaxQPS = qBound(0, Value, 100000); }
 
+    // Special addresses and blocks (see AddressCaution) are written as any
+    // other, for lists that are no firewall input. Off by default.
+    bool KeepSpecial() const { return FKeepSpecial; }
+    void SetKeepSpecial(bool Value) { FKeepSpecial = Value; }
+    // An item whose blocklist check failed is not written, in either mode.
+    // Off by default: suppress mode passes it.
+    bool CheckFailDrop() const { return FCheckFailDrop; }
+    void SetCheckFailDrop(bool Value) { FCheckFailDrop = Value; }
+    // Whether an address text (with its "/prefix") may be written. A special
+    // address, a block covering one (the run's DNS servers' addresses count)
+    // or a block too wide is not: it is counted as skipped and logged once
+    // a run. Every address passes here before its line is made, whatever
+    // gave it (an answer, a list line, a caller's saved addresses).
+    bool AddressWritable(const QString& AIPText);
+
     // Called for every accepted address under the write lock, with its text
     // and its domain (an address line's own text for an address line), before
     // an output line is made of it. Returning true takes the address: no line
@@ -281,6 +305,10 @@ private:
     // false at the end of the input.
     bool TakeLine(QString& ALine);
     qint64 FTakenPosition = 0;  // under FReadCS: the file position the last line taken ended at
+    // The exception rules and "$badfilter" cancels of a list or a regular
+    // file, gathered before its first line is worked: they apply wherever
+    // they stand. Those of a stream apply from where they appear.
+    void GatherExceptions();
     // Counts and, in detailed mode, logs the pieces of ALine the normalizer dropped.
     void ReportSkips(const QString& ALine, const TNormalizedLine& ANormalized);
 
@@ -355,6 +383,16 @@ private:
     TAddressHook FAddressHook;
     TNameHook FNameHook;
     bool FDeferSummary = false;
+    bool FKeepSpecial = false;
+    bool FCheckFailDrop = false;
+    // The run's DNS servers given by address, set before the workers start.
+    TExtraSpecials FServerAddresses;
+    // The input's exception rules (see GatherExceptions); written by workers
+    // only when the input is a stream.
+    TFilterExceptions FExceptions;
+    std::shared_mutex FExceptionsCS;
+    bool FExceptionsStreamed = false;
+    std::atomic<bool> FExceptionsAny{false};
     QStringList FOutFileHeader, FOutFileFooter, FOutFileHeader6, FOutFileFooter6;
     // Workers of the run that began, and those that ended at the end of the input.
     std::atomic<int> FRunWorkers{0}, FRunCleanEnds{0};

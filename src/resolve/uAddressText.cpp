@@ -338,3 +338,94 @@ bool ParseIPv4AddressLine(const QString& S, quint32& AValue, QString& AText) {
         AText += QLatin1Char('/') + QString::number(Prefix);
     return true;
 }
+
+namespace {
+
+struct TV4Range {
+    quint32 Value;
+    int Prefix;
+};
+
+// 0.0.0.0/8, 127.0.0.0/8, 169.254.0.0/16, 224.0.0.0/4 and 240.0.0.0/4 (which
+// holds 255.255.255.255).
+const TV4Range kSpecialIPv4[] = {
+    {0x00000000u, 8}, {0x7F000000u, 8}, {0xA9FE0000u, 16}, {0xE0000000u, 4}, {0xF0000000u, 4},
+};
+
+// Two blocks overlap when they agree on the bits of the shorter prefix: one
+// then holds the other.
+bool Overlap4(quint32 A, int APrefix, quint32 B, int BPrefix) {
+    const int Bits = qMin(APrefix, BPrefix);
+    const quint32 Mask = Bits == 0 ? 0u : ~0u << (32 - Bits);
+    return (A & Mask) == (B & Mask);
+}
+
+bool Overlap6(const TIPv6Address& A, int APrefix, const TIPv6Address& B, int BPrefix) {
+    const int Bits = qMin(APrefix, BPrefix);
+    const int Whole = Bits / 8;
+    if (std::memcmp(A.Bytes, B.Bytes, size_t(Whole)) != 0)
+        return false;
+    if (Bits % 8 == 0)
+        return true;
+    const quint8 Mask = quint8(0xFF << (8 - Bits % 8));
+    return (A.Bytes[Whole] & Mask) == (B.Bytes[Whole] & Mask);
+}
+
+bool Special4(quint32 AValue, int APrefix, const TExtraSpecials& AExtra) {
+    for (const TV4Range& R : kSpecialIPv4)
+        if (Overlap4(AValue, APrefix, R.Value, R.Prefix))
+            return true;
+    for (const quint32 Server : AExtra.IPv4)
+        if (Overlap4(AValue, APrefix, Server, 32))
+            return true;
+    return false;
+}
+
+TIPv6Address MakeIPv6(std::initializer_list<quint8> AFirst, quint8 ALast = 0) {
+    TIPv6Address A;
+    int I = 0;
+    for (const quint8 B : AFirst)
+        A.Bytes[I++] = B;
+    A.Bytes[15] = ALast;
+    return A;
+}
+
+bool Special6(const TIPv6Address& AAddress, int APrefix, const TExtraSpecials& AExtra) {
+    const struct {
+        TIPv6Address Value;
+        int Prefix;
+    } Ranges[] = {{MakeIPv6({}), 128}, {MakeIPv6({}, 1), 128}, {MakeIPv6({0xFE, 0x80}), 10}, {MakeIPv6({0xFF}), 8}};
+    for (const auto& R : Ranges)
+        if (Overlap6(AAddress, APrefix, R.Value, R.Prefix))
+            return true;
+    for (const TIPv6Address& Server : AExtra.IPv6)
+        if (Overlap6(AAddress, APrefix, Server, 128))
+            return true;
+    // ::ffff:0:0/96 carries IPv4 addresses: a block over all of it holds the
+    // special ones, a block inside it is the IPv4 block it maps.
+    const TIPv6Address Mapped = MakeIPv6({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF});
+    if (!Overlap6(AAddress, APrefix, Mapped, 96))
+        return false;
+    if (APrefix < 96)
+        return true;
+    const quint32 V4 = quint32(AAddress.Bytes[12]) << 24 | quint32(AAddress.Bytes[13]) << 16 |
+                       quint32(AAddress.Bytes[14]) << 8 | AAddress.Bytes[15];
+    return Special4(V4, APrefix - 96, AExtra);
+}
+
+} // namespace
+
+TAddressCaution AddressCaution(QStringView AText, const TExtraSpecials& AExtra) {
+    quint32 V4 = 0;
+    TIPv6Address V6;
+    int Prefix = -1;
+    const bool IPv4 = ParseIPv4LineStrict(AText, V4, Prefix);
+    if (!IPv4 && !ParseIPv6Line(AText, V6, Prefix))
+        return acNone;
+    if (Prefix < 0)
+        Prefix = IPv4 ? 32 : 128;
+    if (Prefix < (IPv4 ? 8 : 16))
+        return acTooWide;
+    const bool Special = IPv4 ? Special4(V4, Prefix, AExtra) : Special6(V6, Prefix, AExtra);
+    return Special ? acSpecial : acNone;
+}

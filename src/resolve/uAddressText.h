@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QList>
 #include <QStringView>
 
 // Address texts beside the job's own lenient IPv4 parser: IPv6 addresses,
@@ -68,3 +69,21 @@ bool ParseIPv4Entry(const QString& S, quint32& AValue);
 // TQXUtils::ParseAddressLine): AText is the dotted quad of AValue, plus
 // "/prefix" when given.
 bool ParseIPv4AddressLine(const QString& S, quint32& AValue, QString& AText);
+
+// Why an address or address block must not become a firewall entry: a
+// special address (loopback, "this network", link-local, multicast, reserved
+// and broadcast, in IPv4 and IPv6, the IPv4-mapped forms included, and the
+// extra addresses given), a block that covers one of them, or a block wider
+// than /8 (IPv4) or /16 (IPv6). Blocking any of them breaks the machine.
+enum TAddressCaution : quint8 { acNone = 0, acSpecial = 1, acTooWide = 2 };
+
+// Addresses that count as special beyond the fixed ranges (a run's DNS
+// servers): IPv4 values most significant byte first, IPv6 ones in network order.
+struct TExtraSpecials {
+    QList<quint32> IPv4;
+    QList<TIPv6Address> IPv6;
+};
+
+// AText is an address line as the job writes it: a strict dotted quad or an
+// IPv6 address, each with an optional "/prefix". Any other text is acNone.
+TAddressCaution AddressCaution(QStringView AText, const TExtraSpecials& AExtra = {});

@@ -79,13 +79,13 @@ bool IsSinkAddress(QStringView AWord) {
 // types or some sites: a rule with only these blocks the whole name, as a DNS
 // or firewall block does. Any other option makes the rule one such a block
 // cannot honour, and widening it to the whole name would block what the list
-// never blocked.
+// never blocked. "popup" is such a one: it blocks pop-up windows only.
 const char16_t* const kWholeNameOptions[] = {
-    u"third-party", u"3p", u"all", u"document", u"doc", u"popup", u"network", u"important",
+    u"third-party", u"3p", u"all", u"document", u"doc", u"network", u"important",
 };
 
-bool OptionsKeepWholeName(QStringView AOptions) {
-    for (const QStringView Option : AOptions.split(u',')) {
+bool OptionsKeepWholeName(const QList<QStringView>& AOptions) {
+    for (const QStringView Option : AOptions) {
         bool Known = false;
         for (const char16_t* K : kWholeNameOptions)
             if (Option.compare(QStringView(K), Qt::CaseInsensitive) == 0) {
@@ -96,6 +96,49 @@ bool OptionsKeepWholeName(QStringView AOptions) {
             return false;
     }
     return true;
+}
+
+// "name^$options" after the "||" of a rule; "^" may be left out when nothing
+// follows the name or the options start at once. False when anything else
+// follows the name (a path, a wildcard).
+struct TRuleParts {
+    QStringView Name;
+    QList<QStringView> Options;   // empty without "$"; "$" alone gives one empty option
+    bool BadFilter = false;       // "badfilter" was among the options (and is left out of them)
+};
+
+bool SplitRule(QStringView ARest, TRuleParts& AParts) {
+    qsizetype End = 0;
+    while (End < ARest.size() && ARest[End] != u'^' && ARest[End] != u'$')
+        ++End;
+    AParts.Name = ARest.left(End);
+    QStringView After = ARest.sliced(End);
+    if (After.startsWith(u'^'))
+        After = After.sliced(1);
+    if (After.isEmpty())
+        return true;
+    if (After[0] != u'$')
+        return false;
+    for (const QStringView Option : After.sliced(1).split(u','))
+        if (Option.compare(u"badfilter", Qt::CaseInsensitive) == 0)
+            AParts.BadFilter = true;
+        else
+            AParts.Options.append(Option);
+    return true;
+}
+
+// The rule in one form whatever the letter case, the "^" and the order of
+// its options, so that a "$badfilter" finds the rule it repeats.
+QString RuleKey(bool AException, const TRuleParts& AParts) {
+    QStringList Options;
+    for (const QStringView Option : AParts.Options)
+        Options << Option.toString().toLower();
+    Options.sort();
+    QString Key = (AException ? QStringLiteral("@@||") : QStringLiteral("||")) + AParts.Name.toString().toLower() +
+                  QLatin1Char('^');
+    if (!Options.isEmpty())
+        Key += QLatin1Char('$') + Options.join(QLatin1Char(','));
+    return Key;
 }
 
 // A rule name of digits and dots that ends in ".": the start of addresses,
@@ -143,6 +186,8 @@ QString TLineSkip::Format(TLineSkipReason AReason) {
     switch (AReason) {
     case lsNoAsciiForm:
         return QStringLiteral("International name cannot be converted: %1");
+    case lsExcepted:
+        return QStringLiteral("Excepted by a filter rule: %1");
     case lsNotADomain:
     case lsNarrowRule:
         break;
@@ -159,6 +204,54 @@ void TNormalizedLine::Clear() {
     Items.clear();
     Skips.clear();
     Comment = false;
+    RuleKey.clear();
+    ExceptName.clear();
+    ExceptKey.clear();
+    Cancels.clear();
+}
+
+void TFilterExceptions::Clear() {
+    FNames.clear();
+    FCancelled.clear();
+}
+
+bool TFilterExceptions::Note(const TNormalizedLine& ALine) {
+    if (!ALine.ExceptName.isEmpty()) {
+        FNames[ALine.ExceptName].append(ALine.ExceptKey);
+        return true;
+    }
+    if (!ALine.Cancels.isEmpty()) {
+        FCancelled.insert(ALine.Cancels);
+        return true;
+    }
+    return false;
+}
+
+bool TFilterExceptions::Excepted(const QString& AName) const {
+    // The name itself, then each name above it.
+    QStringView Name(AName);
+    for (;;) {
+        const auto It = FNames.constFind(Name.toString());
+        if (It != FNames.constEnd())
+            for (const QString& Key : *It)
+                if (!FCancelled.contains(Key))
+                    return true;
+        const qsizetype Dot = Name.indexOf(u'.');
+        if (Dot < 0)
+            return false;
+        Name = Name.sliced(Dot + 1);
+    }
+}
+
+void TFilterExceptions::Apply(TNormalizedLine& ALine) const {
+    if (ALine.RuleKey.isEmpty() || ALine.Items.isEmpty() || IsEmpty())
+        return;
+    const bool Cancelled = FCancelled.contains(ALine.RuleKey);
+    for (qsizetype I = ALine.Items.size() - 1; I >= 0; --I)
+        if (Cancelled || Excepted(ALine.Items[I].toLower())) {
+            ALine.Skips.append({lsExcepted, ALine.Items[I]});
+            ALine.Items.removeAt(I);
+        }
 }
 
 TDomainLineNormalizer::TDomainLineNormalizer(TAddressTest AAddressTest) : FAddressTest(AAddressTest) {}
@@ -244,6 +337,10 @@ void TDomainLineNormalizer::Normalize(const QString& ALine, TNormalizedLine& ARe
         AddFilterRule(Text, AResult);
         return;
     }
+    if (Text.startsWith(u"@@||")) {
+        AddException(Text, AResult);
+        return;
+    }
     // Exceptions, element hiding, regular expressions and other anchors are
     // rules about pages, not names.
     if (Text.startsWith(u"@@") || Text.startsWith(u'|') || Text.startsWith(u'/') || Text.contains(u"##") ||
@@ -287,32 +384,62 @@ void TDomainLineNormalizer::AddWords(QStringView AText, TNormalizedLine& AResult
     }
 }
 
-// "||name^", optionally "$options" after it; "^" may be left out when nothing
-// follows the name or the options start at once.
+// "||name^", optionally "$options" after it (see SplitRule).
 void TDomainLineNormalizer::AddFilterRule(QStringView AText, TNormalizedLine& AResult) const {
-    const QStringView Rest = AText.sliced(2);
-    qsizetype End = 0;
-    while (End < Rest.size() && Rest[End] != u'^' && Rest[End] != u'$')
-        ++End;
-    QStringView After = Rest.sliced(End);
-    if (After.startsWith(u'^'))
-        After = After.sliced(1);
-    // Only a rule that blocks the whole name may become a name: options that
-    // narrow it (to some sites, request types, headers) would be widened.
-    if (!After.isEmpty() && (After[0] != u'$' || !OptionsKeepWholeName(After.sliced(1)))) {
-        AResult.Skips.append({After[0] == u'$' ? lsNarrowRule : lsNotADomain, AText.toString()});
+    TRuleParts Parts;
+    if (!SplitRule(AText.sliced(2), Parts)) {
+        AResult.Skips.append({lsNotADomain, AText.toString()});
         return;
     }
-    const QStringView Name = Rest.left(End);
+    // A rule that cancels another gives nothing of its own.
+    if (Parts.BadFilter) {
+        AResult.Cancels = RuleKey(false, Parts);
+        return;
+    }
+    // Only a rule that blocks the whole name may become a name: options that
+    // narrow it (to some sites, request types, headers) would be widened.
+    if (!OptionsKeepWholeName(Parts.Options)) {
+        AResult.Skips.append({lsNarrowRule, AText.toString()});
+        return;
+    }
     QString Address;
-    if (AddressRuleText(Name, Address)) {
+    if (AddressRuleText(Parts.Name, Address)) {
         if (Address.isEmpty())
             AResult.Skips.append({lsNotADomain, AText.toString()});
         else
             AResult.Items.append(Address);
+    } else if (Parts.Name.endsWith(u'.')) {
+        // "||name." blocks the name under any top-level domain: no one name.
+        AResult.Skips.append({lsNotADomain, AText.toString()});
+    } else {
+        AddName(Parts.Name, AText, false, AResult);
+    }
+    if (!AResult.Items.isEmpty())
+        AResult.RuleKey = RuleKey(false, Parts);
+}
+
+// "@@||name^": the name, and the names below it, are not blocked by the
+// input's block rules. An exception narrowed by an option takes back only
+// part of a block, which a DNS or firewall block cannot honour: it is skipped.
+void TDomainLineNormalizer::AddException(QStringView AText, TNormalizedLine& AResult) const {
+    TRuleParts Parts;
+    if (!SplitRule(AText.sliced(4), Parts)) {
+        AResult.Skips.append({lsNotADomain, AText.toString()});
         return;
     }
-    AddName(Name, AText, false, AResult);
+    if (Parts.BadFilter) {
+        AResult.Cancels = RuleKey(true, Parts);
+        return;
+    }
+    QStringView Name = Parts.Name;
+    if (Name.startsWith(u"*."))
+        Name = Name.sliced(2);
+    if (!OptionsKeepWholeName(Parts.Options) || !IsPlainName(Name)) {
+        AResult.Skips.append({lsNotADomain, AText.toString()});
+        return;
+    }
+    AResult.ExceptName = Name.toString().toLower();
+    AResult.ExceptKey = RuleKey(true, Parts);
 }
 
 void TDomainLineNormalizer::AddUrlHost(QStringView AText, TNormalizedLine& AResult) const {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -10,6 +12,7 @@ enum TLineSkipReason : quint8 {
     lsNotADomain = 0,     // filter syntax, white space, characters no host name has
     lsNoAsciiForm = 1,    // an international name IDNA refuses
     lsNarrowRule = 2,     // a filter rule whose options narrow the block below the whole name
+    lsExcepted = 3,       // a block rule an exception rule ("@@||name^") or a "$badfilter" takes back
 };
 
 // One piece of an input line that was dropped, for the detailed log.
@@ -17,8 +20,8 @@ struct TLineSkip {
     TLineSkipReason Reason = lsNotADomain;
     QString Text;   // the dropped text as it stood in the line
 
-    // "Not a domain: %1" (lsNotADomain, lsNarrowRule) or "International name
-    // cannot be converted: %1".
+    // "Not a domain: %1" (lsNotADomain, lsNarrowRule), "International name
+    // cannot be converted: %1" or "Excepted by a filter rule: %1".
     static QString Format(TLineSkipReason AReason);
     QString Message() const;
 };
@@ -30,15 +33,46 @@ struct TNormalizedLine {
     QStringList Items;         // domain or address lines to work, in line order
     QList<TLineSkip> Skips;    // pieces dropped with a message, in line order
     bool Comment = false;      // an empty or comment line: dropped without a message
+    // A block rule ("||name^", "||a.b.") that gave its item: the rule in the
+    // form a "$badfilter" repeats it (see RuleKey). Empty for other lines.
+    QString RuleKey;
+    // An exception rule "@@||name^" without a narrowing option: the name it
+    // takes back (lower case) and its own key.
+    QString ExceptName;
+    QString ExceptKey;
+    // A "$badfilter" rule: the key of the rule it cancels.
+    QString Cancels;
 
     void Clear();
+};
+
+// The exception rules and "$badfilter" cancels of one input, applied to its
+// block rules. An exception takes back the name it names and every name below
+// it; a cancelled exception takes back nothing. Not locked: the job locks it.
+class TFilterExceptions {
+public:
+    void Clear();
+    bool IsEmpty() const { return FNames.isEmpty() && FCancelled.isEmpty(); }
+    // Takes the exception or the cancel of a line; false when it has neither.
+    bool Note(const TNormalizedLine& ALine);
+    // A block rule's items that an exception or a cancel takes back become
+    // skips (lsExcepted).
+    void Apply(TNormalizedLine& ALine) const;
+
+private:
+    bool Excepted(const QString& AName) const;
+
+    QHash<QString, QStringList> FNames;   // excepted name -> keys of the exceptions naming it
+    QSet<QString> FCancelled;             // keys of cancelled rules
 };
 
 // Turns the lines people actually have (hosts files, filter lists, URLs,
 // wildcards, international names, comments) into the domain and address lines
 // the job works. A filter rule gives its name only when it blocks the whole
 // name ("||name^", alone or with options that do not narrow it); "||a.b." and
-// "||a.b.c." give the address block they start (a.b.0.0/16, a.b.c.0/24). A
+// "||a.b.c." give the address block they start (a.b.0.0/16, a.b.c.0/24), and
+// "||name." (a name under any top-level domain) gives nothing. Exception
+// rules and "$badfilter" give no item but their meaning (TFilterExceptions). A
 // hosts line of a sink address alone ("0.0.0.0 # text") gives nothing. A plain name or address line comes out as it went in, shared
 // with the input and found by one scan over its characters.
 //
@@ -83,6 +117,7 @@ private:
     bool IsAddressLine(const QString& ALine) const;
     void AddName(QStringView AName, QStringView AReportText, bool AFromHosts, TNormalizedLine& AResult) const;
     void AddFilterRule(QStringView AText, TNormalizedLine& AResult) const;
+    void AddException(QStringView AText, TNormalizedLine& AResult) const;
     void AddUrlHost(QStringView AText, TNormalizedLine& AResult) const;
     void AddWords(QStringView AText, TNormalizedLine& AResult) const;
 

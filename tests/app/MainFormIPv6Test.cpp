@@ -163,7 +163,7 @@ TEST_F(MainFormIPv6, TheSettingsKeepTheFamilyTheTemplateAndTheFile) {
         F->ResultFile6Edit->setText(File6);
     }
     const QByteArray Ini = ReadTestFile(SettingsFile());
-    EXPECT_TRUE(Ini.contains("DNSTimeoutMSec=5000\r\nMaxQPS=0\r\nAddressFamily=IPv4 and IPv6\r\n"
+    EXPECT_TRUE(Ini.contains("MaxQPS=0\r\nKeepSpecial=0\r\nCheckFailDrop=0\r\nAddressFamily=IPv4 and IPv6\r\n"
                              "OutFormat6Text=add element inet filter b6 { %ip% }\r\nOutFileName6=" +
                              File6.toUtf8() + "\r\nLogFile=0\r\n"))
         << Ini.toStdString();

@@ -109,6 +109,7 @@ TEST_F(MainFormLookups, TheEditsAreKeptInTheSettingsAndAbsentKeysLeaveTheDefault
     const QByteArray Ini = ReadTestFile(SettingsFile());
     // After Threads, in this order, before the address family and the log table.
     EXPECT_TRUE(Ini.contains("Threads=1\r\nDNSRetries=3\r\nPauseMSec=0\r\nDNSTimeoutMSec=1500\r\nMaxQPS=250\r\n"
+                             "KeepSpecial=0\r\nCheckFailDrop=0\r\n"
                              "AddressFamily=IPv4\r\nLogFile=0\r\n"))
         << Ini.toStdString();
     {

@@ -66,6 +66,8 @@ TEST_F(MainFormSettings, AWindowWithItsDefaultsWritesBothTablesInOrder) {
                                                     "PauseMSec=200\r\n"
                                                     "DNSTimeoutMSec=5000\r\n"
                                                     "MaxQPS=0\r\n"
+                                                    "KeepSpecial=0\r\n"
+                                                    "CheckFailDrop=0\r\n"
                                                     "AddressFamily=IPv4\r\n"
                                                     "LogFile=0\r\n"
                                                     "DetailedLog=0\r\n"));
@@ -95,6 +97,8 @@ TEST_F(MainFormSettings, ANewWindowRestoresEveryStoredControlAndTheLists) {
         // Away from the default (Unix): a stored Windows must come back.
         F->OutFileEndingsComboBox->setCurrentIndex(0);
         F->ThreadsEdit->setText(QStringLiteral("42"));
+        F->SpecialCheckBox->setChecked(true);
+        F->CheckFailCheckBox->setChecked(true);
         F->LogFileEdit->setText(QStringLiteral("/data/log.txt"));
         F->LogFileCheckBox->setChecked(true);
         F->SourceMemo->setPlainText(QString::fromUtf8("a.test\nb\xC3\xBC.test"));
@@ -126,6 +130,8 @@ TEST_F(MainFormSettings, ANewWindowRestoresEveryStoredControlAndTheLists) {
     EXPECT_EQ(F->OutFileFormatComboBox->currentIndex(), 1);
     EXPECT_EQ(F->OutFileEndingsComboBox->currentIndex(), 0);
     EXPECT_EQ(Str(F->ThreadsEdit->text()), "42");
+    EXPECT_TRUE(F->SpecialCheckBox->isChecked());
+    EXPECT_TRUE(F->CheckFailCheckBox->isChecked());
     EXPECT_EQ(Str(F->LogFileEdit->text()), "/data/log.txt");
     EXPECT_TRUE(F->LogFileCheckBox->isChecked());
     EXPECT_FALSE(F->DetailedLogCheckBox->isChecked());

@@ -170,6 +170,13 @@ TEST_F(MainFormUi, CaptionEditionAndSize) {
     auto* Column = F->findChild<QWidget*>(QStringLiteral("LeftColumn"));
     ASSERT_NE(Column, nullptr);
     EXPECT_EQ(Column->x(), 8) << "border width";
+    // The DNS page's check boxes show their whole text, and the servers' list keeps room.
+    for (const QCheckBox* B : {F->SpecialCheckBox, F->CheckFailCheckBox}) {
+        EXPECT_TRUE(F->DNSTabSheet->rect().contains(QRect(B->mapTo(F->DNSTabSheet, QPoint(0, 0)), B->size())))
+            << Str(B->objectName());
+        EXPECT_GE(B->width(), B->sizeHint().width()) << Str(B->objectName());
+    }
+    EXPECT_GE(F->DNSMemo->height(), 3 * F->DNSMemo->fontMetrics().lineSpacing());
 }
 
 TEST_F(MainFormUi, FileDialogsAreSetUpForTheirFiles) {
@@ -229,6 +236,18 @@ TEST_F(MainFormUi, EachMissingInputGivesOneWarningAndNothingStarts) {
              F.RBLMemo->clear();
          },
          "Please, enter RBL Services"},
+        {"DBL zone with an empty label",
+         [](TTestMainForm& F) {
+             F.DBLCheckBox->setChecked(true);
+             F.DBLMemo->setPlainText(" dbl..test \n");
+         },
+         "Bad zone name: dbl..test"},
+        {"IPv6 RBL zone with a label of 64",
+         [](TTestMainForm& F) {
+             F.RBLCheckBox->setChecked(true);
+             F.RBL6Memo->setPlainText(QString(64, 'z') + ".test");
+         },
+         "Bad zone name: zzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzz.test"},
         {"template on but empty",
          [](TTestMainForm& F) {
              F.OutFormatCheckBox->setChecked(true);

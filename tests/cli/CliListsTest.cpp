@@ -52,9 +52,10 @@ TEST_F(CliListsTest, HostsFileAndFilterListGiveTheirNames) {
     EXPECT_EQ(F.ExitCode, 0) << F.ErrText().toStdString();
     EXPECT_EQ(Sorted(F.OutLines()), QStringList({"10.0.0.1 www.vt.test", "10.0.0.2 www.vt.test", "10.0.0.3 www.vt.test",
                                                  "10.1.2.4 clean.vt.test", "192.0.2.10 mail.vt.test"}));
-    EXPECT_TRUE(F.ErrText().contains("Not an address or domain: @@||clean.vt.test^\n"));
+    // The exception takes back block rules only, not the URL's host.
+    EXPECT_FALSE(F.ErrText().contains("@@||clean.vt.test^")) << F.ErrText().toStdString();
     EXPECT_EQ(Summary(F), "Done: 7 lines, 3 domains, 0 not found, 0 lookups failed, 0 blocklist checks failed, "
-                          "5 lines written, 0 duplicates, 3 skipped.");
+                          "5 lines written, 0 duplicates, 2 skipped.");
 }
 
 TEST_F(CliListsTest, AggregatePrintsTheFewestBlocksSortedAtTheEnd) {
@@ -103,7 +104,9 @@ TEST_F(CliListsTest, AFilterListGivesOnlyWhatItBlocksWhole) {
                                                                       "||clean.vt.test^$domain=site.example\n"
                                                                       "||listed.vt.test^$script\n"
                                                                       "||listed.vt.test^$csp=default-src 'none'\n"
-                                                                      "||130.211.$popup\n"
+                                                                      "||130.211.$third-party\n"
+                                                                      "||www.vt.test^$popup\n"
+                                                                      "||vt.\n"
                                                                       "||23.109.82.\n"
                                                                       "||192.0.2.7^\n"
                                                                       "-468x60.\n"
@@ -116,9 +119,11 @@ TEST_F(CliListsTest, AFilterListGivesOnlyWhatItBlocksWhole) {
               Sorted({"10.0.0.1 www.vt.test", "10.0.0.2 www.vt.test", "10.0.0.3 www.vt.test", "192.0.2.10 mail.vt.test",
                       "130.211.0.0/16 130.211.0.0/16", "23.109.82.0/24 23.109.82.0/24", "192.0.2.7 192.0.2.7",
                       "10.1.2.4 clean.vt.test"}));
-    for (const char* Skipped : {"||clean.vt.test^$domain=site.example", "||listed.vt.test^$script"})
+    for (const char* Skipped : {"||clean.vt.test^$domain=site.example", "||listed.vt.test^$script",
+                                "||www.vt.test^$popup"})
         EXPECT_TRUE(R.ErrText().contains(QString("Not a domain: %1\n").arg(Skipped))) << R.ErrText().toStdString();
+    EXPECT_TRUE(R.ErrText().contains("Not an address or domain: ||vt.\n"));
     EXPECT_FALSE(R.ErrText().contains("0.0.0.0 0.0.0.0")) << R.ErrText().toStdString();
-    EXPECT_EQ(Summary(R), "Done: 14 lines, 3 domains, 0 not found, 0 lookups failed, 0 blocklist checks failed, "
-                          "8 lines written, 0 duplicates, 6 skipped.");
+    EXPECT_EQ(Summary(R), "Done: 16 lines, 3 domains, 0 not found, 0 lookups failed, 0 blocklist checks failed, "
+                          "8 lines written, 0 duplicates, 8 skipped.");
 }

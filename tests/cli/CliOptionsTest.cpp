@@ -37,6 +37,12 @@ TEST(CliOptionsTest, BadCommandLinesAreRefusedWithOneLineNamingTheOption) {
         {{"-vx"}, 2, "unknown option '-x' (see --help)"},
         {{"--quiet=yes"}, 2, "--quiet takes no value"},
         {{"-s", "1.2.3.4:70000"}, 2, "--dns port must be 1 to 65535 (in \"1.2.3.4:70000\")"},
+        {{"--dbl", "dbl..vt-bl.test"}, 2, "Bad zone name: dbl..vt-bl.test"},
+        {{"--dbl", ".dbl.vt-bl.test"}, 2, "Bad zone name: .dbl.vt-bl.test"},
+        {{"--rbl", QString(70, 'r') + ".test"}, 2, "Bad zone name: " + QString(70, 'r') + ".test"},
+        {{"--rbl", "rbl.test", "--rbl6", "-rbl6.test"}, 2, "Bad zone name: -rbl6.test"},
+        {{"--rbl6", "rbl6_.test"}, 2, "Bad zone name: rbl6_.test"},
+        {{"--on-check-failure", "maybe"}, 2, "--on-check-failure must be pass or drop"},
         {{"a.txt", "b.txt"}, 2, "only one input FILE may be given (got \"a.txt\" and \"b.txt\")"},
         // Missing inputs: the run cannot start. The checks keep the window's
         // order, so the DNS list is reported before the thread count.

@@ -195,7 +195,6 @@ TEST(DomainLines, FilterListExcerpt) {
               QStringList({"ads.example.com", "tracker.example.net", "pixel.example.com",
                            "plain.example.com", "wild.example.com", "xn--strae-oqa.example"}));
     EXPECT_EQ(Skips, QStringList({"Not a domain: [Adblock Plus 2.0]", "Not a domain: ||cdn.example.org^$script,image",
-                                  "Not a domain: @@||good.example.com^",
                                   "Not a domain: example.com##.ad-banner", "Not a domain: example.org#@#.sponsored",
                                   "Not a domain: /banner[0-9]+\\.gif/",
                                   "Not a domain: |https://exact.example.com/ad.js|",

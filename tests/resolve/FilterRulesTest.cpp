@@ -42,12 +42,18 @@ TEST(FilterRules, OnlyOptionsThatKeepTheWholeNameGiveIt) {
         {u"||ads.example^$third-party", {"ads.example"}, false},
         {u"||ads.example$3p,important", {"ads.example"}, false},
         {u"||ads.example^$all", {"ads.example"}, false},
-        {u"||ads.example^$document,popup", {"ads.example"}, false},
         {u"||ads.example^$doc,network", {"ads.example"}, false},
         {u"||ads.example^$Third-Party", {"ads.example"}, false},
         // Narrowed to some sites, request types, headers or rewrites: a
         // whole-name block would be wider than the list.
         {u"||bit.ly^$domain=site.example", {}, true},
+        // A pop-up block leaves the name's other requests alone.
+        {u"||cdn.example^$popup", {}, true},
+        {u"||ads.example^$document,popup", {}, true},
+        // A name under any top-level domain is no one name.
+        {u"||doubleclick.", {}, true},
+        {u"||ads.example.^", {}, true},
+        {u"||ads.example.$third-party", {}, true},
         {u"||firebase.googleapis.com^$domain=a.example|b.example", {}, true},
         {u"||cdn.example^$script", {}, true},
         {u"||cdn.example^$image,third-party", {}, true},
@@ -56,7 +62,6 @@ TEST(FilterRules, OnlyOptionsThatKeepTheWholeNameGiveIt) {
         {u"||site.example^$redirect=noopjs", {}, true},
         {u"||site.example^$rewrite=abp-resource:blank-js", {}, true},
         {u"||site.example^$removeparam=utm_source", {}, true},
-        {u"||ads.example^$badfilter", {}, true},
         {u"||ads.example^$~third-party", {}, true},
         {u"||ads.example^$", {}, true},
         {u"||ads.example^$third-party,", {}, true},
@@ -66,7 +71,8 @@ TEST(FilterRules, OnlyOptionsThatKeepTheWholeNameGiveIt) {
 TEST(FilterRules, AddressRulesGiveTheirBlockOrAddress) {
     const TDomainLineNormalizer N;
     ExpectRules(N, {
-        {u"||130.211.$popup", {"130.211.0.0/16"}, false},
+        {u"||130.211.$third-party", {"130.211.0.0/16"}, false},
+        {u"||130.211.$popup", {}, true},
         {u"||172.255.6.", {"172.255.6.0/24"}, false},
         {u"||23.109.82.", {"23.109.82.0/24"}, false},
         {u"||23.109.82.^$third-party", {"23.109.82.0/24"}, false},
@@ -84,6 +90,66 @@ TEST(FilterRules, AddressRulesGiveTheirBlockOrAddress) {
     TNormalizedLine R;
     N.Normalize(QStringLiteral("||172.255.6."), R);
     EXPECT_NE(R.Items.value(0), QStringLiteral("172.255.0.6"));
+}
+
+namespace {
+
+// The items of a whole list, read as a regular file (every exception and
+// cancel first) or as a stream (each from where it stands), as the job does.
+QStringList ApplyRules(const QStringList& ALines, bool AStream, QStringList* ASkips) {
+    const TDomainLineNormalizer N(&TQXUtils::IsWorkableLine);
+    TFilterExceptions Exceptions;
+    TNormalizedLine R;
+    if (!AStream)
+        for (const QString& Line : ALines) {
+            N.Normalize(Line, R);
+            Exceptions.Note(R);
+        }
+    QStringList Items;
+    for (const QString& Line : ALines) {
+        N.Normalize(Line, R);
+        if (AStream)
+            Exceptions.Note(R);
+        Exceptions.Apply(R);
+        Items += R.Items;
+        for (const TLineSkip& S : R.Skips)
+            *ASkips << S.Message();
+    }
+    return Items;
+}
+
+} // namespace
+
+TEST(FilterRules, ExceptionsAndBadfilterTakeBackBlockRules) {
+    const QStringList Lines = {
+        "||ads.vt^",
+        "||cdn.ads.vt^",
+        "@@||ADS.vt^",
+        "||ads.vt^",
+        "||other.vt^$third-party",
+        "||other.vt^$badfilter",          // repeats no rule above: "$third-party" differs
+        "||third.vt^$3p",
+        "||Third.vt$badfilter,3p",        // the same rule in another spelling
+        "||kept.vt^",
+        "@@||kept.vt^$domain=x.vt",       // narrowed: takes back nothing
+        "@@||sub.kept2.vt^",
+        "||kept2.vt^",                    // above the exception's name
+        "||a.sub.kept2.vt^",
+        "@@||undone.vt^",
+        "@@||undone.vt^$badfilter",
+        "||undone.vt^",
+    };
+    QStringList FileSkips, StreamSkips;
+    EXPECT_EQ(ApplyRules(Lines, false, &FileSkips),
+              QStringList({"other.vt", "kept.vt", "kept2.vt", "undone.vt"}));
+    EXPECT_EQ(FileSkips, QStringList({"Excepted by a filter rule: ads.vt", "Excepted by a filter rule: cdn.ads.vt",
+                                      "Excepted by a filter rule: ads.vt", "Excepted by a filter rule: third.vt",
+                                      "Not a domain: @@||kept.vt^$domain=x.vt",
+                                      "Excepted by a filter rule: a.sub.kept2.vt"}));
+    // A stream cannot take back what it has given already.
+    EXPECT_EQ(ApplyRules(Lines, true, &StreamSkips),
+              QStringList({"ads.vt", "cdn.ads.vt", "other.vt", "third.vt", "kept.vt", "kept2.vt", "undone.vt"}));
+    EXPECT_EQ(StreamSkips.filter("Excepted").size(), 2) << StreamSkips.join('|').toStdString();
 }
 
 TEST(FilterRules, UrlFragmentsAndLabelEdgesAreNoNames) {

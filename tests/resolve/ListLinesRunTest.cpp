@@ -30,14 +30,14 @@ TEST(ListLinesRunTest, HostsFilterUrlAndInternationalLinesGiveTheirNames) {
     const TQXRunCounters C = R.Utils.RunCounters();
     EXPECT_EQ(C.Lines, 9);
     EXPECT_EQ(C.Domains, 5);
-    // Comments and hosts-file furniture are no skipped lines; the bad name,
-    // the name IDNA refuses and the exception rule are.
-    EXPECT_EQ(C.Skipped, 3);
+    // Comments, hosts-file furniture and the exception rule are no skipped
+    // lines; the bad name and the name IDNA refuses are.
+    EXPECT_EQ(C.Skipped, 2);
     EXPECT_EQ(C.Written, 7);
     const QStringList L = R.LogLines();
     EXPECT_TRUE(L.contains("Not a domain: bad%name.vt.test")) << R.LogText().toStdString();
     EXPECT_TRUE(L.contains(QString::fromUtf16(u"International name cannot be converted: b\u0378.vt.test")));
-    EXPECT_TRUE(L.contains("Not an address or domain: @@||listed.vt.test^"));
+    EXPECT_TRUE(L.filter("@@||listed.vt.test^").isEmpty());
     EXPECT_TRUE(L.contains("Resolving domain \"xn--bcher-kva.vt.test\" (dns server: " + Servers.DnsAddress() + ")..."));
     EXPECT_TRUE(L.filter(QRegularExpression("localhost|title|blocking")).isEmpty()) << R.LogText().toStdString();
 }
@@ -98,4 +98,23 @@ TEST(ListLinesRunTest, AddressHookTakesAddressesInsteadOfLines) {
     EXPECT_EQ(R.SortedResult(), QStringList({"8.1.2.3/8 8.1.2.3/8"}));
     // Only what was written counts as written.
     EXPECT_EQ(R.Utils.RunCounters().Written, 1);
+}
+
+// The window's list is read whole before the run: an exception below a rule
+// takes it back, as in a regular file.
+TEST(ListLinesRunTest, AnExceptionAnywhereInTheListTakesBackItsBlockRules) {
+    TFakeUdpServer Server([](const QByteArray& Q) { return std::optional<QByteArray>(AnswerAny(Q)); });
+    ASSERT_TRUE(Server.IsListening());
+    TResolveRun R;
+    R.SetDNS({Server.Address()});
+    R.Utils.SetPauseMSec(0);
+    R.Utils.SetDetailedLog(true);
+    R.Utils.SetOutFormat("%domain%");
+    R.Utils.SetCustomOutFormat(true);
+    R.SetDomains({"||a.test^", "||b.a.test^", "||c.test^", "a.test", "@@||a.test^"});
+    ASSERT_TRUE(R.Run(20000));
+    EXPECT_EQ(R.SortedResult(), QStringList({"a.test", "c.test"}));
+    EXPECT_EQ(R.Utils.RunCounters().Skipped, 2);
+    EXPECT_TRUE(R.LogLines().contains("Excepted by a filter rule: b.a.test")) << R.LogText().toStdString();
+    EXPECT_EQ(Server.QueryCount(), 2);
 }
