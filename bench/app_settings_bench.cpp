@@ -181,7 +181,7 @@ void BM_WindowStartWithDomainList(benchmark::State& State) {
         Appear = T.elapsed() / 1000.0;
         AppearCPU = CPU() - C0;
         // Usable: the list is in the editor (a big one is read once the window is shown).
-        while (F->SourceMemo->document()->blockCount() < 2)
+        while (F->SourceMemo->blockCount() < 2)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
         Start = T.elapsed() / 1000.0;
         StartCPU = CPU() - C0;

@@ -1,0 +1,183 @@
+// The window's three lists with a million lines: the domain list read from
+// srclist.txt at start, a paste of a million lines over it, and a Resolved
+// list of 900,000 addresses. Memory is the process's resident set
+// (/proc/self/status): VmRSS for what stays, VmHWM (reset before the step
+// through /proc/self/clear_refs) for the peak of a step.
+
+#include "app/QXMainUnit.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+double StatusMB(const char* Key) {
+    QFile F(QStringLiteral("/proc/self/status"));
+    if (!F.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& Line : F.readAll().split('\n'))
+        if (Line.startsWith(Key))
+            return Line.mid(qstrlen(Key)).trimmed().split(' ').value(0).toDouble() / 1024;
+    return 0;
+}
+
+void ResetPeak() {
+    QFile F(QStringLiteral("/proc/self/clear_refs"));
+    if (F.open(QIODevice::WriteOnly))
+        F.write("5");
+}
+
+// Names as a real blocklist has them: varied lengths, a few levels.
+QByteArray DomainLine(int I) {
+    static const char* const Tops[] = {".com", ".net", ".org", ".info", ".co.uk", ".de"};
+    QByteArray S = "ads" + QByteArray::number(I * 7919 % 1000003) + ".tracker" + QByteArray::number(I % 977);
+    if (I % 3 == 0)
+        S = "cdn-" + S;
+    return S + Tops[I % 6];
+}
+
+// Serves events while Work runs on them, and notes the longest time the
+// event loop went without a turn: what a user's click would have waited.
+struct TLoopWatch {
+    QElapsedTimer Clock;
+    qint64 Last = 0, Longest = 0;
+    QTimer Tick;
+    TLoopWatch() {
+        Tick.setInterval(0);
+        QObject::connect(&Tick, &QTimer::timeout, [this] {
+            const qint64 Now = Clock.elapsed();
+            Longest = qMax(Longest, Now - Last);
+            Last = Now;
+        });
+        Clock.start();
+        Tick.start();
+    }
+};
+
+// The window on a settings folder whose srclist.txt holds a million names.
+// "start s": creating and showing the window until the list is in its
+// control; "window MB": the process's resident memory then. "paste": Ctrl+A
+// and a paste of another million lines, until the control holds them, with
+// the event loop's longest gap meanwhile ("stall ms") and the peak.
+void BM_MillionLineDomainList(benchmark::State& State) {
+    const int N = int(State.range(0));
+    QTemporaryDir Home;
+    QDir(Home.path()).mkpath(QStringLiteral("Veltrask"));
+    const QString Dir = Home.filePath(QStringLiteral("Veltrask"));
+    {
+        QFile Ini(Dir + QStringLiteral("/qx.ini"));
+        Ini.open(QIODevice::WriteOnly);
+        Ini.write("\xEF\xBB\xBFThreads=500\r\nSrcType=0\r\n");
+        QByteArray Src;
+        Src.reserve(qsizetype(N) * 28);
+        for (int I = 0; I < N; ++I)
+            Src += DomainLine(I) + "\r\n";
+        QFile L(Dir + QStringLiteral("/srclist.txt"));
+        L.open(QIODevice::WriteOnly);
+        L.write(Src);
+    }
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(Home.path()));
+
+    double StartS = 0, WindowMB = 0, PasteS = 0, PastePeakMB = 0, StallMs = 0;
+    int Lines = 0, Pasted = 0;
+    for (auto _ : State) {
+        QElapsedTimer T;
+        T.start();
+        auto* F = new TQXMainForm;
+        F->show();
+        while (F->SourceMemo->LineCount() < N)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+        StartS = T.elapsed() / 1000.0;
+        QCoreApplication::processEvents();
+        WindowMB = StatusMB("VmRSS:");
+        Lines = F->SourceMemo->LineCount();
+
+        {
+            QString Paste;
+            Paste.reserve(qsizetype(N) * 28);
+            for (int I = 0; I < N; ++I)
+                Paste += QString::fromLatin1(DomainLine(I + N)) + QLatin1Char('\n');
+            QApplication::clipboard()->setText(Paste);
+        }
+        ResetPeak();
+        TLoopWatch Watch;
+        T.restart();
+        F->SourceMemo->setFocus();
+        QTimer::singleShot(0, F, [F] {
+            F->SourceMemo->selectAll();
+            F->SourceMemo->paste();
+        });
+        while (F->SourceMemo->toPlainText().startsWith(QLatin1String("cdn-ads0")) || T.elapsed() < 50)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        PasteS = T.elapsed() / 1000.0;
+        PastePeakMB = StatusMB("VmHWM:");
+        StallMs = double(Watch.Longest);
+        Pasted = F->SourceMemo->LineCount();
+        F->SourceMemo->clear(); // not saved over the test's srclist.txt: it is a temporary folder anyway
+        delete F;
+    }
+    State.counters["lines"] = Lines;
+    State.counters["pasted lines"] = Pasted;
+    State.counters["start s"] = StartS;
+    State.counters["window MB"] = WindowMB;
+    State.counters["paste s"] = PasteS;
+    State.counters["paste peak MB"] = PastePeakMB;
+    State.counters["stall ms"] = StallMs;
+}
+
+// The Resolved list taking 900,000 addresses as a run's end puts them there;
+// "added MB" is the resident memory it adds (the lines' source list lives
+// before and after).
+void BM_ResolvedList(benchmark::State& State) {
+    const int N = int(State.range(0));
+    QTemporaryDir Home;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(Home.path()));
+    QStringList Addresses;
+    Addresses.reserve(N);
+    for (int I = 0; I < N; ++I)
+        Addresses << QStringLiteral("10.%1.%2.%3").arg(I >> 16 & 255).arg(I >> 8 & 255).arg(I & 255);
+    double AddedMB = 0, FillS = 0;
+    int Lines = 0;
+    for (auto _ : State) {
+        auto* F = new TQXMainForm;
+        F->show();
+        QCoreApplication::processEvents();
+        const double Before = StatusMB("VmRSS:");
+        QElapsedTimer T;
+        T.start();
+        TQXMainForm::SetMemoLines(F->ResultMemo, Addresses);
+        QCoreApplication::processEvents();
+        FillS = T.elapsed() / 1000.0;
+        AddedMB = StatusMB("VmRSS:") - Before;
+        Lines = F->ResultMemo->LineCount();
+        F->ResultMemo->clear();
+        delete F;
+    }
+    State.counters["lines"] = Lines;
+    State.counters["fill s"] = FillS;
+    State.counters["added MB"] = AddedMB;
+}
+
+} // namespace
+
+BENCHMARK(BM_MillionLineDomainList)->Arg(1000000)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_ResolvedList)->Arg(900000)->Unit(benchmark::kSecond)->Iterations(1);
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication App(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
