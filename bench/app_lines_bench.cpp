@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QKeyEvent>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -65,7 +66,8 @@ struct TLoopWatch {
 // "start s": creating and showing the window until the list is in its
 // control; "window MB": the process's resident memory then. "paste": Ctrl+A
 // and a paste of another million lines, until the control holds them, with
-// the event loop's longest gap meanwhile ("stall ms") and the peak.
+// the event loop's longest gap meanwhile ("stall ms") and the peak; "key ms":
+// one typed character at the list's top; "undo paste s": Ctrl+Z after the paste.
 void BM_MillionLineDomainList(benchmark::State& State) {
     const int N = int(State.range(0));
     QTemporaryDir Home;
@@ -85,7 +87,8 @@ void BM_MillionLineDomainList(benchmark::State& State) {
     }
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(Home.path()));
 
-    double StartS = 0, WindowMB = 0, PasteS = 0, PastePeakMB = 0, StallMs = 0;
+    const int Keys = 50;
+    double StartS = 0, WindowMB = 0, PasteS = 0, PastePeakMB = 0, StallMs = 0, KeyMs = 0, UndoS = 0;
     int Lines = 0, Pasted = 0;
     for (auto _ : State) {
         QElapsedTimer T;
@@ -99,6 +102,15 @@ void BM_MillionLineDomainList(benchmark::State& State) {
         WindowMB = StatusMB("VmRSS:");
         Lines = F->SourceMemo->LineCount();
 
+        // Typing at the top of the list: each key moves the text after it.
+        F->SourceMemo->setFocus();
+        T.restart();
+        for (int I = 0; I < Keys; ++I) {
+            QKeyEvent Key(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+            QCoreApplication::sendEvent(F->SourceMemo, &Key);
+        }
+        KeyMs = double(T.nsecsElapsed()) / 1e6 / Keys;
+        F->SourceMemo->undo();
         {
             QString Paste;
             Paste.reserve(qsizetype(N) * 28);
@@ -120,6 +132,11 @@ void BM_MillionLineDomainList(benchmark::State& State) {
         PastePeakMB = StatusMB("VmHWM:");
         StallMs = double(Watch.Longest);
         Pasted = F->SourceMemo->LineCount();
+        T.restart();
+        F->SourceMemo->undo();
+        UndoS = T.elapsed() / 1000.0;
+        if (F->SourceMemo->LineCount() != Lines)
+            State.SkipWithError("the undo of the paste did not bring the list back");
         F->SourceMemo->clear(); // not saved over the test's srclist.txt: it is a temporary folder anyway
         delete F;
     }
@@ -130,6 +147,8 @@ void BM_MillionLineDomainList(benchmark::State& State) {
     State.counters["paste s"] = PasteS;
     State.counters["paste peak MB"] = PastePeakMB;
     State.counters["stall ms"] = StallMs;
+    State.counters["key ms"] = KeyMs;
+    State.counters["undo paste s"] = UndoS;
 }
 
 // The Resolved list taking 900,000 addresses as a run's end puts them there;

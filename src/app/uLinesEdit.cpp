@@ -165,17 +165,19 @@ void TLinesEdit::Reindex() {
     for (qsizetype I = 0; I < Size; ++I)
         if (Data[I] == QLatin1Char('\n'))
             FStarts.push_back(I + 1);
-    MeasureLongest();
+    FLongestLine = 0;
+    FLongestWidth = -1;
+    MeasureLongest(0, blockCount());
 }
 
-void TLinesEdit::MeasureLongest() {
-    qsizetype Most = -1;
-    for (int I = 0, N = blockCount(); I < N; ++I)
+void TLinesEdit::MeasureLongest(int AFrom, int ATo) {
+    qsizetype Most = LineEnd(FLongestLine) - LineStart(FLongestLine);
+    for (int I = AFrom; I < ATo; ++I)
         if (const qsizetype Len = LineEnd(I) - LineStart(I); Len > Most) {
             Most = Len;
             FLongestLine = I;
+            FLongestWidth = -1;
         }
-    FLongestWidth = -1;
 }
 
 void TLinesEdit::Replace(qsizetype AFrom, qsizetype ATo, const QString& AText, bool ATyping, bool ARecord) {
@@ -198,7 +200,17 @@ void TLinesEdit::Replace(qsizetype AFrom, qsizetype ATo, const QString& AText, b
         for (size_t I = size_t(First) + 1; I < FStarts.size(); ++I)
             FStarts[I] += Delta;
         FStarts.insert(FStarts.begin() + First + 1, Added.begin(), Added.end());
-        MeasureLongest();
+        // Only the lines the edit made can be longer than the longest, unless that one changed.
+        const int Made = First + int(Added.size());
+        if (FLongestLine >= First && FLongestLine <= Last) {
+            FLongestLine = 0;
+            FLongestWidth = -1;
+            MeasureLongest(0, blockCount());
+        } else {
+            if (FLongestLine > Last)
+                FLongestLine += Made - Last;
+            MeasureLongest(First, Made + 1);
+        }
     }
     if (ARecord) {
         FRedo.clear();

@@ -123,7 +123,8 @@ private:
     qsizetype LineEnd(int ALine) const;
     int LineOf(qsizetype APos) const;
     void Reindex();
-    void MeasureLongest();
+    // Looks for a line longer than the longest among [AFrom, ATo).
+    void MeasureLongest(int AFrom, int ATo);
     // Replaces [AFrom, ATo) with normalized text; records an undo step unless replaying one.
     void Replace(qsizetype AFrom, qsizetype ATo, const QString& AText, bool ATyping, bool ARecord = true);
     void ReplaceSelection(const QString& AText, bool ATyping = false);
