@@ -140,6 +140,8 @@ TEST(LinesEdit, EditsComeOutAsInThePlainTextEditor) {
         {"Home and End of a line", "abc\ndef", "sel:5,5|key:Home|type:1|key:End|type:2", "abc\n1def2", 2},
         {"Up and Down keep to the lines", "abc\nabc\nabc", "sel:1,1|key:Down|key:Down|type:#|key:Up|type:@",
          "abc\nab@c\na#bc", 3},
+        {"Up on the first line", "abc\nabc", "sel:2,2|key:Up|type:X", "abXc\nabc", 2},
+        {"Down on the last line", "abc\nabc", "sel:5,5|key:Down|type:X", "abc\naXbc", 2},
         {"Ctrl+End and Ctrl+Home", "one\ntwo", "key:ctrl+End|type:!|key:ctrl+Home|type:?", "?one\ntwo!", 2},
         {"Ctrl+A and typing replace all", "abc\ndef", "key:ctrl+A|type:z", "z", 1},
         {"a final line break adds no line", "a", "key:ctrl+End|key:Return", "a\n", 1},
@@ -184,3 +186,4 @@ TEST(LinesEdit, ListsComeBackAsTheyWereSetAndReadOnlyRefusesEdits) {
     QTest::keyClick(&E, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(Str(QApplication::clipboard()->text()), "r1\nr2") << "copying still works";
 }
+
