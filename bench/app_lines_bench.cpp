@@ -14,6 +14,8 @@
 #include <QKeyEvent>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <ctime>
+#include <functional>
 
 #include <benchmark/benchmark.h>
 
@@ -44,6 +46,22 @@ QByteArray DomainLine(int I) {
     return S + Tops[I % 6];
 }
 
+// A settings folder "Veltrask" under Home with a small qx.ini and a srclist.txt of N lines.
+void MakeSettingsFolder(const QTemporaryDir& Home, int N, const std::function<QByteArray(int)>& Line) {
+    QDir(Home.path()).mkpath(QStringLiteral("Veltrask"));
+    const QString Dir = Home.filePath(QStringLiteral("Veltrask"));
+    QFile Ini(Dir + QStringLiteral("/qx.ini"));
+    Ini.open(QIODevice::WriteOnly);
+    Ini.write("\xEF\xBB\xBFThreads=500\r\nSrcType=0\r\n");
+    QByteArray Src;
+    Src.reserve(qsizetype(N) * 28);
+    for (int I = 0; I < N; ++I)
+        Src += Line(I) + "\r\n";
+    QFile L(Dir + QStringLiteral("/srclist.txt"));
+    L.open(QIODevice::WriteOnly);
+    L.write(Src);
+}
+
 // Serves events while Work runs on them, and notes the longest time the
 // event loop went without a turn: what a user's click would have waited.
 struct TLoopWatch {
@@ -71,22 +89,8 @@ struct TLoopWatch {
 void BM_MillionLineDomainList(benchmark::State& State) {
     const int N = int(State.range(0));
     QTemporaryDir Home;
-    QDir(Home.path()).mkpath(QStringLiteral("Veltrask"));
-    const QString Dir = Home.filePath(QStringLiteral("Veltrask"));
-    {
-        QFile Ini(Dir + QStringLiteral("/qx.ini"));
-        Ini.open(QIODevice::WriteOnly);
-        Ini.write("\xEF\xBB\xBFThreads=500\r\nSrcType=0\r\n");
-        QByteArray Src;
-        Src.reserve(qsizetype(N) * 28);
-        for (int I = 0; I < N; ++I)
-            Src += DomainLine(I) + "\r\n";
-        QFile L(Dir + QStringLiteral("/srclist.txt"));
-        L.open(QIODevice::WriteOnly);
-        L.write(Src);
-    }
+    MakeSettingsFolder(Home, N, DomainLine);
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(Home.path()));
-
     const int Keys = 50;
     double StartS = 0, WindowMB = 0, PasteS = 0, PastePeakMB = 0, StallMs = 0, KeyMs = 0, UndoS = 0;
     int Lines = 0, Pasted = 0;
@@ -186,8 +190,72 @@ void BM_ResolvedList(benchmark::State& State) {
     State.counters["process MB before"] = EmptyMB;
 }
 
+// The window started on a settings folder whose srclist.txt holds N domain
+// lines, as the user left it: "appear" is creating the window with its
+// settings restored and showing it, "usable" until the list is in its
+// editor as well; "paste" replaces the whole
+// list by 20 lines as Ctrl+A, Ctrl+V would. Memory is the process's growth
+// while the window lives.
+void BM_WindowStartWithDomainList(benchmark::State& State) {
+    const int N = int(State.range(0));
+    QTemporaryDir Home;
+    MakeSettingsFolder(Home, N, [](int I) { return "host" + QByteArray::number(I) + ".example.com"; });
+    const QByteArray OldHome = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(Home.path()));
+    QString Paste;
+    for (int I = 0; I < 20; ++I)
+        Paste += QStringLiteral("pasted%1.example.com\n").arg(I);
+    double Appear = 0, AppearCPU = 0, Start = 0, Paste2 = 0, Memory = 0, Close = 0, StartCPU = 0, PasteCPU = 0;
+    // CPU seconds of the process: on a busy machine the wall time says more about the others.
+    const auto CPU = [] { return double(std::clock()) / CLOCKS_PER_SEC; };
+    int Lines = 0, Pasted = 0;
+    for (auto _ : State) {
+        const double Before = StatusMB("VmRSS:");
+        QElapsedTimer T;
+        T.start();
+        double C0 = CPU();
+        auto* F = new TQXMainForm;
+        F->show();
+        QCoreApplication::processEvents();
+        Appear = T.elapsed() / 1000.0;
+        AppearCPU = CPU() - C0;
+        // Usable: the list is in the editor (a big one is read once the window is shown).
+        while (F->SourceMemo->blockCount() < 2)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+        Start = T.elapsed() / 1000.0;
+        StartCPU = CPU() - C0;
+        Memory = StatusMB("VmRSS:") - Before;
+        Lines = int(TQXMainForm::MemoLines(F->SourceMemo).size());
+        T.restart();
+        C0 = CPU();
+        QGuiApplication::clipboard()->setText(Paste);
+        F->SourceMemo->selectAll();
+        F->SourceMemo->paste();
+        QCoreApplication::processEvents();
+        Paste2 = T.elapsed() / 1000.0;
+        PasteCPU = CPU() - C0;
+        Pasted = int(TQXMainForm::MemoLines(F->SourceMemo).size());
+        T.restart();
+        F->close();
+        delete F;
+        Close = T.elapsed() / 1000.0;
+    }
+    qputenv("XDG_CONFIG_HOME", OldHome);
+    State.counters["lines"] = Lines;
+    State.counters["lines after paste"] = Pasted;
+    State.counters["appear s"] = Appear;
+    State.counters["appear CPU s"] = AppearCPU;
+    State.counters["usable s"] = Start;
+    State.counters["paste s"] = Paste2;
+    State.counters["usable CPU s"] = StartCPU;
+    State.counters["paste CPU s"] = PasteCPU;
+    State.counters["close s"] = Close;
+    State.counters["memory MB"] = Memory;
+}
+
 } // namespace
 
+BENCHMARK(BM_WindowStartWithDomainList)->Arg(1000000)->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_MillionLineDomainList)->Arg(1000000)->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_ResolvedList)->Arg(900000)->Unit(benchmark::kSecond)->Iterations(1);
 

@@ -16,7 +16,6 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyleHints>
-#include <QUrl>
 #include <QTimer>
 #include <algorithm>
 #ifdef __GLIBC__
@@ -35,16 +34,6 @@ const qsizetype BigTextChars = qsizetype(4) << 20;
 bool IsBreak(QChar C) {
     return C == QLatin1Char('\n') || C == QLatin1Char('\r') || C == QChar::LineSeparator ||
            C == QChar::ParagraphSeparator;
-}
-
-// The first local file among what is dragged or pasted; empty when none.
-QString LocalFile(const QMimeData* Source) {
-    if (!Source || !Source->hasUrls())
-        return QString();
-    for (const QUrl& Url : Source->urls())
-        if (Url.isLocalFile())
-            return Url.toLocalFile();
-    return QString();
 }
 
 } // namespace
@@ -296,7 +285,7 @@ void TLinesEdit::selectAll() {
 void TLinesEdit::InsertMime(const QMimeData* Source, qsizetype APos) {
     if (!Source)
         return;
-    if (const QString File = LocalFile(Source); !File.isEmpty()) {
+    if (const QString File = MimeLocalFile(Source); !File.isEmpty()) {
         // Read once the drop or paste is over: the handler replaces the whole list.
         if (OnFileDrop)
             QMetaObject::invokeMethod(this, [this, File] { if (OnFileDrop) OnFileDrop(File); }, Qt::QueuedConnection);
@@ -548,32 +537,28 @@ void TLinesEdit::contextMenuEvent(QContextMenuEvent* Event) {
     Menu->popup(Event->globalPos());
 }
 
-void TLinesEdit::dragEnterEvent(QDragEnterEvent* Event) {
-    const QMimeData* Source = Event->mimeData();
-    const bool File = !LocalFile(Source).isEmpty();
-    if ((File && OnFileDrop) || (!File && !FReadOnly && Source && Source->hasText()))
-        Event->acceptProposedAction();
-    else
-        Event->ignore();
+bool TLinesEdit::CanDrop(const QMimeData* Source) const {
+    if (!MimeLocalFile(Source).isEmpty())
+        return static_cast<bool>(OnFileDrop);
+    return !FReadOnly && Source && Source->hasText();
 }
 
+void TLinesEdit::dragEnterEvent(QDragEnterEvent* Event) { dragMoveEvent(Event); }
+
 void TLinesEdit::dragMoveEvent(QDragMoveEvent* Event) {
-    const QMimeData* Source = Event->mimeData();
-    const bool File = !LocalFile(Source).isEmpty();
-    if ((File && OnFileDrop) || (!File && !FReadOnly && Source && Source->hasText()))
+    if (CanDrop(Event->mimeData()))
         Event->acceptProposedAction();
     else
         Event->ignore();
 }
 
 void TLinesEdit::dropEvent(QDropEvent* Event) {
-    const QMimeData* Source = Event->mimeData();
-    if (LocalFile(Source).isEmpty() && (FReadOnly || !Source || !Source->hasText())) {
+    if (!CanDrop(Event->mimeData())) {
         Event->ignore();
         return;
     }
     Event->acceptProposedAction();
-    InsertMime(Source, PosAt(Event->position().toPoint()));
+    InsertMime(Event->mimeData(), PosAt(Event->position().toPoint()));
 }
 
 // --- Layout and painting -------------------------------------------------------

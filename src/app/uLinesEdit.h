@@ -130,6 +130,7 @@ private:
     void ReplaceSelection(const QString& AText, bool ATyping = false);
     void PushUndo(TEdit AEdit);
     void InsertMime(const QMimeData* Source, qsizetype APos);
+    bool CanDrop(const QMimeData* Source) const;
     void MoveCursor(qsizetype APos, bool AKeepAnchor, bool AKeepGoal = false);
     qsizetype WordStart(qsizetype APos) const;
     qsizetype WordEnd(qsizetype APos) const;
