@@ -483,6 +483,14 @@ QVariant TLinesEdit::inputMethodQuery(Qt::InputMethodQuery Query) const {
 // --- Mouse and drops ---------------------------------------------------------
 
 void TLinesEdit::mousePressEvent(QMouseEvent* Event) {
+    // The middle button pastes the selection of X11 where it is pressed.
+    if (Event->button() == Qt::MiddleButton && QApplication::clipboard()->supportsSelection() && !FReadOnly) {
+        const qsizetype Pos = PosAt(Event->position().toPoint());
+        if (const QMimeData* Source = QApplication::clipboard()->mimeData(QClipboard::Selection);
+            Source && Source->hasText() && MimeLocalFile(Source).isEmpty())
+            InsertMime(Source, Pos);
+        return;
+    }
     if (Event->button() != Qt::LeftButton) {
         Event->ignore();
         return;
@@ -496,7 +504,11 @@ void TLinesEdit::mouseMoveEvent(QMouseEvent* Event) {
         MoveCursor(PosAt(Event->position().toPoint()), true);
 }
 
-void TLinesEdit::mouseReleaseEvent(QMouseEvent*) { FSelecting = false; }
+void TLinesEdit::mouseReleaseEvent(QMouseEvent*) {
+    if (FSelecting && HasSelection() && QApplication::clipboard()->supportsSelection())
+        QApplication::clipboard()->setText(SelectedText(), QClipboard::Selection);
+    FSelecting = false;
+}
 
 void TLinesEdit::mouseDoubleClickEvent(QMouseEvent* Event) {
     if (Event->button() != Qt::LeftButton)

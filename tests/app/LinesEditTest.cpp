@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTextBlock>
@@ -67,7 +68,8 @@ struct TLinesDriver : TDriver {
 };
 
 // Steps, one per line: "type:TEXT", "key:NAME" (with "shift+"/"ctrl+"), "sel:A,B",
-// "paste:TEXT" (through the clipboard; \n, \r and \u2029 written out), "undo", "cut".
+// "paste:TEXT" (through the clipboard; \n, \r and \u2029 written out), "drop:TEXT"
+// (dragged onto the top left corner), "undo", "cut".
 void Play(TDriver& D, const QString& Script) {
     for (const QString& Step : Script.split(QLatin1Char('|'))) {
         const QString Verb = Step.section(QLatin1Char(':'), 0, 0);
@@ -98,6 +100,15 @@ void Play(TDriver& D, const QString& Script) {
                 .replace(QLatin1String("\\u2029"), QString(QChar::ParagraphSeparator));
             QApplication::clipboard()->setText(Arg);
             D.Paste();
+        } else if (Verb == QLatin1String("drop")) {
+            // Text dragged from elsewhere onto the top left corner: the list's first position.
+            QMimeData Data;
+            Data.setText(Arg.replace(QLatin1String("\\n"), QLatin1String("\n")));
+            QWidget* Target = static_cast<QAbstractScrollArea*>(D.Widget())->viewport();
+            QDragEnterEvent Enter(QPoint(1, 1), Qt::CopyAction, &Data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(Target, &Enter);
+            QDropEvent Drop(QPointF(1, 1), Qt::CopyAction, &Data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(Target, &Drop);
         } else if (Verb == QLatin1String("undo")) {
             D.Undo();
         } else if (Verb == QLatin1String("cut")) {
@@ -147,6 +158,7 @@ TEST(LinesEdit, EditsComeOutAsInThePlainTextEditor) {
         {"a final line break adds no line", "a", "key:ctrl+End|key:Return", "a\n", 1},
         {"an empty line before it does", "a\n", "key:ctrl+End|key:Return", "a\n\n", 2},
         {"a paste ending in a break", "a", "key:End|paste:b\\n", "ab\n", 1},
+        {"text dropped goes where it is dropped", "end", "sel:3,3|drop:x\\ny\\n", "x\ny\nend", 3},
         {"a paragraph separator pasted is a line break", "", "paste:a\\u2029b", "a\nb", 2},
     };
     for (const auto& C : Cases) {
