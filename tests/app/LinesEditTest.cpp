@@ -199,3 +199,59 @@ TEST(LinesEdit, ListsComeBackAsTheyWereSetAndReadOnlyRefusesEdits) {
     EXPECT_EQ(Str(QApplication::clipboard()->text()), "r1\nr2") << "copying still works";
 }
 
+
+// The line index after many edits in a long list: every line read through it
+// must be the text's own, and undo and redo must walk back and forth exactly.
+TEST(LinesEdit, TheLineIndexFollowsEditsUndoAndRedoOfABigList) {
+    QStringList Start;
+    for (int I = 0; I < 4000; ++I)
+        Start << QStringLiteral("host%1.example").arg(I);
+    TLinesEdit E;
+    E.SetLines(Start);
+    QString Want = Start.join('\n');
+    const auto Check = [&](const char* When) {
+        ASSERT_EQ(E.toPlainText().size(), Want.size()) << When;
+        ASSERT_TRUE(E.toPlainText() == Want) << When;
+        const QStringList Split = Want.split('\n');
+        ASSERT_EQ(E.blockCount(), Split.size()) << When;
+        for (int I = 0; I < Split.size(); I += 31)
+            ASSERT_EQ(Str(E.Line(I)), Str(Split[I])) << When << " line " << I;
+        ASSERT_EQ(Str(E.Line(Split.size() - 1)), Str(Split.last())) << When;
+    };
+    std::vector<QString> History{Want};
+    quint32 Seed = 12345;
+    const auto Next = [&](quint32 Range) { return (Seed = Seed * 1103515245u + 12345u) / 65536u % Range; };
+    const QString Pieces[] = {QStringLiteral("x"), QStringLiteral("\n"), QStringLiteral("a\nb\n"),
+                              QStringLiteral("\r\nnew.example\r\n"), QString()};
+    for (int Step = 0; Step < 200; ++Step) {
+        const qsizetype From = Next(quint32(Want.size() + 1));
+        const qsizetype To = qMin<qsizetype>(Want.size(), From + Next(Step % 10 == 0 ? 5000 : 30));
+        const QString Piece = Pieces[Next(5)];
+        if (Piece.isEmpty() && From == To)
+            continue;
+        E.SetSelection(From, To);
+        E.insertPlainText(Piece);
+        QString Normal = Piece;
+        Normal.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        Want.replace(From, To - From, Normal);
+        History.push_back(Want);
+        Check("edit");
+    }
+    // A paste over the whole list is one step too.
+    E.selectAll();
+    E.insertPlainText(Start.mid(0, 500).join('\n'));
+    Want = Start.mid(0, 500).join('\n');
+    History.push_back(Want);
+    Check("paste over all");
+    for (size_t I = History.size() - 1; I > 0; --I) {
+        E.undo();
+        Want = History[I - 1];
+        Check("undo");
+    }
+    EXPECT_FALSE(E.IsUndoAvailable());
+    for (size_t I = 1; I < History.size(); ++I) {
+        E.redo();
+        Want = History[I];
+        Check("redo");
+    }
+}
