@@ -83,7 +83,13 @@ void TLinesEdit::setPlainText(const QString& AText) {
 
 void TLinesEdit::appendPlainText(const QString& AText) {
     const qsizetype End = FText.size();
-    Replace(End, End, FText.isEmpty() ? AText : QLatin1Char('\n') + AText, false);
+    const QString Added = Normalized(FText.isEmpty() ? AText : QLatin1Char('\n') + AText);
+    Replace(End, End, Added, false);
+    // A cursor at the end stays at the end.
+    if (FCursor == End)
+        FCursor += Added.size();
+    if (FAnchor == End)
+        FAnchor += Added.size();
     Changed();
 }
 

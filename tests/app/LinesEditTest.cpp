@@ -26,6 +26,7 @@ struct TDriver {
     virtual void SetText(const QString& Text) = 0;
     virtual void Select(int Anchor, int Pos) = 0;
     virtual void Paste() = 0;
+    virtual void Append(const QString& Text) = 0;
     virtual void Undo() = 0;
     virtual void Cut() = 0;
     virtual QString Text() const = 0;
@@ -44,6 +45,7 @@ struct TPlainDriver : TDriver {
         E.setTextCursor(C);
     }
     void Paste() override { E.paste(); }
+    void Append(const QString& Text) override { E.appendPlainText(Text); }
     void Undo() override { E.undo(); }
     void Cut() override { E.cut(); }
     QString Text() const override { return E.toPlainText(); }
@@ -60,6 +62,7 @@ struct TLinesDriver : TDriver {
     void SetText(const QString& Text) override { E.setPlainText(Text); }
     void Select(int Anchor, int Pos) override { E.SetSelection(Anchor, Pos); }
     void Paste() override { E.paste(); }
+    void Append(const QString& Text) override { E.appendPlainText(Text); }
     void Undo() override { E.undo(); }
     void Cut() override { E.cut(); }
     QString Text() const override { return E.toPlainText(); }
@@ -68,7 +71,8 @@ struct TLinesDriver : TDriver {
 };
 
 // Steps, one per line: "type:TEXT", "key:NAME" (with "shift+"/"ctrl+"), "sel:A,B",
-// "paste:TEXT" (through the clipboard; \n, \r and \u2029 written out), "drop:TEXT"
+// "paste:TEXT" (through the clipboard; \n, \r and \u2029 written out), "append:TEXT"
+// (as the program adds a line, written out the same way), "drop:TEXT"
 // (dragged onto the top left corner), "undo", "cut".
 void Play(TDriver& D, const QString& Script) {
     for (const QString& Step : Script.split(QLatin1Char('|'))) {
@@ -94,10 +98,14 @@ void Play(TDriver& D, const QString& Script) {
             QTest::keyClick(D.Widget(), Keys.at(Arg), Mods);
         } else if (Verb == QLatin1String("sel")) {
             D.Select(Arg.section(QLatin1Char(','), 0, 0).toInt(), Arg.section(QLatin1Char(','), 1).toInt());
-        } else if (Verb == QLatin1String("paste")) {
+        } else if (Verb == QLatin1String("paste") || Verb == QLatin1String("append")) {
             Arg.replace(QLatin1String("\\n"), QLatin1String("\n"))
                 .replace(QLatin1String("\\r"), QLatin1String("\r"))
                 .replace(QLatin1String("\\u2029"), QString(QChar::ParagraphSeparator));
+            if (Verb == QLatin1String("append")) {
+                D.Append(Arg);
+                continue;
+            }
             QApplication::clipboard()->setText(Arg);
             D.Paste();
         } else if (Verb == QLatin1String("drop")) {
@@ -158,6 +166,8 @@ TEST(LinesEdit, EditsComeOutAsInThePlainTextEditor) {
         {"a final line break adds no line", "a", "key:ctrl+End|key:Return", "a\n", 1},
         {"an empty line before it does", "a\n", "key:ctrl+End|key:Return", "a\n\n", 2},
         {"a paste ending in a break", "a", "key:End|paste:b\\n", "ab\n", 1},
+        {"appending to an empty list", "", "append:a\\r\\nb", "a\nb", 2},
+        {"appending starts a new line", "x\n", "append:y", "x\n\ny", 3},
         {"text dropped goes where it is dropped", "end", "sel:3,3|drop:x\\ny\\n", "x\ny\nend", 3},
         {"a paragraph separator pasted is a line break", "", "paste:a\\u2029b", "a\nb", 2},
     };
