@@ -391,6 +391,8 @@ bool TLinesEdit::HandleMoveKey(QKeyEvent* Event) {
 
 bool TLinesEdit::HandleEditKey(QKeyEvent* Event) {
     using K = QKeySequence;
+    if (FReadOnly)
+        return false;
     if (Event->matches(K::Undo))
         undo();
     else if (Event->matches(K::Redo))
@@ -399,8 +401,6 @@ bool TLinesEdit::HandleEditKey(QKeyEvent* Event) {
         cut();
     else if (Event->matches(K::Paste))
         paste();
-    else if (FReadOnly)
-        return false;
     else if (Event->matches(K::InsertParagraphSeparator) || Event->matches(K::InsertLineSeparator))
         ReplaceSelection(QStringLiteral("\n"));
     else if (Event->key() == Qt::Key_Backspace || Event->matches(K::Delete) || Event->matches(K::DeleteStartOfWord) ||

@@ -196,11 +196,13 @@ TEST(LinesEdit, ListsComeBackAsTheyWereSetAndReadOnlyRefusesEdits) {
         EXPECT_EQ(E.LineCount(), L.size());
     }
     TLinesEdit E;
-    E.setPlainText(QStringLiteral("r1\nr2"));
+    E.setPlainText(QStringLiteral("r1"));
     E.setReadOnly(true);
+    E.appendPlainText(QStringLiteral("r2"));
     E.selectAll();
     QTest::keyClicks(&E, QStringLiteral("x"));
     QTest::keyClick(&E, Qt::Key_Backspace);
+    QTest::keyClick(&E, Qt::Key_Z, Qt::ControlModifier);
     QApplication::clipboard()->setText(QStringLiteral("p"));
     E.paste();
     E.cut();
