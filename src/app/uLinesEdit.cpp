@@ -24,7 +24,7 @@
 
 namespace {
 
-// Room left of the text and right of the longest line, in pixels.
+// Room around the text, in pixels.
 const int Margin = 4;
 // Lines longer than this are not measured for the scroll range; their width is estimated.
 const qsizetype MeasuredLineChars = 10000;
@@ -472,7 +472,7 @@ QVariant TLinesEdit::inputMethodQuery(Qt::InputMethodQuery Query) const {
     case Qt::ImEnabled:
         return !FReadOnly;
     case Qt::ImCursorRectangle:
-        return QRect(XOf(L, FCursor), (L - verticalScrollBar()->value()) * LineHeight(), 1, LineHeight());
+        return QRect(XOf(L, FCursor), Margin + (L - verticalScrollBar()->value()) * LineHeight(), 1, LineHeight());
     case Qt::ImCursorPosition:
         return int(FCursor - LineStart(L));
     case Qt::ImAnchorPosition:
@@ -583,7 +583,7 @@ void TLinesEdit::dropEvent(QDropEvent* Event) {
 
 int TLinesEdit::LineHeight() const { return qMax(1, fontMetrics().lineSpacing()); }
 
-int TLinesEdit::VisibleLines() const { return qMax(1, viewport()->height() / LineHeight()); }
+int TLinesEdit::VisibleLines() const { return qMax(1, (viewport()->height() - Margin) / LineHeight()); }
 
 int TLinesEdit::XOf(int ALine, qsizetype APos) const {
     const qsizetype Start = LineStart(ALine);
@@ -613,7 +613,7 @@ qsizetype TLinesEdit::PosAtX(int ALine, int AX) const {
 }
 
 qsizetype TLinesEdit::PosAt(const QPoint& APoint) const {
-    const int Y = qMax(0, APoint.y());
+    const int Y = qMax(0, APoint.y() - Margin);
     const int Line = qBound(0, verticalScrollBar()->value() + Y / LineHeight(), blockCount() - 1);
     return PosAtX(Line, APoint.x());
 }
@@ -663,12 +663,12 @@ void TLinesEdit::paintEvent(QPaintEvent*) {
     const int Height = viewport()->height();
     if (FText.isEmpty() && !FPlaceholder.isEmpty()) {
         P.setPen(Pal.color(QPalette::PlaceholderText));
-        P.drawText(Margin, FM.ascent(), FPlaceholder);
+        P.drawText(Margin, Margin + FM.ascent(), FPlaceholder);
     }
     const qsizetype SelFrom = SelectionStart(), SelTo = SelectionEnd();
     const int CaretLine = LineOf(FCursor);
     int Widest = FLongestWidth;
-    for (int Line = verticalScrollBar()->value(), Y = 0; Line < blockCount() && Y < Height; ++Line, Y += LH) {
+    for (int Line = verticalScrollBar()->value(), Y = Margin; Line < blockCount() && Y < Height; ++Line, Y += LH) {
         const qsizetype Start = LineStart(Line), End = LineEnd(Line);
         const QString Text = FText.mid(Start, End - Start);
         P.setPen(Pal.color(QPalette::Text));
