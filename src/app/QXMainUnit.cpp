@@ -122,6 +122,13 @@ QPlainTextEdit* MakeMemo(const char* Name) {
     return M;
 }
 
+// The domain list and the two result lists: a million lines stay light.
+TLinesEdit* MakeListEdit(const char* Name) {
+    auto* M = Named(new TLinesEdit, Name);
+    M->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    return M;
+}
+
 QComboBox* MakeCombo(const char* Name, const QStringList& Items) {
     auto* C = Named(new QComboBox, Name);
     C->setEditable(false);
@@ -163,15 +170,6 @@ template <class TProc> std::optional<QString> Catch(TProc&& Proc) {
         return QString::fromLocal8Bit(E.what());
     }
     return std::nullopt;
-}
-
-// Lines of a memo as MemoLines counts them, without copying the text.
-int MemoLineCount(const QPlainTextEdit* Memo) {
-    const QTextDocument* Doc = Memo->document();
-    int N = Doc->blockCount();
-    if (Doc->lastBlock().length() <= 1)
-        --N;
-    return N;
 }
 
 // The run's status: a sentence of any length that never widens the window.
@@ -235,9 +233,9 @@ void TQXMainForm::CreateControls() {
     {
         auto* L = new QVBoxLayout(SrcListTabSheet);
         SourceListLabel = Named(new QLabel(QStringLiteral("List of domains (0):")), "SourceListLabel");
-        SourceMemo = MakeMemo("SourceMemo");
+        SourceMemo = MakeListEdit("SourceMemo");
         // A file dropped on the list is read into it, as "Load from file..." reads one.
-        static_cast<TMemo*>(SourceMemo)->OnFileDrop = [this](const QString& FileName) { LoadSourceFile(FileName); };
+        SourceMemo->OnFileDrop = [this](const QString& FileName) { LoadSourceFile(FileName); };
         SourceLoadButton = Named(MakeButton(QStringLiteral("&Load from file...")), "SourceLoadButton");
         SourceClearButton = Named(MakeButton(QStringLiteral("Clear")), "SourceClearButton");
         L->addWidget(SourceListLabel);
@@ -433,13 +431,13 @@ void TQXMainForm::CreateControls() {
     {
         auto* L = new QGridLayout(OutListTabSheet);
         ResultListLabel = Named(new QLabel(QStringLiteral("Resolved list (0):")), "ResultListLabel");
-        ResultMemo = MakeMemo("ResultMemo");
+        ResultMemo = MakeListEdit("ResultMemo");
         ResultSaveButton = Named(MakeButton(QStringLiteral("&Save to file...")), "ResultSaveButton");
         ResultDelimiterLabel = Named(new QLabel(QStringLiteral("Delimiter:")), "ResultDelimiterLabel");
         ResultDelimiterComboBox = MakeCombo("ResultDelimiterComboBox", DelimiterItems());
         ResultClearButton = Named(MakeButton(QStringLiteral("Clear")), "ResultClearButton");
         AddedCheckBox = Named(new QCheckBox(QStringLiteral("New records (0):")), "AddedCheckBox");
-        AddedMemo = MakeMemo("AddedMemo");
+        AddedMemo = MakeListEdit("AddedMemo");
         // Its own letter: two buttons on one key would only take turns at the focus.
         AddedSaveButton = Named(MakeButton(QStringLiteral("Sa&ve to file...")), "AddedSaveButton");
         AddedDelimiterLabel = Named(new QLabel(QStringLiteral("Delimiter:")), "AddedDelimiterLabel");
@@ -614,9 +612,9 @@ void TQXMainForm::CreateControls() {
     if (const QScreen* S = screen())
         move(S->availableGeometry().center() - rect().center());
 
-    connect(SourceMemo, &QPlainTextEdit::textChanged, this, &TQXMainForm::SourceMemoChange);
-    connect(ResultMemo, &QPlainTextEdit::textChanged, this, &TQXMainForm::ResultMemoChange);
-    connect(AddedMemo, &QPlainTextEdit::textChanged, this, &TQXMainForm::AddedMemoChange);
+    connect(SourceMemo, &TLinesEdit::textChanged, this, &TQXMainForm::SourceMemoChange);
+    connect(ResultMemo, &TLinesEdit::textChanged, this, &TQXMainForm::ResultMemoChange);
+    connect(AddedMemo, &TLinesEdit::textChanged, this, &TQXMainForm::AddedMemoChange);
     connect(SourceLoadButton, &QPushButton::clicked, this, &TQXMainForm::SourceLoadButtonClick);
     connect(SourceClearButton, &QPushButton::clicked, this, &TQXMainForm::SourceClearButtonClick);
     connect(ResultClearButton, &QPushButton::clicked, this, &TQXMainForm::ResultClearButtonClick);
@@ -795,26 +793,31 @@ void TQXMainForm::MemoToList(const QPlainTextEdit* Memo, TStringList& List) {
     List.AddStrings(MemoLines(Memo));
 }
 
-void TQXMainForm::FillMemo(QPlainTextEdit* Memo, const TStringList* List) {
+void TQXMainForm::MemoToList(const TLinesEdit* Memo, TStringList& List) {
+    List.Clear();
+    List.AddStrings(Memo->Lines());
+}
+
+void TQXMainForm::FillMemo(TLinesEdit* Memo, const TStringList* List) {
     SetMemoLines(Memo, List->ToQStringList());
 }
 
 void TQXMainForm::SourceMemoChange() {
     if (!FFillingList)
         FSourceListFile.Changed = true;
-    SourceListLabel->setText(QStringLiteral("List of domains (%1):").arg(MemoLineCount(SourceMemo)));
+    SourceListLabel->setText(QStringLiteral("List of domains (%1):").arg(SourceMemo->LineCount()));
 }
 
 void TQXMainForm::ResultMemoChange() {
     if (!FFillingList)
         FResultListFile.Changed = true;
-    ResultListLabel->setText(QStringLiteral("Resolved list (%1):").arg(MemoLineCount(ResultMemo)));
+    ResultListLabel->setText(QStringLiteral("Resolved list (%1):").arg(ResultMemo->LineCount()));
 }
 
 void TQXMainForm::AddedMemoChange() {
     if (!FFillingList)
         FAddedListFile.Changed = true;
-    AddedCheckBox->setText(QStringLiteral("New records (%1):").arg(MemoLineCount(AddedMemo)));
+    AddedCheckBox->setText(QStringLiteral("New records (%1):").arg(AddedMemo->LineCount()));
 }
 
 // --- List files ------------------------------------------------------------
@@ -893,7 +896,7 @@ void TQXMainForm::LoadSourceFile(const QString& FileName) {
     SourceMemoChange();
 }
 
-void TQXMainForm::SaveMemoToFile(QPlainTextEdit* Memo, QComboBox* DelimiterCombo, QFileDialog* Dialog) {
+void TQXMainForm::SaveMemoToFile(TLinesEdit* Memo, QComboBox* DelimiterCombo, QFileDialog* Dialog) {
     SetFileDialogFileName(Dialog, QString());
     const QString FileName = ExecFileDialog(Dialog);
     if (FileName.isEmpty())
@@ -1356,7 +1359,7 @@ void TQXMainForm::LoadSettings() {
     const QString Dir = QFileInfo(FileName).absolutePath();
     const struct {
         const char* Name;
-        QPlainTextEdit* Memo;
+        TLinesEdit* Memo;
         std::optional<TMemoEncoding>* Encoding;
         TListFileState* State;
     } Files[] = {{SourceListFileName, SourceMemo, &FSourceMemoEncoding, &FSourceListFile},
@@ -1426,7 +1429,7 @@ void TQXMainForm::LoadDeferredLists() {
     }
 }
 
-void TQXMainForm::SaveListFile(const QString& Dir, const char* Name, QPlainTextEdit* Memo,
+void TQXMainForm::SaveListFile(const QString& Dir, const char* Name, TLinesEdit* Memo,
                                const std::optional<TMemoEncoding>& Encoding, TListFileState& State) {
     const QString Path = BuildFilePath(Dir, QLatin1String(Name));
     // A file the window never read, or one whose list is as it was read, is

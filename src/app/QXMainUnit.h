@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/VFormUnit.h"
+#include "app/uLinesEdit.h"
 #include "containers/uFileUtils.h"
 
 #include <QStringConverter>
@@ -67,6 +68,8 @@ public:
     // The memo's lines; a final line break adds no empty line.
     static QStringList MemoLines(const QPlainTextEdit* Memo);
     static void SetMemoLines(QPlainTextEdit* Memo, const QStringList& Lines);
+    static QStringList MemoLines(const TLinesEdit* Memo) { return Memo->Lines(); }
+    static void SetMemoLines(TLinesEdit* Memo, const QStringList& Lines) { Memo->SetLines(Lines); }
 
     // Path of "qx.ini"; on first use the settings folder may be created and seeded.
     QString GetSettingsFileName(bool FirstUse) const;
@@ -128,9 +131,10 @@ private:
     void LoadSourceFile(const QString& FileName);
     // The progress bar and the labels of the run, in the order they are laid out.
     QList<QWidget*> ProgressDisplays() const;
-    void SaveMemoToFile(QPlainTextEdit* Memo, QComboBox* DelimiterCombo, QFileDialog* Dialog);
-    void FillMemo(QPlainTextEdit* Memo, const TStringList* List);
+    void SaveMemoToFile(TLinesEdit* Memo, QComboBox* DelimiterCombo, QFileDialog* Dialog);
+    void FillMemo(TLinesEdit* Memo, const TStringList* List);
     static void MemoToList(const QPlainTextEdit* Memo, TStringList& List);
+    static void MemoToList(const TLinesEdit* Memo, TStringList& List);
 
     TQXUtils* FUtils = nullptr;
     TLog* FLog = nullptr;
@@ -168,13 +172,13 @@ private:
     };
     TListFileState FSourceListFile, FResultListFile, FAddedListFile;
     bool FFillingList = false;  // a list being restored from its file is no change
-    void SaveListFile(const QString& Dir, const char* Name, QPlainTextEdit* Memo,
+    void SaveListFile(const QString& Dir, const char* Name, TLinesEdit* Memo,
                       const std::optional<TMemoEncoding>& Encoding, TListFileState& State);
     // Big list files are read once the window is on screen, so that it
     // appears at once; until then their lists count as unread.
     struct TDeferredList {
         QString Path;
-        QPlainTextEdit* Memo;
+        TLinesEdit* Memo;
         std::optional<TMemoEncoding>* Encoding;
         TListFileState* State;
     };
@@ -187,7 +191,7 @@ public:
     QWidget* SrcListTabSheet = nullptr;
     QWidget* SrcFileTabSheet = nullptr;
     QLabel* SourceListLabel = nullptr;
-    QPlainTextEdit* SourceMemo = nullptr;
+    TLinesEdit* SourceMemo = nullptr;
     TButton* SourceLoadButton = nullptr;
     TButton* SourceClearButton = nullptr;
     QLabel* Label7 = nullptr;
@@ -239,13 +243,13 @@ public:
     QWidget* OutListTabSheet = nullptr;
     QWidget* OutFileTabSheet = nullptr;
     QLabel* ResultListLabel = nullptr;
-    QPlainTextEdit* ResultMemo = nullptr;
+    TLinesEdit* ResultMemo = nullptr;
     TButton* ResultSaveButton = nullptr;
     QLabel* ResultDelimiterLabel = nullptr;
     QComboBox* ResultDelimiterComboBox = nullptr;
     TButton* ResultClearButton = nullptr;
     QCheckBox* AddedCheckBox = nullptr;
-    QPlainTextEdit* AddedMemo = nullptr;
+    TLinesEdit* AddedMemo = nullptr;
     TButton* AddedSaveButton = nullptr;
     QLabel* AddedDelimiterLabel = nullptr;
     QComboBox* AddedDelimiterComboBox = nullptr;

@@ -13,16 +13,6 @@ bool HasSeparator(const QString& S) {
     return S.contains(QChar::LineSeparator) || S.contains(QChar::ParagraphSeparator);
 }
 
-// The first local file among what is dragged or pasted; empty when none.
-QString LocalFile(const QMimeData* Source) {
-    if (!Source || !Source->hasUrls())
-        return QString();
-    for (const QUrl& Url : Source->urls())
-        if (Url.isLocalFile())
-            return Url.toLocalFile();
-    return QString();
-}
-
 } // namespace
 
 TMemo::TMemo(QWidget* AParent) : QPlainTextEdit(AParent) {}
@@ -66,13 +56,13 @@ void TMemo::inputMethodEvent(QInputMethodEvent* Event) {
 }
 
 bool TMemo::canInsertFromMimeData(const QMimeData* Source) const {
-    if (!LocalFile(Source).isEmpty())
+    if (!MimeLocalFile(Source).isEmpty())
         return static_cast<bool>(OnFileDrop);
     return QPlainTextEdit::canInsertFromMimeData(Source);
 }
 
 void TMemo::insertFromMimeData(const QMimeData* Source) {
-    if (const QString File = LocalFile(Source); !File.isEmpty()) {
+    if (const QString File = MimeLocalFile(Source); !File.isEmpty()) {
         // Read once the drop is over: the handler replaces the whole text
         // the editor is still inserting into.
         if (OnFileDrop)
@@ -106,6 +96,15 @@ bool TMemo::ReplacesWholeBigText(const QString& AText) {
     setTextCursor(End);
     ensureCursorVisible();
     return true;
+}
+
+QString MimeLocalFile(const QMimeData* Source) {
+    if (!Source || !Source->hasUrls())
+        return QString();
+    for (const QUrl& Url : Source->urls())
+        if (Url.isLocalFile())
+            return Url.toLocalFile();
+    return QString();
 }
 
 QString MemoText(const QPlainTextEdit* Memo) {

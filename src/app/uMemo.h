@@ -35,6 +35,9 @@ private:
     bool ReplacesWholeBigText(const QString& AText);
 };
 
+// The first local file among what is dragged or pasted; empty when none.
+QString MimeLocalFile(const QMimeData* Source);
+
 // A memo's text as stored: blocks joined by line feeds, without the
 // replacements toPlainText makes (a no-break space there becomes a blank).
 QString MemoText(const QPlainTextEdit* Memo);

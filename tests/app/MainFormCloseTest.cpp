@@ -70,7 +70,7 @@ private:
     std::thread FThread;
 };
 
-QStringList Lines(const QPlainTextEdit* Memo) { return TQXMainForm::MemoLines(Memo); }
+template <class TMemoWidget> QStringList Lines(const TMemoWidget* Memo) { return TQXMainForm::MemoLines(Memo); }
 
 } // namespace
 

@@ -85,7 +85,7 @@ QString MainFormIPv6::Start6Error;
         ASSERT_TRUE(Servers6) << Start6Error.toStdString();                                                  \
     } while (0)
 
-QStringList Lines(const QPlainTextEdit* Memo) { return TQXMainForm::MemoLines(Memo); }
+template <class TMemoWidget> QStringList Lines(const TMemoWidget* Memo) { return TQXMainForm::MemoLines(Memo); }
 
 const QStringList kV4 = {"10.6.0.1", "10.6.0.4", "10.7.0.0/16"};
 const QStringList kV6 = {"2001:db8::10", "2001:db8::20", "2001:db8::1/64"};

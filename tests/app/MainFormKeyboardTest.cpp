@@ -21,7 +21,7 @@ namespace {
 
 using MainFormKeyboard = TMainFormTest;
 
-QStringList Lines(const QPlainTextEdit* Memo) { return TQXMainForm::MemoLines(Memo); }
+template <class TMemoWidget> QStringList Lines(const TMemoWidget* Memo) { return TQXMainForm::MemoLines(Memo); }
 
 // Shows the window and makes it the active one, as keyboard input needs.
 bool ShowActive(TTestMainForm& F) {
@@ -48,7 +48,7 @@ TEST_F(MainFormKeyboard, ShiftEnterAndPastedSeparatorsStartNewLinesEverywhere) {
     QTest::keyClicks(F->SourceMemo, QStringLiteral("a.vt.test"));
     QTest::keyClick(F->SourceMemo, Qt::Key_Return, Qt::ShiftModifier);
     QTest::keyClicks(F->SourceMemo, QStringLiteral("b.vt.test"));
-    EXPECT_EQ(F->SourceMemo->document()->blockCount(), 2) << "Shift+Enter starts a line of its own";
+    EXPECT_EQ(F->SourceMemo->blockCount(), 2) << "Shift+Enter starts a line of its own";
     EXPECT_EQ(Str(F->SourceListLabel->text()), "List of domains (2):");
 
     // Pasted text: a line separator and a paragraph separator, as word processors copy them.
@@ -59,8 +59,8 @@ TEST_F(MainFormKeyboard, ShiftEnterAndPastedSeparatorsStartNewLinesEverywhere) {
                                   QStringLiteral("c.vt.test"), QStringLiteral("d.vt.test"),
                                   QStringLiteral("e.vt.test")};
     EXPECT_EQ(Strs(Lines(F->SourceMemo)), Strs(Expected));
-    EXPECT_EQ(F->SourceMemo->document()->blockCount(), 5);
-    EXPECT_FALSE(F->SourceMemo->document()->toRawText().contains(QChar::LineSeparator));
+    EXPECT_EQ(F->SourceMemo->blockCount(), 5);
+    EXPECT_FALSE(F->SourceMemo->toPlainText().contains(QChar::LineSeparator));
     EXPECT_EQ(Str(F->SourceListLabel->text()), "List of domains (5):") << "the counter counts what the run reads";
 
     // The run gets the same lines (it stops at the missing servers, after taking them).
@@ -109,19 +109,24 @@ TEST_F(MainFormKeyboard, TabLeavesTheListsAndCtrlTabStillTurnsThePages) {
     auto F = NewForm();
     ASSERT_TRUE(ShowActive(*F));
     const struct {
-        QPlainTextEdit* Memo;
+        QAbstractScrollArea* Memo;
         int Page; // of PageControl1; -1: on the source list page
     } Memos[] = {{F->SourceMemo, -1}, {F->DNSMemo, 0}, {F->DBLMemo, 1}, {F->RBLMemo, 2}};
+    const auto Text = [](QAbstractScrollArea* M) {
+        if (auto* L = qobject_cast<TLinesEdit*>(M))
+            return L->toPlainText();
+        return qobject_cast<QPlainTextEdit*>(M)->toPlainText();
+    };
     for (const auto& M : Memos) {
         SCOPED_TRACE(Str(M.Memo->objectName()));
         if (M.Page >= 0)
             F->PageControl1->setCurrentIndex(M.Page);
-        const QString Before = M.Memo->toPlainText();
+        const QString Before = Text(M.Memo);
         M.Memo->setFocus();
         ASSERT_TRUE(WaitServing([&] { return M.Memo->hasFocus(); }, 2000));
         Press(*F, Qt::Key_Tab);
         EXPECT_FALSE(M.Memo->hasFocus()) << "Tab moves the focus on";
-        EXPECT_EQ(Str(M.Memo->toPlainText()), Str(Before)) << "no tab character is typed";
+        EXPECT_EQ(Str(Text(M.Memo)), Str(Before)) << "no tab character is typed";
         // Shift+Tab comes back.
         Press(*F, Qt::Key_Backtab, Qt::ShiftModifier);
         EXPECT_TRUE(M.Memo->hasFocus());

@@ -20,7 +20,7 @@ namespace {
 
 using MainFormListBytes = TMainFormTest;
 
-QStringList Lines(const QPlainTextEdit* Memo) { return TQXMainForm::MemoLines(Memo); }
+template <class TMemoWidget> QStringList Lines(const TMemoWidget* Memo) { return TQXMainForm::MemoLines(Memo); }
 
 void Drop(QWidget* Target, const QString& FileName) {
     QMimeData Mime;
@@ -166,7 +166,7 @@ TEST_F(MainFormListBytes, ABigListIsReadOnceTheWindowIsShownAndNeverSavedUnread)
     {
         auto F = NewForm();
         F->show();
-        ASSERT_TRUE(WaitServing([&] { return F->SourceMemo->document()->blockCount() > 1; }, 30000));
+        ASSERT_TRUE(WaitServing([&] { return F->SourceMemo->blockCount() > 1; }, 30000));
         EXPECT_EQ(Str(F->SourceListLabel->text()), "List of domains (200000):");
         EXPECT_TRUE(F->SourceMemo->placeholderText().isEmpty());
         const QStringList Got = Lines(F->SourceMemo);

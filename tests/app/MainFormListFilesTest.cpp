@@ -15,7 +15,7 @@ using MainFormListFiles = TMainFormTest;
 
 namespace {
 
-QStringList Lines(const QPlainTextEdit* Memo) { return TQXMainForm::MemoLines(Memo); }
+template <class TMemoWidget> QStringList Lines(const TMemoWidget* Memo) { return TQXMainForm::MemoLines(Memo); }
 
 // The log as shown, once the log's timer has brought Needle to the memo.
 QString LogShowing(TTestMainForm& F, const QString& Needle) {

@@ -24,7 +24,7 @@ namespace {
 
 using MainFormOutcome = TMainFormTest;
 
-QStringList Lines(const QPlainTextEdit* Memo) { return TQXMainForm::MemoLines(Memo); }
+template <class TMemoWidget> QStringList Lines(const TMemoWidget* Memo) { return TQXMainForm::MemoLines(Memo); }
 
 QString Status(const TTestMainForm& F) { return F.StatusLabel->text(); }
 

@@ -26,7 +26,7 @@ namespace {
 
 using MainFormRun = TMainFormTest;
 
-QStringList Lines(const QPlainTextEdit* Memo) { return TQXMainForm::MemoLines(Memo); }
+template <class TMemoWidget> QStringList Lines(const TMemoWidget* Memo) { return TQXMainForm::MemoLines(Memo); }
 
 } // namespace
 

@@ -22,7 +22,7 @@ using MainFormSettings = TMainFormTest;
 
 namespace {
 
-QStringList Lines(const QPlainTextEdit* Memo) { return TQXMainForm::MemoLines(Memo); }
+template <class TMemoWidget> QStringList Lines(const TMemoWidget* Memo) { return TQXMainForm::MemoLines(Memo); }
 
 QByteArray Utf16LE(const QString& S) {
     return QByteArray("\xFF\xFE", 2) + QByteArray(reinterpret_cast<const char*>(S.utf16()), S.size() * 2);

@@ -30,6 +30,8 @@ QString WidgetText(QWidget* W) {
         return E->text();
     if (auto* M = qobject_cast<QPlainTextEdit*>(W))
         return TQXMainForm::MemoLines(M).join('|');
+    if (auto* M = qobject_cast<TLinesEdit*>(W))
+        return TQXMainForm::MemoLines(M).join('|');
     if (auto* C = qobject_cast<QComboBox*>(W)) {
         QStringList Items;
         for (int i = 0; i < C->count(); ++i)
