@@ -222,8 +222,9 @@ void Apply(TCliOptions& R, const TOptionDef& D, const QString& V, bool& ADBLMode
         R.Preset = RulePresetName(RulePresetByName(V));
         break;
     case oiSetName:
+        // A loader's own word would make the whole file fail to load.
         if (!IsValidRuleSetName(V))
-            Fail(QStringLiteral("--set-name must be a letter followed by up to 27 letters, digits, _ or -"));
+            Fail(RuleSetNameError(V));
         R.SetName = V;
         R.HasSetName = true;
         break;
@@ -344,8 +345,17 @@ TCliOptions ParseCliArguments(const QStringList& AArgs) {
         Fail(QStringLiteral("--rbl-mode needs --rbl or --rbl6"));
     if (!R.Preset.isEmpty() && R.HasFormat)
         Fail(QStringLiteral("--preset and --format cannot be given together (the preset is the template)"));
-    if (R.HasSetName && R.Preset != QLatin1String("nft") && R.Preset != QLatin1String("ipset"))
-        Fail(QStringLiteral("--set-name needs --preset nft or ipset"));
+    if (R.HasSetName && R.Preset != QLatin1String("nft") && R.Preset != QLatin1String("ipset") &&
+        R.Preset != QLatin1String("iptables"))
+        Fail(QStringLiteral("--set-name needs --preset nft, ipset or iptables"));
+    // A preset's file is what its loader reads: UTF-8 without a mark, LF.
+    if (!R.Preset.isEmpty() && R.OutputBOM)
+        Fail(QStringLiteral("--bom cannot be given with --preset (its loader refuses a byte-order mark)"));
+    if (!R.Preset.isEmpty() && LineEnding && !R.UnixLineEnding)
+        Fail(QStringLiteral("--line-ending windows cannot be given with --preset (its loader refuses CR)"));
+    // Two nft files would each flush what the other loaded.
+    if (R.Preset == QLatin1String("nft") && R.HasOutput6)
+        Fail(QStringLiteral("--preset nft writes both families into one file: --output6 cannot be given"));
     // One file is read by iptables-restore or by ip6tables-restore, never both.
     if (R.Preset == QLatin1String("iptables") && R.Family == afBoth && !R.HasOutput6)
         Fail(QStringLiteral("--preset iptables with --family both needs --output6 (the IPv6 rules go to "
