@@ -485,8 +485,19 @@ void TQXUtils::AppendToFile(TOutputFile* AFile, const QString& ALine) {
 void TQXUtils::WriteRuleDocument() {
     // Every worker has ended; the lock keeps the rule of the fields.
     std::lock_guard<std::mutex> Lock(FWriteCS);
-    const TRuleWriter::TDocument D = FRuleDocument->Render();
+    // Lines of the known list are not new: the same test as single lines get.
+    std::function<bool(const QString&)> Keep;
+    if (FResultMode == outListNew)
+        Keep = [this](const QString& ALine) {
+            const QString Key = ALine.toCaseFolded();
+            if (FResultIndex.contains(Key))
+                return false;
+            FResultIndex.insert(Key);
+            return true;
+        };
+    const TRuleWriter::TDocument D = FRuleDocument->Render(Keep);
     FRuleDocument->Clear();
+    FCounters.Duplicates += D.Dropped;
     const auto Write = [this](const QStringList& ALines, bool AIPv6) {
         TOutputFile* File = AIPv6 && FResultFile6 ? FResultFile6.get() : FResultFile.get();
         TLineWriter* Result = AIPv6 && FResultLineWriter6 ? FResultLineWriter6 : FResultLineWriter;

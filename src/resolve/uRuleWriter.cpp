@@ -137,7 +137,7 @@ QString TRuleWriter::Line(const QString& AAddress, const QString& ADomain, bool 
     return L;
 }
 
-TRuleWriter::TDocument TRuleWriter::Render() const {
+TRuleWriter::TDocument TRuleWriter::Render(const std::function<bool(const QString& ALine)>& AKeep) const {
     // The items of each family in address order, each once.
     QList<TItem> Items[2];
     if (FSettings.Aggregate) {
@@ -192,10 +192,13 @@ TRuleWriter::TDocument TRuleWriter::Render() const {
                 continue;  // an address line names no host
             const QString S = FSettings.Preset == rpHosts ? I.Address + QLatin1Char(' ') + I.Domain
                                                           : Line(I.Address, I.Domain, AIPv6);
-            if (!Seen.contains(S)) {
-                Seen.insert(S);
+            if (Seen.contains(S))
+                continue;
+            Seen.insert(S);
+            if (AKeep && !AKeep(S))
+                ++D.Dropped;
+            else
                 L << S;
-            }
         }
         D.Entries += L.size();
         return L;

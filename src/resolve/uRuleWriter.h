@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <vector>
 
 // How a run's document is made: a preset's whole file, or the template's
@@ -47,8 +48,11 @@ public:
         QStringList Lines;   // the (main) document
         QStringList Lines6;  // the IPv6 document when Split6
         qint64 Entries = 0;  // addresses or blocks written, in both
+        qint64 Dropped = 0;  // lines AKeep refused
     };
-    TDocument Render() const;
+    // AKeep, when given, decides on every line of a template or hosts
+    // document made from an entry (known lines are not written again).
+    TDocument Render(const std::function<bool(const QString& ALine)>& AKeep = {}) const;
 
     // Preset documents are UTF-8 without a mark, LF, whatever else was asked.
     bool ForcesPlainText() const { return FSettings.Preset != rpNone; }

@@ -4,7 +4,9 @@
 #include "CliProcess.h"
 #include "support/TestFiles.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
+#include <QThread>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -15,6 +17,19 @@
 #include <unistd.h>
 
 namespace {
+
+// The process catches SIGINT and SIGTERM: its handlers are in place.
+bool HandlersInstalled(qint64 APid) {
+    QFile F(QString("/proc/%1/status").arg(APid));
+    if (!F.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& L : F.readAll().split('\n'))
+        if (L.startsWith("SigCgt:")) {
+            const quint64 Mask = L.mid(7).trimmed().toULongLong(nullptr, 16);
+            return (Mask & (1ull << (SIGINT - 1))) && (Mask & (1ull << (SIGTERM - 1)));
+        }
+    return false;
+}
 
 class CliOutputRolesTest : public ::testing::Test {
 protected:
@@ -76,6 +91,9 @@ TEST_F(CliOutputRolesTest, AFifoWithoutAReaderGivesWayToSignalsAndOneWithAReader
         QProcess P;
         P.start(VT_CLI_PATH, {"-q", "-o", Path("fifo"), Path("in.txt")});
         ASSERT_TRUE(P.waitForStarted(10000));
+        QDeadlineTimer Deadline(10000);
+        while (!HandlersInstalled(P.processId()) && !Deadline.hasExpired())
+            QThread::msleep(5);
         // Whether it comes before or during the open, the run ends by it.
         ::kill(pid_t(P.processId()), Signal);
         ASSERT_TRUE(P.waitForFinished(10000)) << "still waiting for a reader after signal " << Signal;
