@@ -478,8 +478,10 @@ void TQXUtils::ClearRuleDocument() {
 
 void TQXUtils::AppendToFile(TOutputFile* AFile, const QString& ALine) {
     QString Error;
-    if (!AFile->AppendLine(ALine, Error) && !Error.isEmpty())
-        throw EFileError(Error);
+    // Every worker that meets a failed file stops, not only the first.
+    if (!AFile->AppendLine(ALine, Error))
+        throw EFileError(Error.isEmpty() ? QStringLiteral("cannot write %1: an earlier write failed").arg(AFile->Name())
+                                         : Error);
 }
 
 void TQXUtils::WriteRuleDocument() {

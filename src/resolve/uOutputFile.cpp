@@ -280,7 +280,7 @@ bool TOutputFile::AppendLine(const QString& ALine, QString& AError) {
     FWroteAny = true;
     FBuffer += ALine.toUtf8();
     FBuffer += FLineBreak;
-    return FBuffer.size() < (1 << 16) || FlushBuffer(AError);
+    return FBuffer.size() < kPieceSize || FlushBuffer(AError);
 }
 
 bool TOutputFile::FlushBuffer(QString& AError) {

@@ -55,7 +55,7 @@ public:
     // Writes ALines in UTF-8, each with the line break; false with AError on
     // the first failure, and false without a new message after it.
     bool WriteLines(const QStringList& ALines, QString& AError);
-    // One line into a buffer written out in large pieces (and by Finish):
+    // One line into a buffer written out in pieces of 4 KiB (and by Finish):
     // for a file filled from many small calls.
     bool AppendLine(const QString& ALine, QString& AError);
     // Closes a file it opened; false with AError when the system reports a
