@@ -15,6 +15,7 @@
 #include "resolve/QXUtilsUnit.h"
 #include "resolve/dns/IdDNSServer.h"
 #include "resolve/uRulePresets.h"
+#include "resolve/uRuleWriter.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -262,7 +263,7 @@ void TQXMainForm::CreateControls() {
     Label4 = Named(new QLabel(QStringLiteral("%ip% - resolved IP, %domain% - domain.")), "Label4");
     PresetLabel = Named(new QLabel(QStringLiteral("&Preset:")), "PresetLabel");
     // The first entry, none, is empty: a window without a preset stores no key.
-    PresetComboBox = MakeCombo("PresetComboBox", QStringList{QString()} + RulePresetNames());
+    PresetComboBox = MakeCombo("PresetComboBox", QStringList{QStringLiteral("(none)")} + RulePresetNames());
     // As wide as its names, so that the row still fits the window's width.
     PresetComboBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     PresetComboBox->setMinimumContentsLength(8);
@@ -901,7 +902,18 @@ void TQXMainForm::SaveMemoToFile(TLinesEdit* Memo, QComboBox* DelimiterCombo, QF
     const QString FileName = ExecFileDialog(Dialog);
     if (FileName.isEmpty())
         return;
-    if (const auto Error = Catch([&] { SaveLinesToFile(MemoLines(Memo), FileName, GetDelimiter(DelimiterCombo)); }))
+    // A list of lines ends with a line break, and takes the chosen one (LF
+    // for a preset's document, which its loader reads).
+    QString Delimiter = GetDelimiter(DelimiterCombo);
+    const bool Lines = DelimiterCombo->currentIndex() == 0;
+    if (Lines)
+        Delimiter = RulePresetByName(PresetComboBox->currentText()) != rpNone || OutFileEndingsComboBox->currentIndex() == 1
+                        ? QStringLiteral("\n")
+                        : QStringLiteral("\r\n");
+    QStringList L = MemoLines(Memo);
+    if (Lines && !L.isEmpty())
+        L << QString();
+    if (const auto Error = Catch([&] { SaveLinesToFile(L, FileName, Delimiter); }))
         ErrorMessage(*Error);
 }
 
@@ -963,8 +975,10 @@ void TQXMainForm::SetControlsRunning(bool Running) {
                     OutFormat6Edit, ResultFile6Edit, ResultBrowse6Button, ResultExplore6Button, PresetComboBox,
                     SpecialCheckBox, CheckFailCheckBox});
     CloseButton->setEnabled(!Running);
-    if (!Running)
+    if (!Running) {
         UpdateFamilyControls();
+        UpdatePresetControls();
+    }
 }
 
 void TQXMainForm::UpdateFamilyControls() {
@@ -981,17 +995,35 @@ void TQXMainForm::UpdateFamilyControls() {
 }
 
 void TQXMainForm::PresetActivated(int AIndex) {
-    // The templates are filled in once and stay editable; the file's header
-    // and footer follow the preset at every run (CheckParams).
+    // The templates are filled in and stay editable for the user's own runs
+    // later; the run itself writes the preset's whole document. "(none)"
+    // gives back the templates there were before the first preset.
     const TRulePresetKind Kind = AIndex > 0 ? RulePresetByName(PresetComboBox->itemText(AIndex)) : rpNone;
-    if (Kind == rpNone)
+    if (Kind == rpNone) {
+        if (FPresetSaved.Valid) {
+            OutFormatCheckBox->setChecked(FPresetSaved.On);
+            OutFormatEdit->setText(FPresetSaved.Format);
+            OutFormat6Edit->setText(FPresetSaved.Format6);
+            FPresetSaved.Valid = false;
+        }
+        UpdatePresetControls();
         return;
-    const TRulePreset P = MakeRulePreset(Kind, QStringLiteral("veltrask"), afBoth, false);
+    }
+    if (!FPresetSaved.Valid)
+        FPresetSaved = {true, OutFormatCheckBox->isChecked(), OutFormatEdit->text(), OutFormat6Edit->text()};
+    const TRulePreset P = MakeRulePreset(Kind, QStringLiteral("veltrask"));
     OutFormatCheckBox->setChecked(true);
     OutFormatEdit->setText(P.Format);
     OutFormat6Edit->setText(P.Format6);
-    // The loaders read LF line breaks.
-    OutFileEndingsComboBox->setCurrentIndex(1);
+    UpdatePresetControls();
+}
+
+void TQXMainForm::UpdatePresetControls() {
+    // A preset's file is UTF-8 without a mark, LF, whatever these say.
+    const bool None = RulePresetByName(PresetComboBox->currentText()) == rpNone;
+    const bool Idle = PresetComboBox->isEnabled();
+    OutFileFormatComboBox->setEnabled(None && Idle);
+    OutFileEndingsComboBox->setEnabled(None && Idle);
 }
 
 bool TQXMainForm::CheckParams() {
@@ -1091,16 +1123,32 @@ bool TQXMainForm::CheckParams() {
         FUtils->SetOutFileBOM(OutFileFormatComboBox->currentIndex() == 1);
         FUtils->SetOutFileLineBreak(OutFileEndingsComboBox->currentIndex() == 1 ? QStringLiteral("\n")
                                                                                  : QStringLiteral("\r\n"));
-        const TRulePresetKind Preset = RulePresetByName(PresetComboBox->currentText());
+    }
+    // The document of a preset, the same as veltrask-cli writes for it.
+    const TRulePresetKind Preset = RulePresetByName(PresetComboBox->currentText());
+    FUtils->SetOutFileFrame({}, {});
+    FUtils->SetOutFileFrame6({}, {});
+    if (Preset == rpNone) {
+        FUtils->ClearRuleDocument();
+    } else {
+        const bool ToFile = FUtils->ResultMode() == outFile;
         // iptables-restore and ip6tables-restore read different files.
-        if (Preset == rpIPTables && FUtils->AddressFamily() == afBoth &&
+        if (ToFile && Preset == rpIPTables && FUtils->AddressFamily() == afBoth &&
             !CheckNotEmpty(ResultFile6Edit->text(), QStringLiteral("IPv6 file of the iptables preset")))
             return false;
-        const bool Split6 = FUtils->IPv6On() && !ResultFile6Edit->text().isEmpty() &&
-                            ResultFile6Edit->text() != ResultFileEdit->text();
-        const TRulePreset P = MakeRulePreset(Preset, QStringLiteral("veltrask"), FUtils->AddressFamily(), Split6);
-        FUtils->SetOutFileFrame(P.Header, P.Footer);
-        FUtils->SetOutFileFrame6(P.Header6, P.Footer6);
+        TRuleWriterSettings S;
+        S.Preset = Preset;
+        S.Family = FUtils->AddressFamily();
+        S.Split6 = ToFile && FUtils->IPv6On() && !ResultFile6Edit->text().isEmpty() &&
+                   ResultFile6Edit->text() != ResultFileEdit->text();
+        if (const QString Error = RuleSetNameError(S.SetName); !Error.isEmpty()) {
+            ErrorMessage(Error);
+            return false;
+        }
+        FUtils->SetRuleDocument(S);
+        // The Resolved list then holds the document alone, as the file would.
+        if (!ToFile)
+            FUtils->ResultList()->Clear();
     }
     // 7. Threads
     if (!CheckStrToInt(ThreadsEdit->text(), QStringLiteral("Threads"), 1, 500))

@@ -111,6 +111,8 @@ private:
     void UpdateFamilyControls();
     // A preset chosen: its templates go into the edits (see uRulePresets.h).
     void PresetActivated(int AIndex);
+    // Format and Line Endings are the user's only without a preset.
+    void UpdatePresetControls();
     void ResultSaveButtonClick();
     void AddedSaveButtonClick();
     void DetailedLogCheckBoxClick();
@@ -202,7 +204,13 @@ public:
     QLineEdit* OutFormatEdit = nullptr;
     QLabel* Label4 = nullptr;
     QLabel* PresetLabel = nullptr;
-    QComboBox* PresetComboBox = nullptr;  // 0: none, then RulePresetNames()
+    QComboBox* PresetComboBox = nullptr;  // 0: "(none)", then RulePresetNames()
+    // The templates before the first preset was chosen, for "(none)".
+    struct {
+        bool Valid = false;
+        bool On = false;
+        QString Format, Format6;
+    } FPresetSaved;
     QLabel* FamilyLabel = nullptr;
     QComboBox* FamilyComboBox = nullptr;
     QLabel* OutFormat6Label = nullptr;

@@ -1,5 +1,5 @@
 #include "cli/uCliOptions.h"
-#include "cli/uCliOutput.h"
+#include "resolve/uOutputFile.h"
 #include "cli/uCliRounds.h"
 #include "text/uFdInputStream.h"
 
@@ -13,7 +13,7 @@ int main(int argc, char* argv[]) {
     // taken by the next file (Qt's own first), and the output lines would go
     // into it. A closed standard output is then a write error of its own.
     const int Closed = OpenClosedStandardDescriptors();
-    TCliOutput::SetStdoutClosed((Closed & (1 << 1)) != 0);
+    TOutputFile::SetStdoutClosed((Closed & (1 << 1)) != 0);
     QCoreApplication App(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("veltrask-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELTRASK_VERSION));

@@ -241,8 +241,9 @@ void Apply(TCliOptions& R, const TOptionDef& D, const QString& V, bool& ADBLMode
         R.Preset = RulePresetName(RulePresetByName(V));
         break;
     case oiSetName:
+        // A loader's own word would make the whole file fail to load.
         if (!IsValidRuleSetName(V))
-            Fail(QStringLiteral("--set-name must be a letter followed by up to 27 letters, digits, _ or -"));
+            Fail(RuleSetNameError(V));
         R.SetName = V;
         R.HasSetName = true;
         break;
@@ -367,8 +368,17 @@ TCliOptions ParseCliArguments(const QStringList& AArgs) {
         Fail(QStringLiteral("--rbl-mode needs --rbl or --rbl6"));
     if (!R.Preset.isEmpty() && R.HasFormat)
         Fail(QStringLiteral("--preset and --format cannot be given together (the preset is the template)"));
-    if (R.HasSetName && R.Preset != QLatin1String("nft") && R.Preset != QLatin1String("ipset"))
-        Fail(QStringLiteral("--set-name needs --preset nft or ipset"));
+    if (R.HasSetName && R.Preset != QLatin1String("nft") && R.Preset != QLatin1String("ipset") &&
+        R.Preset != QLatin1String("iptables"))
+        Fail(QStringLiteral("--set-name needs --preset nft, ipset or iptables"));
+    // A preset's file is what its loader reads: UTF-8 without a mark, LF.
+    if (!R.Preset.isEmpty() && R.OutputBOM)
+        Fail(QStringLiteral("--bom cannot be given with --preset (its loader refuses a byte-order mark)"));
+    if (!R.Preset.isEmpty() && LineEnding && !R.UnixLineEnding)
+        Fail(QStringLiteral("--line-ending windows cannot be given with --preset (its loader refuses CR)"));
+    // Two nft files would each flush what the other loaded.
+    if (R.Preset == QLatin1String("nft") && R.HasOutput6)
+        Fail(QStringLiteral("--preset nft writes both families into one file: --output6 cannot be given"));
     // One file is read by iptables-restore or by ip6tables-restore, never both.
     if (R.Preset == QLatin1String("iptables") && R.Family == afBoth && !R.HasOutput6)
         Fail(QStringLiteral("--preset iptables with --family both needs --output6 (the IPv6 rules go to "
@@ -462,13 +472,15 @@ QString CliHelpText() {
         "                         (0 to 100000, default 0: no limit); public\n"
         "                         resolvers limit each client\n"
         "      --preset NAME      a whole file its loader takes as it is, LF line\n"
-        "                         breaks: iptables (iptables-restore; the IPv6 rules\n"
-        "                         go to --output6 for ip6tables-restore), nft (nft -f;\n"
-        "                         table inet NAME, interval sets NAME4 and NAME6 with\n"
-        "                         auto-merge, chain output rejecting them; loadable\n"
-        "                         again and again), ipset (ipset restore; hash:net\n"
-        "                         sets NAME4 and NAME6), hosts (\"%ip% %domain%\")\n"
-        "      --set-name NAME    with --preset nft or ipset: NAME (default veltrask)\n"
+        "                         breaks, sorted entries: iptables (chain NAME for\n"
+        "                         iptables-restore --noflush; the IPv6 rules go to\n"
+        "                         --output6 for ip6tables-restore), nft (nft -f; table\n"
+        "                         inet NAME, interval sets NAME4 and NAME6, chain output\n"
+        "                         rejecting them; loadable again and again), ipset\n"
+        "                         (ipset restore; NAME4-new filled, swapped with NAME4),\n"
+        "                         hosts (\"%ip% %domain%\" for names)\n"
+        "      --set-name NAME    with --preset nft, ipset or iptables: the set or chain\n"
+        "                         NAME (default veltrask)\n"
         "      --header TEXT      a line in front of the output; repeatable\n"
         "      --footer TEXT      a line at the end of a completed run's output;\n"
         "                         repeatable\n"

@@ -1,28 +1,23 @@
 #include "cli/uCliRules.h"
 
-#include "resolve/uRulePresets.h"
-
 TCliRuleText CliRuleText(const TCliOptions& O, bool ASplit6) {
     TCliRuleText R;
-    R.HasFormat = O.HasFormat;
-    R.Format = O.Format;
-    R.Format6 = O.Format6;
     const TRulePresetKind Kind = RulePresetByName(O.Preset);
-    if (Kind != rpNone) {
-        const TRulePreset P = MakeRulePreset(Kind, O.SetName, O.Family, ASplit6);
-        R.HasFormat = true;
-        R.Format = P.Format;
-        R.Format6 = P.Format6;
-        R.Header = P.Header;
-        R.Footer = P.Footer;
-        R.Header6 = P.Header6;
-        R.Footer6 = P.Footer6;
-    }
-    R.Header += O.Header;
-    R.Footer = O.Footer + R.Footer;
-    if (ASplit6) {
-        R.Header6 += O.Header;
-        R.Footer6 = O.Footer + R.Footer6;
+    R.Document = Kind != rpNone || O.Aggregate || O.HasState;
+    TRuleWriterSettings& S = R.Settings;
+    S.Preset = Kind;
+    S.SetName = O.SetName;
+    S.Family = O.Family;
+    S.Split6 = ASplit6;
+    S.Aggregate = O.Aggregate;
+    S.HasFormat = O.HasFormat;
+    S.Format = O.Format;
+    S.Format6 = O.Format6;
+    S.Header = O.Header;
+    S.Footer = O.Footer;
+    if (!R.Document) {
+        R.Header = O.Header;
+        R.Footer = O.Footer;
     }
     return R;
 }

@@ -1,19 +1,19 @@
 #pragma once
 
 #include "cli/uCliOptions.h"
+#include "resolve/uRuleWriter.h"
 
 #include <QString>
 #include <QStringList>
 
-// What the output files carry besides the address lines: the templates and
-// the header and footer lines of a --preset, with the user's --header and
-// --footer lines inside them (after the preset's header, before its footer).
+// What the output carries besides the address lines. A preset, --aggregate
+// or --state make the run's output one document written when the run ends
+// (TRuleWriter, as the window writes it); otherwise the lines stream out
+// between the user's --header and --footer lines.
 struct TCliRuleText {
-    bool HasFormat = false;
-    QString Format;
-    QString Format6;
-    QStringList Header, Footer;    // the output (both families when not split)
-    QStringList Header6, Footer6;  // the IPv6 output when it is a file of its own
+    bool Document = false;
+    TRuleWriterSettings Settings;  // the document's
+    QStringList Header, Footer;    // the streamed output's (each output's when split)
 };
 
 // ASplit6: the IPv6 lines go to a place of their own.

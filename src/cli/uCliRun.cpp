@@ -71,11 +71,6 @@ void TCliUtils::TakeOutputLines(QStringList& ALines, QStringList& ALines6) {
     Take(ResultMode() == outListNew ? AddedList6() : ResultList6(), ALines6);
 }
 
-void TCliUtils::SetAggregate(bool AValue) {
-    FAggregate = AValue;
-    UpdateHook();
-}
-
 void TCliUtils::SetState(TAddressState* AState, qint64 AKeepSec) {
     FState = AState;
     FKeepSec = AKeepSec;
@@ -91,24 +86,19 @@ void TCliUtils::UpdateHook() {
         });
     else
         SetNameHook(nullptr);
-    if (!FAggregate && !FState) {
+    if (!FState) {
         SetAddressHook(nullptr);
         return;
     }
-    // Called under the write lock. With a state every address is noted and
-    // written at the end, with the state's others. An address text the
-    // aggregator cannot read would be lost; it goes out as a line of its own.
+    // Called under the write lock. Every address is noted and given to the
+    // document at the end, with the state's others.
     SetAddressHook([this](const QString& AIPText, const QString& ADomain) {
-        if (FState) {
-            FState->Note(AIPText, ADomain, FRunTime);
-            return true;
-        }
-        return FAggregator.AddText(AIPText);
+        FState->Note(AIPText, ADomain, FRunTime);
+        return true;
     });
 }
 
 void TCliUtils::BeforeStart() {
-    FAggregator.Clear();
     FOpened = false;
     FRunTime = QDateTime::currentSecsSinceEpoch();
     TQXUtils::BeforeStart();
@@ -116,7 +106,7 @@ void TCliUtils::BeforeStart() {
 
 void TCliUtils::WriteAccumulated() {
     // Only a run whose writers opened has a place for the lines.
-    if (!FState || !FOpened)
+    if (!FState || !FOpened || !RuleDocument())
         return;
     QList<TAddressState::TEntry> Entries;
     {
@@ -127,24 +117,14 @@ void TCliUtils::WriteAccumulated() {
             FState->KeepListedOnly();
         Entries = FState->Current(FRunTime, FKeepSec);
     }
-    // An address seen for two domains makes one line unless the template
-    // tells the domains apart.
-    QSet<QString> Written;
-    for (const TAddressState::TEntry& E : Entries) {
+    for (const TAddressState::TEntry& E : std::as_const(Entries)) {
         const bool IPv6 = E.Address.contains(QLatin1Char(':'));
-        // An address saved before is tested as a new one is.
+        // An address saved before is tested as a new one is (and logged
+        // outside the lock).
         if ((IPv6 ? !IPv6On() : !IPv4On()) || !AddressWritable(E.Address))
             continue;
-        if (FAggregate) {
-            std::lock_guard<std::mutex> L(FWriteCS);
-            if (FAggregator.AddText(E.Address))
-                continue;
-        }
-        const QString Line = FormatOutLine(E.Address, E.Domain, IPv6);
-        if (!Written.contains(Line)) {
-            Written.insert(Line);
-            WriteResult(Line, IPv6);
-        }
+        std::lock_guard<std::mutex> L(FWriteCS);
+        RuleDocument()->Add(E.Address, E.Domain);
     }
 }
 
@@ -152,31 +132,12 @@ void TCliUtils::AfterStop() {
     std::exception_ptr Error;
     try {
         WriteAccumulated();
-        WriteBlocks();
     } catch (...) {
         Error = std::current_exception();
     }
     TQXUtils::AfterStop();
     if (Error)
         std::rethrow_exception(Error);
-}
-
-void TCliUtils::WriteBlocks() {
-    // Every worker has ended; the lock only keeps the rule of the field.
-    QList<TIPv4Block> Blocks;
-    QList<TIPv6Block> Blocks6;
-    {
-        std::lock_guard<std::mutex> L(FWriteCS);
-        Blocks = FAggregator.IPv4Blocks();
-        Blocks6 = FAggregator.IPv6Blocks();
-        FAggregator.Clear();
-    }
-    // Addresses are collected only once a run has opened its writers. IPv6
-    // blocks take the IPv6 template and output, as single IPv6 lines do.
-    for (const TIPv4Block& Block : Blocks)
-        WriteResult(FormatOutLine(FormatIPv4Block(Block), QString()));
-    for (const TIPv6Block& Block : Blocks6)
-        WriteResult(FormatOutLine(FormatIPv6Block(Block), QString(), true), true);
 }
 
 // ---------------------------------------------------------------------------
@@ -208,7 +169,7 @@ void SignalHandler(int ASignal) {
     if (Count >= 3)
         ::_exit(128 + ASignal);
     if (Count == 2)
-        TCliOutput::ExitAfterWholeLine(128 + ASignal);
+        TOutputFile::ExitAfterWholeLine(128 + ASignal);
     const char B = char(ASignal);
     [[maybe_unused]] const ssize_t N = ::write(GSignalPipe[1], &B, 1);
     errno = SavedErrno;
@@ -478,17 +439,33 @@ bool TCliRun::OpenSink() {
               (ToStdout6 ? !FToStdout : FToStdout || !SameTarget(FOptions.OutputFile, FOptions.OutputFile6));
     FUtils->SetSeparateList6(FSplit6);
     const TCliRuleText Rules = CliRuleText(FOptions, FSplit6);
-    FUtils->SetOutFormat(Rules.Format);
-    FUtils->SetCustomOutFormat(Rules.HasFormat);
-    FUtils->SetCustomOutFormat6(Rules.Format6);
-    FOutput.SetHeader(Rules.Header);
-    FOutput.SetFooter(Rules.Footer);
-    FOutput6.SetHeader(Rules.Header6);
-    FOutput6.SetFooter(Rules.Footer6);
+    if (Rules.Document) {
+        FUtils->SetRuleDocument(Rules.Settings);
+        // A broken run's document would load as a whole rule set.
+        FUtils->SetRuleDocumentOnBreak(false);
+    } else {
+        FUtils->ClearRuleDocument();
+    }
+    for (TOutputFile* Output : {&FOutput, &FOutput6}) {
+        Output->SetHeader(Rules.Header);
+        Output->SetFooter(Rules.Footer);
+    }
     // Standard output unless a file is named. Lines end with LF unless
     // Windows' CR LF is asked for: the files feed Linux tools (nft,
     // iptables-restore), which reject a CR.
-    const auto Open = [this](TCliOutput& AOutput, bool AToStdout, const QString& AFileName) {
+    // A FIFO without a reader is waited for until Ctrl-C or SIGTERM, which
+    // are held back while the run starts: they are looked for as pending.
+    const auto Abort = [this] {
+        sigset_t Pending;
+        sigpending(&Pending);
+        for (int S : {SIGINT, SIGTERM, SIGHUP})
+            if (sigismember(&Pending, S) && (S != SIGHUP || !FRepeating)) {
+                FSignal = S;
+                return true;
+            }
+        return false;
+    };
+    const auto Open = [this, &Abort](TOutputFile& AOutput, bool AToStdout, const QString& AFileName) {
         const bool Unix = FOptions.HasLineEnding ? FOptions.UnixLineEnding : true;
         AOutput.SetLineBreak(Unix ? QByteArray("\n") : QByteArray("\r\n"));
         AOutput.SetWriteBOM(FOptions.OutputBOM);
@@ -497,7 +474,13 @@ bool TCliRun::OpenSink() {
             AOutput.OpenStdout();
             return AOutput.WriteHeader(Error) || Refuse(Error);
         }
-        return AOutput.OpenFile(AFileName, Error) || Refuse(Error);
+        if (AOutput.OpenFile(AFileName, Error, Abort))
+            return true;
+        if (AOutput.Interrupted()) {
+            FExitCode = 128 + FSignal;
+            return false;
+        }
+        return Refuse(Error);
     };
     if (!Open(FOutput, FToStdout, FOptions.OutputFile))
         return false;
@@ -618,7 +601,7 @@ void TCliRun::DrainOutput() {
         WriteOutput(FOutput6, Lines6);
 }
 
-bool TCliRun::WriteOutput(TCliOutput& AOutput, const QStringList& ALines) {
+bool TCliRun::WriteOutput(TOutputFile& AOutput, const QStringList& ALines) {
     if (ALines.isEmpty() || AOutput.Failed())
         return !AOutput.Failed();
     QString Error;
@@ -643,16 +626,16 @@ void TCliRun::CloseSink() {
         }
     };
     const bool Commit = RunCompleted();
-    for (TCliOutput* Output : {&FOutput, &FOutput6}) {
+    for (TOutputFile* Output : {&FOutput, &FOutput6}) {
         QString Error;
         Report(Output->Finish(Error, Commit), Error);
     }
-    for (TCliOutput* Output : {&FOutput, &FOutput6}) {
+    for (TOutputFile* Output : {&FOutput, &FOutput6}) {
         QString Error;
         Report(RunCompleted() ? Output->Replace(Error) : (Output->Discard(), true), Error);
     }
     if (!RunCompleted()) {
-        for (TCliOutput* Output : {&FOutput, &FOutput6})
+        for (TOutputFile* Output : {&FOutput, &FOutput6})
             if (Output->IsFile() && !Output->Changed())
                 FConsole->Error(QStringLiteral("%1 left unchanged: the run did not complete").arg(Output->Name()));
         // The lines went into a temporary file that is gone now.
@@ -688,9 +671,6 @@ int TCliRun::Execute() {
     // The summary comes after the output is closed: its count of lines
     // written tells what reached the output.
     FUtils->SetDeferSummary(true);
-    // nft refuses an element that is already in an interval set or overlaps
-    // one; the fewest covering blocks have neither.
-    FUtils->SetAggregate(FOptions.Aggregate || FOptions.Preset == QLatin1String("nft"));
     if (FOptions.HasState)
         FUtils->SetState(&FState, FOptions.KeepSec);
 

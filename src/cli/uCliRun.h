@@ -2,11 +2,10 @@
 
 #include "cli/uCliConsole.h"
 #include "cli/uCliOptions.h"
-#include "cli/uCliOutput.h"
 #include "resolve/uAddressState.h"
+#include "resolve/uOutputFile.h"
 #include "engine/uLog.h"
 #include "resolve/QXUtilsUnit.h"
-#include "resolve/uAggregate.h"
 
 #include <QStringList>
 #include <memory>
@@ -37,36 +36,29 @@ public:
     // or the new records when known lines were given. The IPv6 lines go to
     // ALines6 when the job keeps them apart (SeparateList6), else to ALines.
     void TakeOutputLines(QStringList& ALines, QStringList& ALines6);
-    // Collect the run's addresses instead of writing a line for each, and
-    // write the fewest CIDR blocks covering them when the run stops.
-    void SetAggregate(bool AValue);
     // Note every address of the run in AState instead of writing it, and
-    // write, when the run stops, the lines of every address AState holds
-    // seen within AKeepSec (this run's ones included). Null: off.
+    // give the run's document, when the run stops, every address AState
+    // holds seen within AKeepSec (this run's ones included). Null: off.
     void SetState(TAddressState* AState, qint64 AKeepSec);
 
     void BeforeStart() override;
-    // Writes the blocks of an aggregating run first, while the run's writers
-    // are open, so that the duplicate test and the summary's count of lines
-    // written cover them.
+    // Gives the document the state's addresses first, while the run's
+    // writers are open, so that the summary's count of lines covers them.
     void AfterStop() override;
 
 protected:
     void OpenRun() override;
 
 private:
-    void WriteBlocks();
     void WriteAccumulated();
     void UpdateHook();
 
-    bool FAggregate = false;
     TAddressState* FState = nullptr;  // guarded by FWriteCS during a run
     qint64 FKeepSec = 0;
     qint64 FRunTime = 0;              // the run's "now" for the state
     std::atomic<bool> FOpened{false}; // the run's writers are open
 
     QString FInitError;  // guarded by FInitCS, like the gate that calls OpenRun
-    TAddressAggregator FAggregator;  // guarded by FWriteCS
 };
 
 // One run of the command line: the same progress controller, log and resolve
@@ -115,7 +107,7 @@ private:
 
     void DrainOutput();
     // Writes ALines to AOutput; false after reporting a failed write.
-    bool WriteOutput(TCliOutput& AOutput, const QStringList& ALines);
+    bool WriteOutput(TOutputFile& AOutput, const QStringList& ALines);
     void CloseSink();
     // The run went to its end: no signal, no error, no failed start.
     bool RunCompleted();
@@ -132,10 +124,10 @@ private:
     bool FFromStdin = false;  // the input is standard input
 
     // Where the output lines go; the job hands every line over, also for --output.
-    TCliOutput FOutput;
+    TOutputFile FOutput;
     bool FToStdout = true;
     // Where the IPv6 lines go when --output6 names another place than FOutput.
-    TCliOutput FOutput6;
+    TOutputFile FOutput6;
     bool FSplit6 = false;
     std::unique_ptr<QTimer> FDrainTimer;
     std::unique_ptr<QSocketNotifier> FSignalNotifier;

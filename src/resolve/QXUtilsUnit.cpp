@@ -8,6 +8,8 @@
 #include "resolve/dns/IdDNSServer.h"
 #include "resolve/uDomainLines.h"
 #include "text/uFdInputStream.h"
+#include "resolve/uOutputFile.h"
+#include "resolve/uRuleWriter.h"
 #include "text/uLineReaderWriter.h"
 
 #include <QFile>
@@ -138,23 +140,6 @@ bool SameTarget(const QString& A, const QString& B) {
     return !QFileInfo::exists(A) && !QFileInfo::exists(B) && Path(A) == Path(B);
 }
 
-// The lines of an output file go here first; see SetOutFileFrame.
-const QString kOutFileTempExt = QStringLiteral(".veltrask-tmp");
-
-// An output file's error names the file the user chose: its temporary twin
-// is a detail that would send the user looking for a file that never stays.
-QString TargetNamed(const QString& AMessage) { return QString(AMessage).remove(kOutFileTempExt); }
-
-[[noreturn]] void RethrowTargetNamed(std::exception_ptr AError) {
-    try {
-        std::rethrow_exception(AError);
-    } catch (const EFileError& E) {
-        if (E.Message().contains(kOutFileTempExt))
-            throw EFileError(TargetNamed(E.Message()));
-        throw;
-    }
-}
-
 } // namespace
 
 TQXUtils::TQXUtils(TProgress* AProgress, TLog* ALog) : THTTPUtils(AProgress, ALog) {
@@ -237,34 +222,33 @@ void TQXUtils::OpenRun() {
             FResultLineWriter6 = new TLineWriter(FResultList6, false, nullptr);
         break;
     case outFile: {
-        const auto NewFileWriter = [this](const QString& AFileName, const QStringList& AHeader) {
-            // A link's file is the one replaced; a device or a pipe (/dev/null,
-            // a FIFO a loader reads) is written as it is, never renamed over.
-            const QFileInfo Info(AFileName);
-            struct stat St;
-            const bool Special = ::stat(QFile::encodeName(AFileName).constData(), &St) == 0 && !S_ISREG(St.st_mode);
-            std::unique_ptr<TLineWriter> W(new TLineWriter(Info.isSymLink() ? Info.symLinkTarget() : AFileName, false,
-                                                           Special ? QString() : kOutFileTempExt, nullptr));
-            W->SetWriteBOM(FOutFileBOM);
-            // Without a chosen break the writer keeps its CR LF; an empty break
+        const auto NewFile = [this](const QString& AFileName, const QStringList& AHeader,
+                                    const QStringList& AFooter) {
+            auto F = std::make_unique<TOutputFile>();
+            // A preset's file is what its loader reads: UTF-8 without a mark, LF.
+            const bool Plain = FRuleDocument && FRuleDocument->ForcesPlainText();
+            F->SetWriteBOM(FOutFileBOM && !Plain);
+            // Without a chosen break the lines end with CR LF; an empty break
             // would run every output line into the next.
-            if (!FOutFileLineBreak.isEmpty())
-                W->SetLineBreak(FOutFileLineBreak);
-            for (const QString& L : AHeader)
-                W->WriteLine(L);
-            return W.release();
+            F->SetLineBreak(Plain                          ? QByteArray("\n")
+                            : FOutFileLineBreak.isEmpty() ? QByteArray("\r\n")
+                                                          : FOutFileLineBreak.toUtf8());
+            F->SetHeader(AHeader);
+            F->SetFooter(AFooter);
+            QString Error;
+            if (!F->OpenFile(AFileName, Error, [this] { return Terminated(); }))
+                throw EFileError(F->Interrupted() ? QStringLiteral("Opening %1 was broken off.").arg(AFileName)
+                                                  : Error);
+            return F;
         };
         // Two writers replacing one file would each overwrite the other's
         // lines; a second name of the same file means that one file.
-        const bool Own6 =
-            IPv6On() && !FResolvedListFile6.isEmpty() && !SameTarget(FResolvedListFile, FResolvedListFile6);
-        try {
-            FResultLineWriter = NewFileWriter(FResolvedListFile, FOutFileHeader);
-            if (Own6)
-                FResultLineWriter6 = NewFileWriter(FResolvedListFile6, FOutFileHeader6);
-        } catch (...) {
-            RethrowTargetNamed(std::current_exception());
-        }
+        const bool Own6 = IPv6On() && !FResolvedListFile6.isEmpty() &&
+                          !SameTarget(FResolvedListFile, FResolvedListFile6) &&
+                          !(FRuleDocument && !FRuleDocument->Settings().Split6);
+        FResultFile = NewFile(FResolvedListFile, FOutFileHeader, FOutFileFooter);
+        if (Own6)
+            FResultFile6 = NewFile(FResolvedListFile6, FOutFileHeader6, FOutFileFooter6);
         break;
     }
     case outListNew:
@@ -337,21 +321,21 @@ void TQXUtils::CloseRun() {
     // its footer; otherwise its temporary file goes and the previous file stays.
     const bool Completed = RunCompleted();
     bool Discarded = false;
-    auto CloseWriter = [&Error, &Discarded, Completed, this](TLineWriter*& AWriter, const QStringList& AFooter = {}) {
+    // The document of the run: into the files only when they will be kept.
+    if (FRuleDocument && (Completed || (FResultMode != outFile && FRuleDocumentOnBreak)) &&
+        (FResultFile || FResultLineWriter)) {
+        try {
+            WriteRuleDocument();
+        } catch (...) {
+            Error = std::current_exception();
+        }
+    }
+    auto CloseWriter = [&Error](TLineWriter*& AWriter) {
         TLineWriter* W = AWriter;
         AWriter = nullptr;
         if (!W)
             return;
         try {
-            if (Completed && FResultMode == outFile) {
-                for (const QString& L : AFooter)
-                    W->WriteLine(L);
-            } else if (!W->TempFileName().isEmpty()) {
-                // Removed while open: the close below then moves nothing.
-                QFile::remove(W->TempFileName());
-                Discarded = true;
-                Log(QStringLiteral("Output file %1 left unchanged: the run did not complete.").arg(W->FileName()));
-            }
             W->Close();
         } catch (...) {
             if (!Error)
@@ -363,10 +347,37 @@ void TQXUtils::CloseRun() {
         FSourceLineReader = nullptr;
         delete R;
     }
-    CloseWriter(FResultLineWriter, FOutFileFooter);
+    CloseWriter(FResultLineWriter);
     CloseWriter(FAddedLineWriter);
-    CloseWriter(FResultLineWriter6, FOutFileFooter6);
+    CloseWriter(FResultLineWriter6);
     CloseWriter(FAddedLineWriter6);
+    // Both files are replaced only when both were written whole.
+    std::unique_ptr<TOutputFile> Files[2] = {std::move(FResultFile), std::move(FResultFile6)};
+    const bool Commit = Completed && !Error && !FCounters.OutputFailed;
+    bool Finished = true;
+    for (auto& F : Files) {
+        QString Text;
+        if (F && !F->Finish(Text, Commit)) {
+            Finished = false;
+            if (!Error)
+                Error = std::make_exception_ptr(EFileError(Text));
+        }
+    }
+    for (auto& F : Files) {
+        if (!F)
+            continue;
+        QString Text;
+        if (Commit && Finished) {
+            if (!F->Replace(Text) && !Error)
+                Error = std::make_exception_ptr(EFileError(Text));
+        } else {
+            F->Discard();
+            if (F->IsFile()) {
+                Discarded = true;
+                Log(QStringLiteral("Output file %1 left unchanged: the run did not complete.").arg(F->Name()));
+            }
+        }
+    }
     FResultIndex.clear();
     FResultIndex.squeeze();
     // The lines of a file reach it only when it closes without error, and
@@ -377,7 +388,7 @@ void TQXUtils::CloseRun() {
     else if (!FCounters.OutputFailed && !Discarded)
         FCounters.Written += Pending;
     if (Error)
-        RethrowTargetNamed(Error);
+        std::rethrow_exception(Error);
 }
 
 // A server's own address is never a firewall entry: blocking it cuts the
@@ -505,6 +516,7 @@ void TQXUtils::WriteResult(const QString& ALine, bool AIPv6) {
     {
         std::lock_guard<std::mutex> Lock(FWriteCS);
         TLineWriter* Result = AIPv6 && FResultLineWriter6 ? FResultLineWriter6 : FResultLineWriter;
+        TOutputFile* File = AIPv6 && FResultFile6 ? FResultFile6.get() : FResultFile.get();
         // A write that failed (a full disk) may have lost lines buffered
         // before this one too: none of the file's lines count as written.
         struct TFailGuard {
@@ -524,6 +536,8 @@ void TQXUtils::WriteResult(const QString& ALine, bool AIPv6) {
                 Result->WriteLine(ALine);
                 FResultIndex.insert(Key);
             }
+        } else if (File) {
+            AppendToFile(File, ALine);
         } else {
             Result->WriteLine(ALine);
         }
@@ -559,12 +573,72 @@ bool TQXUtils::AddressWritable(const QString& AIPText) {
 }
 
 void TQXUtils::EmitAddress(const QString& AIPText, const QString& ADomain, bool AIPv6) {
-    if (FAddressHook) {
+    if (FAddressHook || FRuleDocument) {
         std::lock_guard<std::mutex> Lock(FWriteCS);
-        if (FAddressHook(AIPText, ADomain))
+        if (FAddressHook && FAddressHook(AIPText, ADomain))
             return;
+        if (FRuleDocument) {
+            FRuleDocument->Add(AIPText, ADomain);
+            return;
+        }
     }
     WriteResult(FormatOutLine(AIPText, ADomain, AIPv6), AIPv6);
+}
+
+void TQXUtils::SetRuleDocument(const TRuleWriterSettings& ASettings) {
+    FRuleDocument = std::make_unique<TRuleWriter>(ASettings);
+}
+
+void TQXUtils::ClearRuleDocument() {
+    FRuleDocument.reset();
+}
+
+void TQXUtils::AppendToFile(TOutputFile* AFile, const QString& ALine) {
+    QString Error;
+    // Every worker that meets a failed file stops, not only the first.
+    if (!AFile->AppendLine(ALine, Error))
+        throw EFileError(Error.isEmpty() ? QStringLiteral("cannot write %1: an earlier write failed").arg(AFile->Name())
+                                         : Error);
+}
+
+void TQXUtils::WriteRuleDocument() {
+    // Every worker has ended; the lock keeps the rule of the fields.
+    std::lock_guard<std::mutex> Lock(FWriteCS);
+    // Lines of the known list are not new: the same test as single lines get.
+    std::function<bool(const QString&)> Keep;
+    if (FResultMode == outListNew)
+        Keep = [this](const QString& ALine) {
+            const QString Key = ALine.toCaseFolded();
+            if (FResultIndex.contains(Key))
+                return false;
+            FResultIndex.insert(Key);
+            return true;
+        };
+    const TRuleWriter::TDocument D = FRuleDocument->Render(Keep);
+    FRuleDocument->Clear();
+    FCounters.Duplicates += D.Dropped;
+    const auto Write = [this](const QStringList& ALines, bool AIPv6) {
+        TOutputFile* File = AIPv6 && FResultFile6 ? FResultFile6.get() : FResultFile.get();
+        TLineWriter* Result = AIPv6 && FResultLineWriter6 ? FResultLineWriter6 : FResultLineWriter;
+        TLineWriter* Added = AIPv6 && FAddedLineWriter6 ? FAddedLineWriter6 : FAddedLineWriter;
+        for (const QString& L : ALines) {
+            if (File) {
+                AppendToFile(File, L);
+                continue;
+            }
+            Result->WriteLine(L);
+            if (Added)
+                Added->WriteLine(L);
+        }
+    };
+    try {
+        Write(D.Lines, false);
+        Write(D.Lines6, true);
+    } catch (...) {
+        FCounters.OutputFailed = true;
+        throw;
+    }
+    (FResultMode == outFile ? FCounters.Pending : FCounters.Written) += D.Entries;
 }
 
 TIdDNSResolver* TQXUtils::NewClient(TQueryRecordTypes AType) {
@@ -1223,7 +1297,7 @@ void TQXUtils::DoResolve(TUtilsThread* AThread) {
 }
 
 void TQXUtils::NoteRunError(std::exception_ptr AError) {
-    const QString Message = TargetNamed(TLog::ExceptionMessage(AError));
+    const QString Message = TLog::ExceptionMessage(AError);
     {
         // The first error is the run's: every worker meets the same full
         // disk, and closing the file meets it again.

@@ -14,6 +14,7 @@
 #include <QString>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <shared_mutex>
 
@@ -25,6 +26,10 @@ class TLineReader;
 class TLineWriter;
 class TLog;
 class TProgress;
+class TOutputFile;
+class TRuleWriter;
+struct TNormalizedLine;
+struct TRuleWriterSettings;
 
 // Where the input lines of a run come from.
 enum TQXSourceMode : quint8 { srcList = 0, srcFile = 1 };
@@ -158,6 +163,18 @@ public:
         FOutFileHeader6 = AHeader;
         FOutFileFooter6 = AFooter;
     }
+    // The run's accepted addresses go into one document (a preset's whole
+    // file, or the template's lines in address order) made when the run
+    // ends: written to the output file by a completed run, put in the result
+    // list by any run. Set it only between runs; ClearRuleDocument: off.
+    void SetRuleDocument(const TRuleWriterSettings& ASettings);
+    void ClearRuleDocument();
+    // Whether a list run that did not complete gets its document (on by
+    // default); a caller that passes the list on as a rule set turns it off.
+    void SetRuleDocumentOnBreak(bool Value) { FRuleDocumentOnBreak = Value; }
+    // The document's writer, or null: a caller may add entries of its own
+    // (a state of earlier runs) under the write lock or between runs.
+    TRuleWriter* RuleDocument() const { return FRuleDocument.get(); }
     // The current (or last) run went through its whole input: every worker
     // ended at the end of the input, none by a break, an error or a failure.
     // Outside a run (OpenRun and CloseRun called directly) there is nothing
@@ -355,7 +372,15 @@ private:
     bool FOutFileBOM = false;
     QString FOutFileLineBreak;
     TLineReader* FSourceLineReader = nullptr;
-    TLineWriter* FResultLineWriter = nullptr;
+    TLineWriter* FResultLineWriter = nullptr;  // list modes
+    // outFile runs: the output files, replaced when the run completed.
+    std::unique_ptr<TOutputFile> FResultFile, FResultFile6;
+    std::unique_ptr<TRuleWriter> FRuleDocument;  // under FWriteCS during a run
+    bool FRuleDocumentOnBreak = true;
+    // Writes the rendered document to the run's writers.
+    void WriteRuleDocument();
+    // One line to the (IPv6) output file; throws EFileError when it fails.
+    void AppendToFile(TOutputFile* AFile, const QString& ALine);
     TLineWriter* FAddedLineWriter = nullptr;
     TStringList* FDNSList = nullptr;
     TStringList* FDBLServices = nullptr;

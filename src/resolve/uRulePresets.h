@@ -9,14 +9,12 @@
 // the lines a whole file needs around them, so that the file loads as it is.
 enum TRulePresetKind : quint8 { rpNone = 0, rpIPTables, rpNft, rpIPSet, rpHosts };
 
+// The line templates a preset stands for; the whole file (order, header,
+// footer, batching) is made by TRuleWriter.
 struct TRulePreset {
     TRulePresetKind Kind = rpNone;
-    QString Format;        // the template of IPv4 lines (and of IPv6 lines when Format6 is empty)
-    QString Format6;       // the template of IPv6 lines
-    QStringList Header;    // first lines of the output (or of the IPv4 output when split)
-    QStringList Footer;    // last lines of the output
-    QStringList Header6;   // the same for the IPv6 output, when it is a file of its own
-    QStringList Footer6;
+    QString Format;   // the template of IPv4 lines
+    QString Format6;  // the template of IPv6 lines (empty: Format)
 };
 
 // "iptables", "nft", "ipset", "hosts"; the window's order.
@@ -25,11 +23,12 @@ QStringList RulePresetNames();
 TRulePresetKind RulePresetByName(const QString& AName);
 QString RulePresetName(TRulePresetKind AKind);
 // A set name the loaders take: a letter, then letters, digits, "_" or "-",
-// at most 28 characters (room for the family suffix within ipset's 31).
+// at most 26 characters (room for "4-new" within ipset's 31), and none of
+// the loaders' own words (nft's "table", ipset's "swap", iptables' "OUTPUT").
 bool IsValidRuleSetName(const QString& AName);
+// "bad set name: NAME" for a name IsValidRuleSetName refuses, else empty.
+QString RuleSetNameError(const QString& AName);
 
-// The preset for a run of AFamily. ASplit6: the IPv6 lines go to a file of
-// their own, which then gets Header6 and Footer6; otherwise one file holds
-// both families and Header/Footer cover both. The set names are ASetName
-// with "4" and "6" appended; nft's table is ASetName, its chain "output".
-TRulePreset MakeRulePreset(TRulePresetKind AKind, const QString& ASetName, TQXAddressFamily AFamily, bool ASplit6);
+// The templates of a preset over the set (nft, ipset) or chain (iptables)
+// ASetName; ipset's sets and nft's are ASetName with "4" and "6" appended.
+TRulePreset MakeRulePreset(TRulePresetKind AKind, const QString& ASetName);

@@ -55,6 +55,7 @@ TEST_F(MainFormSettings, AWindowWithItsDefaultsWritesBothTablesInOrder) {
                                                     "RBLServicesN=1\r\n"
                                                     "RBL6ServicesN=0\r\n"
                                                     "OutListNew=0\r\n"
+                                                    "Preset=(none)\r\n"
                                                     "OutFormat=0\r\n"
                                                     "OutFormatText=-A OUTPUT -d %ip% -j REJECT\r\n"
                                                     "SrcType=0\r\n"
@@ -347,7 +348,7 @@ TEST_F(MainFormSettings, AFullDiskLeavesTheOldFilesWhole) {
     F->DialogAnswers = {Saved};
     F->ResultSaveButton->click();
     TQXMainForm::WriteListFile(List, {QStringLiteral("first.test")}, std::nullopt);
-    ASSERT_EQ(ReadTestFile(Saved), QByteArray("first.test"));
+    ASSERT_EQ(ReadTestFile(Saved), QByteArray("first.test\n"));
     ASSERT_EQ(ReadTestFile(List), QByteArray("first.test\r\n"));
     ASSERT_TRUE(F->Boxes.isEmpty());
 
@@ -357,7 +358,7 @@ TEST_F(MainFormSettings, AFullDiskLeavesTheOldFilesWhole) {
     F->ResultMemo->setPlainText(QStringLiteral("a\nb\nc"));
     F->DialogAnswers = {Saved};
     F->ResultSaveButton->click();
-    EXPECT_EQ(ReadTestFile(Saved), QByteArray("first.test"));
+    EXPECT_EQ(ReadTestFile(Saved), QByteArray("first.test\n"));
     ASSERT_EQ(F->Boxes.size(), 1);
     EXPECT_EQ(F->Boxes[0].Icon, QMessageBox::Critical);
     EXPECT_THROW(TQXMainForm::WriteListFile(List, {QStringLiteral("second.test")}, std::nullopt), Exception);

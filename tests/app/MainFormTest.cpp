@@ -391,14 +391,23 @@ TEST_F(MainFormUi, SaveToFileJoinsTheLinesWithTheChosenDelimiter) {
     auto F = NewForm();
     const QString Out = TempPath(QStringLiteral("saved.txt"));
     F->ResultMemo->setPlainText(QStringLiteral("a\nb\nc"));
-    const std::pair<int, QByteArray> Cases[] = {{0, "a\r\nb\r\nc"}, {1, "a,b,c"}, {2, "a;b;c"}};
-    for (const auto& [Index, Expected] : Cases) {
+    // Lines end with the chosen line break, the last one too, so that the
+    // saved list loads; LF while a preset is chosen, whatever was chosen.
+    const struct {
+        int Index, Endings;
+        const char* Preset;
+        QByteArray Expected;
+    } Cases[] = {{0, 0, "(none)", "a\r\nb\r\nc\r\n"}, {0, 1, "(none)", "a\nb\nc\n"}, {0, 0, "nft", "a\nb\nc\n"},
+                 {1, 0, "(none)", "a,b,c"},          {2, 1, "(none)", "a;b;c"}};
+    for (const auto& [Index, Endings, Preset, Expected] : Cases) {
         F->ResultDelimiterComboBox->setCurrentIndex(Index);
+        F->OutFileEndingsComboBox->setCurrentIndex(Endings);
+        F->PresetComboBox->setCurrentIndex(F->PresetComboBox->findText(QString::fromLatin1(Preset)));
         F->DialogAnswers = {Out};
         F->ResultSaveButton->click();
         EXPECT_EQ(ReadTestFile(Out), Expected) << Index;
     }
-    EXPECT_EQ(F->DialogsShown, QStringList(3, QStringLiteral("ResultSaveDialog")));
+    EXPECT_EQ(F->DialogsShown, QStringList(5, QStringLiteral("ResultSaveDialog")));
 
     // The other side with its own delimiter; an empty memo gives an empty file.
     F->AddedMemo->setPlainText(QStringLiteral("x\ny"));

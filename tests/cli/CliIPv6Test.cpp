@@ -168,6 +168,6 @@ TEST_F(CliIPv6Test, AFailingIPv6OutputIsReportedOnceAndEndsTheRun) {
     const TCliResult R = RunCli(Args({"--family", "ipv6", "-t", "20", "--output6", "/dev/full"}), In);
     EXPECT_EQ(R.ExitCode, 1);
     EXPECT_EQ(R.ErrText().count("veltrask-cli: "), 1) << R.ErrText().toStdString();
-    EXPECT_TRUE(R.ErrText().contains("veltrask-cli: cannot write to /dev/full: No space left on device\n"))
+    EXPECT_TRUE(R.ErrText().contains("veltrask-cli: cannot write /dev/full: No space left on device\n"))
         << R.ErrText().toStdString();
 }

@@ -194,7 +194,7 @@ TEST_F(CliPipelineTest, EachFailureIsOneErrorLineNamingTheFile) {
     const QString Missing = Dir.filePath("absent.txt");
     const QList<TCase> Cases = {
         {"output file on a full disk", Fast + QStringList{"-o", "/dev/full"},
-         "veltrask-cli: cannot write to /dev/full: No space left on device"},
+         "veltrask-cli: cannot write /dev/full: No space left on device"},
         {"missing input file", {Missing}, "veltrask-cli: cannot open " + Missing + ": No such file or directory"},
         {"input that is a folder", {Dir.path()}, "veltrask-cli: cannot open " + Dir.path() + ": Is a directory"},
         {"output in a missing folder", {"-o", Dir.filePath("no/out.txt")},
@@ -231,7 +231,7 @@ TEST_F(CliPipelineTest, FullStandardOutputIsOneErrorLine) {
         EXPECT_EQ(P.exitCode(), 1);
         const QString Err = QString::fromUtf8(P.readAllStandardError());
         const QStringList Errors = Err.split('\n', Qt::SkipEmptyParts).filter("veltrask-cli: ");
-        EXPECT_EQ(Errors, QStringList{"veltrask-cli: cannot write to standard output: No space left on device"})
+        EXPECT_EQ(Errors, QStringList{"veltrask-cli: cannot write standard output: No space left on device"})
             << Err.toStdString();
         EXPECT_FALSE(Err.contains("\"\"")) << Err.toStdString();
         EXPECT_FALSE(Err.contains("TLineWriter")) << Err.toStdString();

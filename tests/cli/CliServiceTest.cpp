@@ -203,7 +203,7 @@ TEST_F(CliServiceTest, RoundsApplyEveryTimeRetryAFailedApplyAndFollowTheList) {
 }
 
 TEST_F(CliServiceTest, AFlushedRuleSetIsLoadedAgainByTheNextRound) {
-    if (Tool("nft").isEmpty())
+    if (FindTool("nft").isEmpty())
         GTEST_SKIP() << "nft is not installed";
     if (!PrivateNetworkAvailable())
         GTEST_SKIP() << "no private network namespace here";

@@ -55,29 +55,3 @@ bool TReloadableDns::WaitForGeneration(QString& AError) {
     AError = "dnsmasq does not answer from the new hosts file";
     return false;
 }
-
-QString Tool(const QString& AName) {
-    return QStandardPaths::findExecutable(AName, {"/usr/sbin", "/sbin", "/usr/bin", "/bin"});
-}
-
-TToolRun RunTool(const QString& AProgram, const QStringList& AArgs) {
-    QProcess P;
-    P.setProcessChannelMode(QProcess::MergedChannels);
-    P.start(AProgram, AArgs);
-    TToolRun R;
-    if (!P.waitForStarted(5000) || !P.waitForFinished(20000))
-        return R;
-    R.Code = P.exitStatus() == QProcess::NormalExit ? P.exitCode() : -1;
-    R.Output = QString::fromUtf8(P.readAll());
-    return R;
-}
-
-bool PrivateNetworkAvailable() {
-    static const bool Available = geteuid() == 0 && !Tool("unshare").isEmpty() &&
-                                  RunTool(Tool("unshare"), {"-n", "true"}).Code == 0;
-    return Available;
-}
-
-TToolRun InPrivateNetwork(const QString& AScript) {
-    return RunTool(Tool("unshare"), {"-n", "sh", "-ec", AScript});
-}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/PrivateNetwork.h"
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -25,18 +27,3 @@ private:
     quint16 FPort = 0;
     int FGeneration = 0;
 };
-
-// A program the test may run, or empty.
-QString Tool(const QString& AName);
-
-struct TToolRun {
-    int Code = -1;
-    QString Output;  // standard output and error
-};
-TToolRun RunTool(const QString& AProgram, const QStringList& AArgs);
-
-// A private network namespace, where a loader may really load without
-// touching the machine's own firewall; false when it cannot be had here.
-bool PrivateNetworkAvailable();
-// AScript run by sh -e in a private network namespace.
-TToolRun InPrivateNetwork(const QString& AScript);

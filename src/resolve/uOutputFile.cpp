@@ -1,14 +1,18 @@
-#include "cli/uCliOutput.h"
+#include "resolve/uOutputFile.h"
 
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <atomic>
+#include <utility>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <cstdlib>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,27 +34,33 @@ public:
 
 } // namespace
 
-bool TCliOutput::Writing() {
+bool TOutputFile::Writing() {
     return GWriting;
 }
 
-void TCliOutput::ExitAfterWholeLine(int ACode) {
+void TOutputFile::ExitAfterWholeLine(int ACode) {
     GExitCode = ACode;
     if (!GWriting)
         ::_exit(ACode);
 }
 
-TCliOutput::~TCliOutput() {
+TOutputFile::~TOutputFile() {
     if (FOwnsFd && FFd >= 0)
         ::close(FFd);
     RemoveTemp();
 }
 
-void TCliOutput::SetStdoutClosed(bool AValue) {
+void TOutputFile::SetStdoutClosed(bool AValue) {
     GStdoutClosed = AValue;
 }
 
-void TCliOutput::RemoveTemp() {
+void TOutputFile::RemoveTemp() {
+    if (FHeld && FFd >= 0) {
+        ::close(FFd);
+        FFd = -1;
+        FOwnsFd = false;
+    }
+    FHeld = false;
     if (!FTempName.isEmpty())
         ::unlink(FTempName.constData());
     FTempName.clear();
@@ -72,19 +82,78 @@ bool SameContent(const QByteArray& A, const QByteArray& B) {
 
 } // namespace
 
-void TCliOutput::OpenStdout() {
+void TOutputFile::OpenStdout() {
     FFd = STDOUT_FILENO;
     FOwnsFd = false;
     FName = QStringLiteral("standard output");
 }
 
-bool TCliOutput::OpenFile(const QString& AFileName, QString& AError) {
+namespace {
+
+// /dev/stdout, /dev/stderr, /dev/fd/N and /proc/self/fd/N: the descriptor
+// itself, or -1. Opening such a name again would truncate a file the shell
+// opened for appending, or look for a folder to put a temporary file in.
+int DescriptorOfName(const QString& AName) {
+    if (AName == QLatin1String("/dev/stdout"))
+        return STDOUT_FILENO;
+    if (AName == QLatin1String("/dev/stderr"))
+        return STDERR_FILENO;
+    static const QRegularExpression Re(QStringLiteral("^(?:/dev/fd|/proc/self/fd)/([0-9]{1,9})$"));
+    const QRegularExpressionMatch M = Re.match(AName);
+    return M.hasMatch() ? M.captured(1).toInt() : -1;
+}
+
+bool ClearNonBlocking(int AFd) {
+    const int Flags = ::fcntl(AFd, F_GETFL);
+    return Flags >= 0 && ::fcntl(AFd, F_SETFL, Flags & ~O_NONBLOCK) == 0;
+}
+
+} // namespace
+
+bool TOutputFile::OpenWaiting(const QByteArray& AName, const std::function<bool()>& AAbort, QString& AError) {
+    // Non-blocking, so that a FIFO without a reader (ENXIO) or a device slow
+    // to open never holds off a break; the descriptor blocks again for writing.
+    for (;;) {
+        const int Fd = ::open(AName.constData(), O_WRONLY | O_NOCTTY | O_CLOEXEC | (AAbort ? O_NONBLOCK : 0));
+        if (Fd >= 0) {
+            ClearNonBlocking(Fd);
+            FFd = Fd;
+            FOwnsFd = true;
+            return WriteHeaderFooter(FHeader, AError);
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != ENXIO || !AAbort) {
+            AError = QStringLiteral("cannot open %1: %2").arg(FName, QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
+        if (AAbort()) {
+            FInterrupted = true;
+            return false;
+        }
+        ::poll(nullptr, 0, 50);
+    }
+}
+
+bool TOutputFile::OpenFile(const QString& AFileName, QString& AError, const std::function<bool()>& AAbort) {
     FName = AFileName;
     FChanged = false;
+    FInterrupted = false;
     const auto Fail = [&](int AErrno) {
         AError = QStringLiteral("cannot create %1: %2").arg(AFileName, QString::fromLocal8Bit(std::strerror(AErrno)));
         return false;
     };
+    if (const int D = DescriptorOfName(AFileName); D >= 0) {
+        const int Fd = ::fcntl(D, F_DUPFD_CLOEXEC, 3);
+        if (Fd < 0) {
+            AError = QStringLiteral("cannot open %1: %2").arg(AFileName, QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
+        FFd = Fd;
+        FOwnsFd = true;
+        FDescriptor = D;
+        return WriteHeaderFooter(FHeader, AError);
+    }
     // A link is followed: the file it points to is the one replaced.
     const QFileInfo Info(AFileName);
     const QString Target = Info.isSymLink() ? Info.symLinkTarget() : AFileName;
@@ -96,25 +165,32 @@ bool TCliOutput::OpenFile(const QString& AFileName, QString& AError) {
     if (Exists && !S_ISREG(St.st_mode)) {
         // A device or a pipe (/dev/null, a FIFO a loader reads) is written
         // as it is: renaming over it would replace the device itself.
-        const int Fd = ::open(TargetName.constData(), O_WRONLY | O_CLOEXEC);
-        if (Fd < 0)
-            return Fail(errno);
-        FFd = Fd;
-        FOwnsFd = true;
-        return WriteHeaderFooter(FHeader, AError);
+        return OpenWaiting(TargetName, AAbort, AError);
     }
     const QFileInfo TargetInfo(Target);
     QByteArray Temp = QFile::encodeName(TargetInfo.path() + QStringLiteral("/.") + TargetInfo.fileName() +
                                         QStringLiteral(".XXXXXX"));
     const int Fd = ::mkostemp(Temp.data(), O_CLOEXEC);
     if (Fd < 0 && Exists && (errno == EACCES || errno == EPERM || errno == EROFS)) {
-        // A file the user may write in a folder they may not: written in
-        // place, as before whole files, rather than not at all.
-        const int Direct = ::open(TargetName.constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-        if (Direct < 0)
+        // A file the user may write in a folder they may not: the lines are
+        // held in an unnamed file elsewhere and copied in once the run
+        // completed, so that a broken run leaves the file as it was.
+        if (::access(TargetName.constData(), W_OK) != 0)
             return Fail(errno);
-        FFd = Direct;
+        const QByteArray TmpDir = QFile::encodeName(QDir::tempPath());
+        int Held = ::open(TmpDir.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (Held < 0) {
+            QByteArray Name = TmpDir + "/veltrask-XXXXXX";
+            Held = ::mkostemp(Name.data(), O_CLOEXEC);
+            if (Held >= 0)
+                ::unlink(Name.constData());
+        }
+        if (Held < 0)
+            return Fail(errno);
+        FFd = Held;
         FOwnsFd = true;
+        FHeld = true;
+        FTarget = Target;
         return WriteHeaderFooter(FHeader, AError);
     }
     if (Fd < 0)
@@ -135,16 +211,16 @@ bool TCliOutput::OpenFile(const QString& AFileName, QString& AError) {
     return WriteHeaderFooter(FHeader, AError);
 }
 
-bool TCliOutput::WriteHeaderFooter(const QStringList& ALines, QString& AError) {
+bool TOutputFile::WriteHeaderFooter(const QStringList& ALines, QString& AError) {
     return ALines.isEmpty() || WriteLines(ALines, AError);
 }
 
-QString TCliOutput::FailText(int AError) const {
-    return QStringLiteral("cannot write to %1: %2").arg(FName, QString::fromLocal8Bit(std::strerror(AError)));
+QString TOutputFile::FailText(int AError) const {
+    return QStringLiteral("cannot write %1: %2").arg(FName, QString::fromLocal8Bit(std::strerror(AError)));
 }
 
-bool TCliOutput::WriteAll(const QByteArray& ABytes, QString& AError) {
-    if (GStdoutClosed && FFd == STDOUT_FILENO) {
+bool TOutputFile::WriteAll(const QByteArray& ABytes, QString& AError) {
+    if (GStdoutClosed && (FFd == STDOUT_FILENO || FDescriptor == STDOUT_FILENO)) {
         // The lines would vanish into /dev/null while the summary counted them.
         FFailed = true;
         AError = QStringLiteral("cannot write standard output: %1").arg(QString::fromLocal8Bit(std::strerror(EBADF)));
@@ -180,7 +256,7 @@ bool TCliOutput::WriteAll(const QByteArray& ABytes, QString& AError) {
     return true;
 }
 
-bool TCliOutput::WriteLines(const QStringList& ALines, QString& AError) {
+bool TOutputFile::WriteLines(const QStringList& ALines, QString& AError) {
     if (FFailed || FFd < 0)
         return false;
     if (ALines.isEmpty())
@@ -196,7 +272,25 @@ bool TCliOutput::WriteLines(const QStringList& ALines, QString& AError) {
     return WriteAll(Bytes, AError);
 }
 
-bool TCliOutput::Close(QString& AError, bool ACommit) {
+bool TOutputFile::AppendLine(const QString& ALine, QString& AError) {
+    if (FFailed || FFd < 0)
+        return false;
+    if (FWriteBOM && !FWroteAny)
+        FBuffer += "\xEF\xBB\xBF";
+    FWroteAny = true;
+    FBuffer += ALine.toUtf8();
+    FBuffer += FLineBreak;
+    return FBuffer.size() < kPieceSize || FlushBuffer(AError);
+}
+
+bool TOutputFile::FlushBuffer(QString& AError) {
+    if (FBuffer.isEmpty())
+        return !FFailed;
+    const QByteArray Bytes = std::exchange(FBuffer, QByteArray());
+    return !FFailed && WriteAll(Bytes, AError);
+}
+
+bool TOutputFile::Close(QString& AError, bool ACommit) {
     const bool Ok = Finish(AError, ACommit);
     if (!Ok || !ACommit) {
         RemoveTemp();
@@ -205,12 +299,20 @@ bool TCliOutput::Close(QString& AError, bool ACommit) {
     return Replace(AError);
 }
 
-bool TCliOutput::Finish(QString& AError, bool ACommit) {
+bool TOutputFile::Finish(QString& AError, bool ACommit) {
     // The footer completes a rule set: a broken run's output stays without
     // it, so that a loader refuses it rather than load half of it.
     bool Ok = true;
+    if (FFd >= 0 && !FFailed && !FlushBuffer(AError))
+        ACommit = Ok = false;
     if (ACommit && FFd >= 0 && !FFailed && !WriteHeaderFooter(FFooter, AError))
         ACommit = Ok = false;
+    if (FHeld) {
+        // The held file stays open until Replace copies it in.
+        if (!ACommit || FFailed)
+            RemoveTemp();
+        return Ok;
+    }
     if (!FOwnsFd || FFd < 0)
         return Ok;
     const int Fd = FFd;
@@ -233,7 +335,44 @@ bool TCliOutput::Finish(QString& AError, bool ACommit) {
     return Ok;
 }
 
-bool TCliOutput::Replace(QString& AError) {
+bool TOutputFile::ReplaceHeld(QString& AError) {
+    QByteArray Data;
+    char Piece[1 << 16];
+    ssize_t N;
+    ::lseek(FFd, 0, SEEK_SET);
+    while ((N = ::read(FFd, Piece, sizeof Piece)) > 0 || (N < 0 && errno == EINTR))
+        if (N > 0)
+            Data.append(Piece, N);
+    const int ReadErrno = N < 0 ? errno : 0;
+    RemoveTemp();
+    const auto Fail = [&](int AErrno) {
+        FFailed = true;
+        AError = FailText(AErrno);
+        return false;
+    };
+    if (ReadErrno != 0)
+        return Fail(ReadErrno);
+    QFile Old(FTarget);
+    if (Old.open(QIODevice::ReadOnly) && Old.readAll() == Data)
+        return true;
+    const int Fd = ::open(QFile::encodeName(FTarget).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (Fd < 0)
+        return Fail(errno);
+    FFd = Fd;
+    FOwnsFd = true;
+    FChanged = true;
+    QString Error;
+    const bool Ok = WriteAll(Data, Error);
+    FFd = -1;
+    FOwnsFd = false;
+    if ((::close(Fd) != 0 && Ok) || !Ok)
+        return Ok ? Fail(errno) : (AError = Error, false);
+    return true;
+}
+
+bool TOutputFile::Replace(QString& AError) {
+    if (FHeld && !FFailed)
+        return ReplaceHeld(AError);
     if (FTempName.isEmpty() || FFailed) {
         RemoveTemp();
         return true;

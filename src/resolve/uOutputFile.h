@@ -4,23 +4,30 @@
 #include <QString>
 #include <QStringList>
 
-// Where the output lines go: standard output or a file, written by the main
-// thread only, line by line as the run hands them over. A failed write is
+#include <functional>
+
+// Where the output lines go: standard output or a file, written by one
+// thread at a time, line by line as the run hands them over. A failed write is
 // final: it is reported once, with the file's name and the system's reason,
 // and nothing more is written or retried, not even when closing.
 //
 // A file is written whole: the lines go to a temporary file beside it, which
 // replaces the file only when the run completed (Close with ACommit). A
 // reader never sees half a rule set, and a broken run leaves the last good
-// file as it was.
-class TCliOutput {
+// file as it was. A file in a folder the user may not write is held in an
+// unnamed temporary file until then and copied in. Descriptor names
+// (/dev/stdout, /dev/fd/N, /proc/self/fd/N) are written through; FIFOs and
+// devices are written as they are, never renamed over.
+//
+// The window's job and veltrask-cli both write their files through it.
+class TOutputFile {
 public:
-    TCliOutput() = default;
+    TOutputFile() = default;
     // Closes a file it opened (errors there go unreported: call Close first).
-    ~TCliOutput();
+    ~TOutputFile();
 
-    TCliOutput(const TCliOutput&) = delete;
-    TCliOutput& operator=(const TCliOutput&) = delete;
+    TOutputFile(const TOutputFile&) = delete;
+    TOutputFile& operator=(const TOutputFile&) = delete;
 
     // Writes to standard output, which stays open.
     void OpenStdout();
@@ -28,8 +35,12 @@ public:
     // /dev/null): every write to it fails.
     static void SetStdoutClosed(bool AValue);
     // Creates the temporary file for AFileName in its folder; false with
-    // AError naming the file. AFileName itself is not touched yet.
-    bool OpenFile(const QString& AFileName, QString& AError);
+    // AError naming the file. AFileName itself is not touched yet. A FIFO
+    // without a reader is waited for as long as AAbort says no (checked
+    // every 50 ms); then false with Interrupted() and no error. Without
+    // AAbort the open waits for the reader.
+    bool OpenFile(const QString& AFileName, QString& AError, const std::function<bool()>& AAbort = {});
+    bool Interrupted() const { return FInterrupted; }
     // Lines written first (after the byte-order mark) and last, by Open and
     // by a committing Close.
     void SetHeader(const QStringList& ALines) { FHeader = ALines; }
@@ -44,6 +55,9 @@ public:
     // Writes ALines in UTF-8, each with the line break; false with AError on
     // the first failure, and false without a new message after it.
     bool WriteLines(const QStringList& ALines, QString& AError);
+    // One line into a buffer written out in pieces of 4 KiB (and by Finish):
+    // for a file filled from many small calls.
+    bool AppendLine(const QString& ALine, QString& AError);
     // Closes a file it opened; false with AError when the system reports a
     // late write error there. ACommit: the run completed, the temporary file
     // replaces the target, unless the target already holds exactly the same
@@ -76,7 +90,10 @@ public:
 
 private:
     bool WriteAll(const QByteArray& ABytes, QString& AError);
+    bool FlushBuffer(QString& AError);
     QString FailText(int AError) const;
+    bool OpenWaiting(const QByteArray& AName, const std::function<bool()>& AAbort, QString& AError);
+    bool ReplaceHeld(QString& AError);
 
     bool WriteHeaderFooter(const QStringList& ALines, QString& AError);
     void RemoveTemp();
@@ -92,4 +109,8 @@ private:
     bool FWroteAny = false;
     QByteArray FLineBreak = "\n";
     QString FName;
+    QByteArray FBuffer;
+    bool FHeld = false;        // FFd is an unnamed file held until the run completes
+    bool FInterrupted = false;
+    int FDescriptor = -1;      // the descriptor a descriptor name stands for
 };
