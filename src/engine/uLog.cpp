@@ -458,8 +458,11 @@ void TLog::FailLogFile(int AErrno) {
 void TLog::WriteLogFileLine(const QString& text) {
     if (FLogFd < 0)
         return;
+    // The message's own final CR LF (or CR) is the file's line break.
     QString Line = text;
-    while (Line.endsWith(QLatin1Char('\r')) || Line.endsWith(QLatin1Char('\n')))
+    if (Line.endsWith(CRLF))
+        Line.chop(2);
+    else if (Line.endsWith(QLatin1Char('\r')))
         Line.chop(1);
     const QByteArray Bytes = Line.toUtf8() + "\r\n";
     const char* P = Bytes.constData();

@@ -227,8 +227,13 @@ bool TStreamReaderEx::HeadUndecided(const char* Bytes, qsizetype Count) {
     // Still possibly wide text without a mark (it has zero bytes): wait for
     // its first line break, so that a short first line is decided on as
     // soon as it is whole, and for as many bytes as tell UTF-16 from UTF-32.
-    if (std::memchr(Bytes, 0, size_t(Count)) == nullptr)
-        return false;
+    // Without a zero byte yet: whole UTF-8 that is valid so far is taken at
+    // once; bytes that are not (a first line of UTF-16 in another script) wait.
+    if (std::memchr(Bytes, 0, size_t(Count)) == nullptr) {
+        const qsizetype Whole = Count - TEncoding::UTF8()->CutTailLength(Bytes, Count);
+        return Whole < Count || (QString::fromUtf8(Bytes, Whole).contains(QChar::ReplacementCharacter) &&
+                                 !QByteArrayView(Bytes, Whole).contains("\xEF\xBF\xBD"));
+    }
     const auto U = [Bytes](qsizetype I) { return uchar(Bytes[I]); };
     const auto IsBreak = [](uchar C) { return C == '\n' || C == '\r'; };
     bool Could32 = true, Break32 = false, Break16 = false;
