@@ -333,9 +333,16 @@ QString CliFileRoleConflict(const TCliOptions& O) {
             const TFileKey &A = Keys[I], &B = Keys[J];
             const bool Same = A.Exists && B.Exists ? A.Dev == B.Dev && A.Ino == B.Ino && !A.Device
                                                    : !A.Exists && !B.Exists && A.Path == B.Path;
-            if (Same)
-                return QStringLiteral("%1 is both %2 and %3")
-                    .arg(Roles[I].Name, QLatin1String(Roles[I].Role), QLatin1String(Roles[J].Role));
+            if (!Same)
+                continue;
+            QString Message = QStringLiteral("%1 is both %2 and %3")
+                                  .arg(Roles[I].Name, QLatin1String(Roles[I].Role), QLatin1String(Roles[J].Role));
+            // The output would hold the new lines alone: the known ones would be lost.
+            if (Roles[I].Group == 1 && Roles[J].Group == 2)
+                Message += QStringLiteral(" (to add the new lines to it, use >> instead of %1)")
+                               .arg(QLatin1String(Roles[I].Role == QLatin1String("the output file") ? "--output"
+                                                                                                   : "--output6"));
+            return Message;
         }
     return QString();
 }

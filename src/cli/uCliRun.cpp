@@ -191,6 +191,9 @@ std::atomic<int> GSignalCount{0};
 // Set by the handler at once: waits that cannot reach the main thread's
 // event loop (opening a FIFO, a log reader that takes nothing) ask it.
 std::atomic<bool> GBreakSignal{false};
+// The main thread is writing output lines, where a reader that takes none
+// can hold it: a second signal then ends the program from the handler.
+std::atomic<bool> GInOutputWrite{false};
 // Rounds: SIGHUP asks for the next round and is no request to stop.
 std::atomic<bool> GRepeating{false};
 
@@ -210,6 +213,8 @@ void SignalHandler(int ASignal) {
     const int Count = GSignalCount.fetch_add(1) + 1;
     if (Count >= 3)
         ::_exit(128 + ASignal);
+    if (Count == 2 && GInOutputWrite)
+        TCliOutput::ExitAfterWholeLine(128 + ASignal);
     GBreakSignal = true;
     const char B = char(ASignal);
     [[maybe_unused]] const ssize_t N = ::write(GSignalPipe[1], &B, 1);
@@ -343,6 +348,18 @@ void TCliRun::RequestBreak() {
 }
 
 void TCliRun::EndAtSecondSignal() {
+    // Writing the log processes events: the notifier must not come back here.
+    static bool Ending = false;
+    if (Ending)
+        return;
+    Ending = true;
+    if (FSignalNotifier)
+        FSignalNotifier->setEnabled(false);
+    char B = 0;
+    int Signal = SIGINT;
+    while (::read(GSignalPipe[0], &B, 1) > 0)
+        if (B != SIGHUP || !FRepeating)
+            Signal = B;
     // Lines already written stay; the summary tells how far the run got.
     FLog->Flush();
     if (FStarted && !FStopped) {
@@ -353,11 +370,6 @@ void TCliRun::EndAtSecondSignal() {
     }
     if (FOptions.Progress)
         FConsole->FinishProgress();
-    char B = 0;
-    int Signal = SIGINT;
-    while (::read(GSignalPipe[0], &B, 1) > 0)
-        if (B != SIGHUP || !FRepeating)
-            Signal = B;
     TCliOutput::ExitAfterWholeLine(128 + (FSignal != 0 ? FSignal : Signal));
 }
 
@@ -678,7 +690,10 @@ bool TCliRun::WriteOutput(TCliOutput& AOutput, const QStringList& ALines) {
     if (ALines.isEmpty() || AOutput.Failed())
         return !AOutput.Failed();
     QString Error;
-    if (AOutput.WriteLines(ALines, Error))
+    GInOutputWrite = true;
+    const bool Written = AOutput.WriteLines(ALines, Error);
+    GInOutputWrite = false;
+    if (Written)
         return true;
     FRunError = true;
     // The job counted these lines as written when it handed them over.
