@@ -289,7 +289,10 @@ void TQXUtils::CloseRun() {
     FResultIndex.squeeze();
     // The lines of a file reach it only when it closes without error, and
     // not at all when its temporary file was dropped.
-    FCounters.Broken = !Completed;
+    // Workers that did not reach the end of the input: a Break, a signal or
+    // an error cut the run short. A run that never had a worker cut none.
+    if (FInRun && FRunWorkers > 0 && FRunCleanEnds < FRunWorkers)
+        FCounters.Broken = true;
     const qint64 Pending = FCounters.Pending.exchange(0);
     if (Error)
         FCounters.OutputFailed = true;
