@@ -41,6 +41,7 @@ struct TRoleCase {
     QStringList Out;       // the output lines, sorted
     QString Err;           // contained in standard error; empty: nothing written there
     QString LogHas;        // the log file's content holds it (regular files and a served FIFO)
+    QStringList Extra = {};  // more options
 };
 
 const QByteArray kInput = "10.0.0.1\n10.0.0.2\n";
@@ -166,6 +167,7 @@ TEST(CliFileRolesTest, EveryRoleWorksWithEveryKindOfFile) {
         {"input file", rlInput, fkRegular, 0, 0, Both, "", ""},
         {"input FIFO", rlInput, fkFifo, 0, 0, Both, "", ""},
         {"input FIFO without writer, SIGINT", rlInput, fkHeldFifo, SIGINT, 130, {}, "", ""},
+        {"input FIFO without writer, 500 threads, SIGINT", rlInput, fkHeldFifo, SIGINT, 130, {}, "", "", {"-t", "500"}},
         {"input /dev/null", rlInput, fkNull, 0, 0, {}, "", ""},
         {"input named in bytes", rlInput, fkByteName, 0, 0, Both, "", ""},
         {"known file", rlKnown, fkRegular, 0, 0, New, "", ""},
@@ -179,6 +181,7 @@ TEST(CliFileRolesTest, EveryRoleWorksWithEveryKindOfFile) {
         {"log /dev/null", rlLog, fkNull, 0, 0, Both, "", ""},
         // The lines written before the failure was seen depend on timing.
         {"log /dev/full", rlLog, fkFull, 0, 1, {"*"}, NoSpace.arg("/dev/full"), ""},
+        {"log /dev/full, appending", rlLog, fkFull, 0, 1, {"*"}, NoSpace.arg("/dev/full"), "", {"--log-append"}},
         {"log named in bytes", rlLog, fkByteName, 0, 0, Both, "", "Done: 2 lines"},
     };
     for (const TRoleCase& C : Cases) {
@@ -203,7 +206,7 @@ TEST(CliFileRolesTest, EveryRoleWorksWithEveryKindOfFile) {
         WriteTestFile(Input, kInput);
 
         // The arguments go through the shell, which hands the name over as bytes.
-        QStringList Args = {"-s", "127.0.0.1:9", "--pause", "0", "-q"};
+        QStringList Args = QStringList{"-s", "127.0.0.1:9", "--pause", "0", "-q"} + C.Extra;
         const QString Role = "\"$F\"";
         if (C.Role == rlKnown)
             Args << "--known" << Role;
