@@ -228,8 +228,13 @@ bool TStreamReaderEx::HeadUndecided(const char* Bytes, qsizetype Count) {
     // its first line break, so that a short first line is decided on as
     // soon as it is whole, and for as many bytes as tell UTF-16 from UTF-32.
     // Without a zero byte yet: whole UTF-8 that is valid so far is taken at
-    // once; bytes that are not (a first line of UTF-16 in another script) wait.
+    // once; bytes that are not (a first line of UTF-16 in another script) wait,
+    // but not beyond a line break that has no zero byte beside it (text in an
+    // 8-bit code page).
     if (std::memchr(Bytes, 0, size_t(Count)) == nullptr) {
+        for (qsizetype I = 0; I + 1 < Count; ++I)
+            if (Bytes[I] == '\n' || Bytes[I] == '\r')
+                return false;
         const qsizetype Whole = Count - TEncoding::UTF8()->CutTailLength(Bytes, Count);
         return Whole < Count || (QString::fromUtf8(Bytes, Whole).contains(QChar::ReplacementCharacter) &&
                                  !QByteArrayView(Bytes, Whole).contains("\xEF\xBF\xBD"));
