@@ -326,6 +326,16 @@ QString CliFileRoleConflict(const TCliOptions& O) {
     QList<TFileKey> Keys;
     for (const TFileRole& R : Roles)
         Keys.append(FileKey(R.Name));
+    // Standard input redirected from a file ("< list.txt") is that file.
+    struct stat In;
+    if (!O.HasSourceFile && ::fstat(0, &In) == 0 && S_ISREG(In.st_mode)) {
+        Roles.prepend({QString(), "the input", 0});
+        TFileKey K;
+        K.Exists = true;
+        K.Dev = In.st_dev;
+        K.Ino = In.st_ino;
+        Keys.prepend(K);
+    }
     for (qsizetype I = 0; I < Roles.size(); ++I)
         for (qsizetype J = I + 1; J < Roles.size(); ++J) {
             if (Roles[I].Group == Roles[J].Group)
@@ -335,8 +345,9 @@ QString CliFileRoleConflict(const TCliOptions& O) {
                                                    : !A.Exists && !B.Exists && A.Path == B.Path;
             if (!Same)
                 continue;
+            const QString& Name = Roles[I].Name.isEmpty() ? Roles[J].Name : Roles[I].Name;
             QString Message = QStringLiteral("%1 is both %2 and %3")
-                                  .arg(Roles[I].Name, QLatin1String(Roles[I].Role), QLatin1String(Roles[J].Role));
+                                  .arg(Name, QLatin1String(Roles[I].Role), QLatin1String(Roles[J].Role));
             // The output would hold the new lines alone: the known ones would be lost.
             if (Roles[I].Group == 1 && Roles[J].Group == 2)
                 Message += QStringLiteral(" (to add the new lines to it, use >> instead of %1)")

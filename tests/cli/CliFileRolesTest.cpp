@@ -296,4 +296,12 @@ TEST(CliFileRolesTest, OneFileServesOneRole) {
         EXPECT_EQ(ReadTestFile(Known), kKnown);
         QFile::remove(New);
     }
+    // Standard input redirected from the file is that file too.
+    QProcess P;
+    P.setStandardInputFile(In);
+    P.start(VT_CLI_PATH, {"-s", "127.0.0.1:9", "-q", "-v", "--log-file", In});
+    ASSERT_TRUE(P.waitForFinished(30000));
+    EXPECT_EQ(P.exitCode(), 2);
+    EXPECT_EQ(P.readAllStandardError(), "veltrask-cli: " + QFile::encodeName(In) + " is both the input and the log file\n");
+    EXPECT_EQ(ReadTestFile(In), kInput);
 }
