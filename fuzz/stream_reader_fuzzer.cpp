@@ -49,6 +49,27 @@ int GuessedUTF16(const QByteArray& In, int ABufferSize) {
     return 0;
 }
 
+// The encoding a detecting reader picks for text without a mark, by its
+// first block; null when it refuses the text (UTF-32). Text of the Latin
+// pattern must be among its UTF-16 picks; other zero-byte patterns are the
+// reader's unit tests' to check.
+TEncoding* DetectedEncoding(const QByteArray& In, int ABufferSize) {
+    QByteArray Copy = In;
+    QBuffer Probe(&Copy);
+    Probe.open(QIODevice::ReadOnly);
+    TStreamReaderEx Reader(&Probe, TEncoding::UTF8(), true, ABufferSize);
+    try {
+        Reader.EndOfStream();
+    } catch (const EStreamReadError&) {
+        return nullptr;
+    }
+    TEncoding* Picked = Reader.CurrentEncoding();
+    if (const int Guess = GuessedUTF16(In, ABufferSize);
+        Guess != 0 && Picked != (Guess == 1 ? TEncoding::Unicode() : TEncoding::BigEndianUnicode()))
+        Fail("UTF-16 of Latin text not recognised", 0);
+    return Picked;
+}
+
 // The text the whole input stands for, decoded in one piece the way the
 // reader's first block decides: mark skipped, then one decode.
 void Reference(TSetup Setup, const QByteArray& In, int ABufferSize, TEncoding* Fixed, QString& Out) {
@@ -78,10 +99,9 @@ void Reference(TSetup Setup, const QByteArray& In, int ABufferSize, TEncoding* F
             Out = TEncoding::BigEndianUnicode()->GetString(In.constData() + 2, In.size() - 2);
             return;
         }
-        // A UTF-8 mark has no zero byte, so it never shows the UTF-16 pattern.
-        if (const int Guess = GuessedUTF16(In, ABufferSize)) {
-            Out = (Guess == 1 ? TEncoding::Unicode() : TEncoding::BigEndianUnicode())->GetString(In.constData(),
-                                                                                                  In.size());
+        // A UTF-8 mark has no zero byte, so it never shows a UTF-16 pattern.
+        if (TEncoding* Picked = DetectedEncoding(In, ABufferSize); Picked != TEncoding::UTF8()) {
+            Out = Picked->GetString(In.constData(), In.size());
             return;
         }
         {
@@ -144,6 +164,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     if (Utf16 && In.size() % 2 != 0)
         In.chop(1);
 #endif
+
+    // Refused text (UTF-32) has no lines to check.
+    if (RefSetup == suDetectBOM && !In.startsWith("\xFE\xFF") &&
+        (!In.startsWith("\xFF\xFE") || In.startsWith(QByteArray("\xFF\xFE\0\0", 4))) &&
+        DetectedEncoding(In, BufferSize) == nullptr)
+        return 0;
 
     static TFixedUTF8Encoding Fixed;
     QString Text;

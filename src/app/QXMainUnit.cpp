@@ -1302,6 +1302,9 @@ void TQXMainForm::ShowRunOutcome(const std::optional<QString>& AError) {
     // Every kind of error ends here, in the status and nowhere else (no box):
     // the first a worker met, or the one of opening or closing the run.
     QString Error = FUtils->RunError();
+    // A log file that failed keeps its error in the log, not in a worker.
+    if (Error.isEmpty())
+        Error = FLog->LogFileError();
     if (Error.isEmpty() && AError)
         Error = AError->isEmpty() ? QStringLiteral("unknown error") : *AError;
     if (Error.isEmpty())

@@ -1,6 +1,7 @@
 #include "cli/uCliOptions.h"
 #include "resolve/uOutputFile.h"
 #include "cli/uCliRounds.h"
+#include "text/uEncoding.h"
 #include "text/uFdInputStream.h"
 
 #include <QCoreApplication>
@@ -18,11 +19,16 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationName(QStringLiteral("veltrask-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELTRASK_VERSION));
 
+    // The arguments as bytes: a file name that is not UTF-8 must reach the
+    // file system as it was given, which Qt's decoding would not keep.
+    QStringList Args;
+    for (int I = 1; I < argc; ++I)
+        Args << DecodeFileName(QByteArray(argv[I]));
     TCliOptions Options;
     try {
-        Options = ParseCliArguments(QCoreApplication::arguments().mid(1));
+        Options = ParseCliArguments(Args);
     } catch (const ECliUsageError& E) {
-        std::fprintf(stderr, "veltrask-cli: %s\n", qUtf8Printable(E.Message()));
+        std::fprintf(stderr, "veltrask-cli: %s\n", EncodeFileName(E.Message()).constData());
         return 2;
     }
     if (Options.Help) {
@@ -34,5 +40,10 @@ int main(int argc, char* argv[]) {
         return 0;
     }
 
+    // Before anything is opened: a second role would destroy the file's first.
+    if (const QString Conflict = CliFileRoleConflict(Options); !Conflict.isEmpty()) {
+        std::fprintf(stderr, "veltrask-cli: %s\n", EncodeFileName(Conflict).constData());
+        return 2;
+    }
     return RunCliRounds(Options);
 }

@@ -1,5 +1,7 @@
 #include "cli/uCliConsole.h"
 
+#include "text/uEncoding.h"
+
 #include <cerrno>
 #include <unistd.h>
 
@@ -8,7 +10,8 @@ TCliConsole::TCliConsole(bool AQuiet, int AFd) : FQuiet(AQuiet), FFd(AFd), FTerm
 }
 
 void TCliConsole::Write(const QString& AText) {
-    const QByteArray Bytes = AText.toUtf8();
+    // A file name that is not UTF-8 is shown with the bytes it has.
+    const QByteArray Bytes = EncodeFileName(AText);
     const char* P = Bytes.constData();
     qsizetype Left = Bytes.size();
     while (Left > 0) {

@@ -4,7 +4,17 @@
 #include "resolve/uAddressState.h"
 #include "resolve/uRulePresets.h"
 
+#include "text/uEncoding.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <functional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -277,10 +287,125 @@ void Apply(TCliOptions& R, const TOptionDef& D, const QString& V, bool& ADBLMode
     }
 }
 
+// Options whose empty value can only be a mistake (an unset shell variable).
+bool NeedsNonEmptyValue(TOptionId AId) {
+    switch (AId) {
+    case oiOutput: case oiFormat: case oiDNS: case oiDBL: case oiRBL: case oiRBL6: case oiKnown: case oiState:
+    case oiOutput6: case oiFormat6: case oiLogFile:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// One file of a role, for telling two roles on it apart.
+struct TFileRole {
+    QString Name;
+    const char* Role;
+    int Group;  // roles of one group may share a file
+};
+
+// The file's identity: its device and inode, or the absolute path (with the
+// folder's links resolved) where it does not exist yet.
+struct TFileKey {
+    bool Exists = false;
+    bool Device = false;
+    dev_t Dev = 0;
+    ino_t Ino = 0;
+    QByteArray Path;
+};
+
+TFileKey FileKey(const QString& AName) {
+    TFileKey K;
+    const QByteArray Name = EncodeFileName(AName);
+    struct stat St;
+    if (::stat(Name.constData(), &St) == 0) {
+        K.Exists = true;
+        K.Device = S_ISCHR(St.st_mode);
+        K.Dev = St.st_dev;
+        K.Ino = St.st_ino;
+        return K;
+    }
+    const qsizetype Slash = Name.lastIndexOf('/');
+    const QByteArray Folder = Slash < 0 ? QByteArray(".") : Slash == 0 ? QByteArray("/") : Name.left(Slash);
+    char Real[PATH_MAX];
+    K.Path = (::realpath(Folder.constData(), Real) ? QByteArray(Real) : Folder) + '/' + Name.mid(Slash + 1);
+    return K;
+}
+
 } // namespace
 
+QString CliFileRoleConflict(const TCliOptions& O) {
+    QList<TFileRole> Roles;
+    const auto Add = [&Roles](bool AGiven, const QString& AName, const char* ARole, int AGroup) {
+        if (AGiven && !AName.isEmpty() && AName != QLatin1String("-"))
+            Roles.append({AName, ARole, AGroup});
+    };
+    Add(O.HasSourceFile, O.SourceFile, "the input", 0);
+    Add(O.HasOutput, O.OutputFile, "the output file", 1);
+    Add(O.HasOutput6, O.OutputFile6, "the IPv6 output file", 1);
+    Add(O.HasKnown, O.KnownFile, "the file of known lines", 2);
+    Add(O.HasState, O.StateFile, "the state file", 3);
+    Add(O.Detailed && O.HasLogFile, O.LogFile, "the log file", 4);
+    QList<TFileKey> Keys;
+    for (const TFileRole& R : Roles)
+        Keys.append(FileKey(R.Name));
+    // Standard input redirected from a file ("< list.txt") is that file.
+    struct stat In;
+    if (!O.HasSourceFile && ::fstat(0, &In) == 0 && S_ISREG(In.st_mode)) {
+        Roles.prepend({QString(), "the input", 0});
+        TFileKey K;
+        K.Exists = true;
+        K.Dev = In.st_dev;
+        K.Ino = In.st_ino;
+        Keys.prepend(K);
+    }
+    for (qsizetype I = 0; I < Roles.size(); ++I)
+        for (qsizetype J = I + 1; J < Roles.size(); ++J) {
+            if (Roles[I].Group == Roles[J].Group)
+                continue;
+            const TFileKey &A = Keys[I], &B = Keys[J];
+            const bool Same = A.Exists && B.Exists ? A.Dev == B.Dev && A.Ino == B.Ino && !A.Device
+                                                   : !A.Exists && !B.Exists && A.Path == B.Path;
+            if (!Same)
+                continue;
+            const QString& Name = Roles[I].Name.isEmpty() ? Roles[J].Name : Roles[I].Name;
+            QString Message = QStringLiteral("%1 is both %2 and %3")
+                                  .arg(Name, QLatin1String(Roles[I].Role), QLatin1String(Roles[J].Role));
+            // The output would hold the new lines alone: the known ones would be lost.
+            if (Roles[I].Group == 1 && Roles[J].Group == 2)
+                Message += QStringLiteral(" (to add the new lines to it, use >> instead of %1)")
+                               .arg(QLatin1String(Roles[I].Role == QLatin1String("the output file") ? "--output"
+                                                                                                   : "--output6"));
+            return Message;
+        }
+    return QString();
+}
+
+QStringList ResolvConfServers(const QString& AFileName) {
+    // "nameserver ADDRESS" lines; the C library's resolver reads no others
+    // for its servers. An address the resolver here cannot use (a link-local
+    // one with its "%interface") is left out.
+    QStringList Servers;
+    QFile File(AFileName);
+    if (!File.open(QIODevice::ReadOnly | QIODevice::Text))
+        return Servers;
+    while (!File.atEnd()) {
+        const QList<QByteArray> Words = File.readLine().simplified().split(' ');
+        if (Words.size() < 2 || Words[0] != "nameserver")
+            continue;
+        const QString Address = QString::fromLatin1(Words[1]);
+        TDNSServerEntry Entry;
+        if (ParseDNSServerEntry(Address, 53, Entry) && Entry.Kind != TDNSServerEntry::skName &&
+            !Servers.contains(Address))
+            Servers << Address;
+    }
+    return Servers;
+}
+
 QStringList DefaultDNSServers() {
-    return {QStringLiteral("8.8.8.8"), QStringLiteral("8.8.4.4")};
+    const QStringList Servers = ResolvConfServers(QStringLiteral("/etc/resolv.conf"));
+    return Servers.isEmpty() ? QStringList{QStringLiteral("8.8.8.8"), QStringLiteral("8.8.4.4")} : Servers;
 }
 
 TCliOptions ParseCliArguments(const QStringList& AArgs) {
@@ -315,6 +440,8 @@ TCliOptions ParseCliArguments(const QStringList& AArgs) {
                 Value = Eq >= 0 ? A.mid(Eq + 1) : TakeValue(LongName(*D));
             else if (Eq >= 0)
                 Fail(QStringLiteral("%1 takes no value").arg(LongName(*D)));
+            if (D->TakesValue && Value.isEmpty() && NeedsNonEmptyValue(D->Id))
+                Fail(QStringLiteral("%1 needs a value that is not empty").arg(LongName(*D)));
             Apply(R, *D, Value, DBLMode, RBLMode, LineEnding);
             if (R.Help || R.Version)
                 return R;
@@ -331,6 +458,8 @@ TCliOptions ParseCliArguments(const QStringList& AArgs) {
                 const QString Shown = QStringLiteral("-%1").arg(A.at(J));
                 Value = J + 1 < A.size() ? A.mid(J + 1) : TakeValue(Shown);
                 J = A.size();
+                if (Value.isEmpty() && NeedsNonEmptyValue(D->Id))
+                    Fail(QStringLiteral("%1 needs a value that is not empty").arg(Shown));
             }
             Apply(R, *D, Value, DBLMode, RBLMode, LineEnding);
             if (R.Help || R.Version)
@@ -414,11 +543,13 @@ QString CliHelpText() {
         "address. A line that is an address, optionally with \"/\" and a prefix\n"
         "length, is passed through without resolving. Standard input, a pipe or a\n"
         "FIFO is taken line by line as it arrives. Input is UTF-8, or UTF-16 when\n"
-        "it starts with a byte-order mark or its first bytes have a zero byte in\n"
-        "every other place.\n"
+        "it starts with a byte-order mark or its first bytes pair the ASCII\n"
+        "characters and line breaks with zero bytes; UTF-32 is refused.\n"
         "\n"
         "Options:\n"
-        "  -s, --dns SERVER       DNS server; repeatable; default 8.8.8.8 and 8.8.4.4;\n"
+        "  -s, --dns SERVER       DNS server; repeatable; default: the name servers of\n"
+        "                         /etc/resolv.conf (8.8.8.8 and 8.8.4.4 when it\n"
+        "                         names none);\n"
         "                         IPv4[:port], IPv6 ([IPv6]:port with a port),\n"
         "                         LOCALHOST[:port] or a host name[:port], looked up\n"
         "                         once at the start (not found: exit 2); queries\n"
@@ -553,7 +684,8 @@ QString CliHelpText() {
         "was.\n"
         "\n"
         "Standard output carries the output lines only; the log goes to standard\n"
-        "error and ends with a summary line (\"Done: ... lookups failed, ...\").\n"
+        "error and ends with a summary line (\"Done: ... lookups failed, ...\", or\n"
+        "\"Broken off: ...\" when the run did not complete).\n"
         "Lookups failed counts lookups (with --family both a name's A and AAAA\n"
         "lookups are two); not found counts names for which every lookup said the\n"
         "name does not exist; an answer without records of the type asked is no\n"
@@ -564,6 +696,10 @@ QString CliHelpText() {
         "answered; 3 the run completed but a lookup or a blocklist check failed (no\n"
         "reply, an error reply, or a blocklist's error code); 1 the run could not\n"
         "start or ended by an error; 2 the command line is wrong; 130 broken by\n"
-        "Ctrl-C (SIGINT), 143 by SIGTERM. A second Ctrl-C ends the program at once,\n"
-        "after the output line being written.\n");
+        "Ctrl-C (SIGINT), 143 by SIGTERM, 129 by SIGHUP (without --every), 141 by\n"
+        "SIGPIPE (the reader of the output or the log went away). A second Ctrl-C\n"
+        "writes the summary and ends the program at once, after the output line\n"
+        "being written.\n"
+        "The input, --output, --known, --state and --log-file must be different\n"
+        "files (--output and --output6 may be one).\n");
 }

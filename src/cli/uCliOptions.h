@@ -79,12 +79,23 @@ struct TCliOptions {
     bool Progress = false;
 };
 
-// The DNS servers used when no --dns is given.
+// The DNS servers used when no --dns is given: the name servers of
+// /etc/resolv.conf, or 8.8.8.8 and 8.8.4.4 when it names none.
 QStringList DefaultDNSServers();
+// The addresses of the "nameserver" lines of AFileName, in their order.
+QStringList ResolvConfServers(const QString& AFileName);
 
 // Parses the arguments (without the program name). Raises ECliUsageError with
 // a one-line message naming the offending option.
 TCliOptions ParseCliArguments(const QStringList& AArgs);
+
+// Two roles on one file (the input, the output, the known lines, the state,
+// the log) would destroy one of them before it is read: "FILE is both the
+// input and the log file", or empty when every file has one role. The same
+// inode, or the same path where a file does not exist yet, is one file. The
+// output and the IPv6 output may share one; a character device (/dev/null, a
+// terminal) takes any number of writers. Looks at the files, opens none.
+QString CliFileRoleConflict(const TCliOptions& AOptions);
 
 // The --help text, ending with a line break.
 QString CliHelpText();

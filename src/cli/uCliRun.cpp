@@ -6,8 +6,11 @@
 #include "engine/uMainThread.h"
 #include "engine/uProgress.h"
 #include "resolve/dns/IdDNSServer.h"
+#include "engine/uThread.h"
+#include "text/uEncoding.h"
 #include "text/uLineReaderWriter.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -51,6 +54,14 @@ void TCliUtils::OpenRun() {
         FInitError = TLog::ExceptionMessage(std::current_exception());
         throw;
     }
+}
+
+TUtilsThread* TCliUtils::CreateWorker(const TUtilsThreadMethod& AMethod, const QString& AMethodName,
+                                      int AThreadNumber) {
+    TUtilsThread* Thread = TQXUtils::CreateWorker(AMethod, AMethodName, AThreadNumber);
+    if (FAfterWorkerCreated)
+        FAfterWorkerCreated();
+    return Thread;
 }
 
 void TCliUtils::TakeOutputLines(QStringList& ALines, QStringList& ALines6) {
@@ -150,6 +161,12 @@ namespace {
 int GSignalPipe[2] = {-1, -1};
 const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 std::atomic<int> GSignalCount{0};
+// Set by the handler at once: waits that cannot reach the main thread's
+// event loop (opening a FIFO, a log reader that takes nothing) ask it.
+std::atomic<bool> GBreakSignal{false};
+// The main thread is writing output lines, where a reader that takes none
+// can hold it: a second signal then ends the program from the handler.
+std::atomic<bool> GInOutputWrite{false};
 // Rounds: SIGHUP asks for the next round and is no request to stop.
 std::atomic<bool> GRepeating{false};
 
@@ -163,35 +180,19 @@ void SignalHandler(int ASignal) {
     }
     // The first signal breaks the run, which winds down in well under a
     // second. A second one means the user will not wait even for that: the
-    // program ends as soon as the output stands on a whole line, and a third
-    // ends it even then (a reader that no longer takes standard output).
+    // main thread writes the summary and ends the program as soon as the
+    // output stands on a whole line; a third ends it even then (a reader
+    // that no longer takes standard output).
     const int Count = GSignalCount.fetch_add(1) + 1;
     if (Count >= 3)
         ::_exit(128 + ASignal);
-    if (Count == 2)
+    if (Count == 2 && GInOutputWrite)
         TOutputFile::ExitAfterWholeLine(128 + ASignal);
+    GBreakSignal = true;
     const char B = char(ASignal);
     [[maybe_unused]] const ssize_t N = ::write(GSignalPipe[1], &B, 1);
     errno = SavedErrno;
 }
-
-// Threads inherit the signal mask of the thread that creates them: while the
-// run creates its threads the signals are held back, so that they are always
-// taken by the main thread and never interrupt a worker's system call.
-class TSignalBlock {
-public:
-    TSignalBlock() {
-        sigset_t Set;
-        sigemptyset(&Set);
-        for (int S : kSignals)
-            sigaddset(&Set, S);
-        pthread_sigmask(SIG_BLOCK, &Set, &FOld);
-    }
-    ~TSignalBlock() { pthread_sigmask(SIG_SETMASK, &FOld, nullptr); }
-
-private:
-    sigset_t FOld;
-};
 
 const int kDrainPeriodMSec = 100;
 
@@ -245,10 +246,14 @@ bool TCliRun::InstallSignalHandlers() {
             return false;
     }
     GSignalCount = 0;
+    GBreakSignal = false;
     GRepeating = FRepeating;
     FSignalNotifier = std::make_unique<QSocketNotifier>(GSignalPipe[0], QSocketNotifier::Read);
     QObject::connect(FSignalNotifier.get(), &QSocketNotifier::activated, FSignalNotifier.get(),
                      [this] { SignalReceived(); });
+    // Workers hold the signals back: the main thread takes them, between any
+    // two thread creations too.
+    TThread::HoldSignalsInNewThreads({SIGINT, SIGTERM, SIGHUP});
     struct sigaction Action;
     std::memset(&Action, 0, sizeof Action);
     Action.sa_handler = SignalHandler;
@@ -269,6 +274,8 @@ bool TCliRun::InstallSignalHandlers() {
 }
 
 void TCliRun::SignalReceived() {
+    if (GSignalCount >= 2)
+        EndAtSecondSignal();
     char Buffer[16];
     ssize_t N;
     while ((N = ::read(GSignalPipe[0], Buffer, sizeof Buffer)) > 0)
@@ -284,20 +291,88 @@ void TCliRun::SignalReceived() {
 
 void TCliRun::RequestBreak() {
     FBroken = true;
-    // A worker waiting for more input sees the break within its next wait slice.
     if (FStarted && !FStopped && !FProgress->Terminated())
         FProgress->BreakClick();
+    // Workers waiting for more input stop waiting now.
+    FUtils->WakeInput();
+}
+
+void TCliRun::EndAtSecondSignal() {
+    // Writing the log processes events: the notifier must not come back here.
+    static bool Ending = false;
+    if (Ending)
+        return;
+    Ending = true;
+    if (FSignalNotifier)
+        FSignalNotifier->setEnabled(false);
+    char B = 0;
+    int Signal = SIGINT;
+    while (::read(GSignalPipe[0], &B, 1) > 0)
+        if (B != SIGHUP || !FRepeating)
+            Signal = B;
+    // Lines already written stay; the summary tells how far the run got.
+    FLog->Flush();
+    if (FStarted && !FStopped) {
+        TQXRunCounters C = FUtils->RunCounters();
+        C.Broken = true;
+        FLog->Log(TQXUtils::SummaryText(C));
+        FLog->Flush();
+    }
+    if (FOptions.Progress)
+        FConsole->FinishProgress();
+    TOutputFile::ExitAfterWholeLine(128 + (FSignal != 0 ? FSignal : Signal));
+}
+
+void TCliRun::CheckLogFile() {
+    if (FLogFileReported)
+        return;
+    const QString Error = FLog->LogFileError();
+    if (Error.isEmpty())
+        return;
+    FLogFileReported = true;
+    FConsole->Error(Error);
+    FRunError = true;
+    RequestBreak();
+}
+
+bool TCliRun::CheckReadable(const QString& AFileName) {
+    // Told here, once and before any lookup, rather than by the run. A FIFO
+    // is left alone: opening it would wait for its writer.
+    const QByteArray Name = EncodeFileName(AFileName);
+    struct stat St;
+    int Error = 0;
+    if (::stat(Name.constData(), &St) != 0)
+        Error = errno;
+    else if (S_ISDIR(St.st_mode))
+        Error = EISDIR;
+    else if (!S_ISFIFO(St.st_mode) && ::access(Name.constData(), R_OK) != 0)
+        Error = errno;
+    if (Error == 0)
+        return true;
+    return Refuse(QStringLiteral("cannot open %1: %2").arg(AFileName, QString::fromLocal8Bit(std::strerror(Error))));
 }
 
 bool TCliRun::ReadKnownLines() {
     TStringList* Known = FUtils->ResultList();
     Known->Clear();
+    if (!CheckReadable(FOptions.KnownFile))
+        return false;
     try {
+        // A FIFO waits for its writer, and a pipe for its lines, only until a signal.
         TLineReader Reader(FOptions.KnownFile, 1024);
+        Reader.SetAbortCheck([] { return GBreakSignal.load(); });
         while (!Reader.EndOfLines())
             Known->Add(Reader.ReadLine());
-    } catch (const Exception& E) {
-        return Refuse(E.Message());
+    } catch (const EStreamReadError& E) {
+        return Refuse(QStringLiteral("cannot read %1: %2").arg(FOptions.KnownFile, E.Reason()));
+    } catch (const EFileError& E) {
+        return Refuse(QStringLiteral("cannot open %1: %2").arg(FOptions.KnownFile, E.Message()));
+    }
+    if (GBreakSignal) {
+        // The input ended by the signal, not by its writer: not all is known.
+        SignalReceived();
+        FExitCode = 128 + FSignal;
+        return false;
     }
     return true;
 }
@@ -311,7 +386,7 @@ bool TCliRun::CheckParams() {
     if (FOptions.HasSourceFile) {
         if (FOptions.SourceFile.isEmpty())
             return Refuse(QStringLiteral("the input file name is empty"));
-        if (!CheckInputFile())
+        if (!CheckReadable(FOptions.SourceFile))
             return false;
         FUtils->SetDomainListFile(FOptions.SourceFile);
         FUtils->SetDomainListFd(-1);
@@ -413,24 +488,6 @@ bool TCliRun::CheckParams() {
     return true;
 }
 
-bool TCliRun::CheckInputFile() {
-    // Told here, once and before any lookup, rather than by the run. A FIFO
-    // is left alone: opening it would wait for its writer.
-    const QByteArray Name = QFile::encodeName(FOptions.SourceFile);
-    struct stat St;
-    int Error = 0;
-    if (::stat(Name.constData(), &St) != 0)
-        Error = errno;
-    else if (S_ISDIR(St.st_mode))
-        Error = EISDIR;
-    else if (!S_ISFIFO(St.st_mode) && ::access(Name.constData(), R_OK) != 0)
-        Error = errno;
-    if (Error == 0)
-        return true;
-    return Refuse(QStringLiteral("cannot open %1: %2")
-                      .arg(FOptions.SourceFile, QString::fromLocal8Bit(std::strerror(Error))));
-}
-
 bool TCliRun::OpenSink() {
     // --output6 naming the place the other lines go to is that one place:
     // two writers on one file would overwrite each other's lines.
@@ -498,6 +555,8 @@ void TCliRun::ProgressBeforeStart(TProgress*, bool& Allow) {
 
 void TCliRun::ProgressStart(TProgress* Sender) {
     // A signal taken while the run was being prepared found nothing to break yet.
+    if (GBreakSignal)
+        SignalReceived();
     if (FSignal != 0) {
         Sender->BreakClick();
         return;
@@ -506,6 +565,7 @@ void TCliRun::ProgressStart(TProgress* Sender) {
 }
 
 void TCliRun::ProgressTerminate(TProgress* Sender) {
+    FUtils->WakeInput();
     if (FLog->ActiveThreads() == 0)
         Sender->EndProgress();
 }
@@ -529,6 +589,9 @@ void TCliRun::ProgressAfterStop(TProgress*) {
     DrainOutput();
     CloseSink();
     SaveState();
+    CheckLogFile();
+    if (!RunCompleted())
+        FUtils->SetRunBroken();
     FUtils->LogSummary();
     FStopped = true;
 }
@@ -605,7 +668,10 @@ bool TCliRun::WriteOutput(TOutputFile& AOutput, const QStringList& ALines) {
     if (ALines.isEmpty() || AOutput.Failed())
         return !AOutput.Failed();
     QString Error;
-    if (AOutput.WriteLines(ALines, Error))
+    GInOutputWrite = true;
+    const bool Written = AOutput.WriteLines(ALines, Error);
+    GInOutputWrite = false;
+    if (Written)
         return true;
     FRunError = true;
     // The job counted these lines as written when it handed them over.
@@ -671,44 +737,56 @@ int TCliRun::Execute() {
     // The summary comes after the output is closed: its count of lines
     // written tells what reached the output.
     FUtils->SetDeferSummary(true);
+    // Waiting workers block until input comes; a Break wakes them (RequestBreak).
+    FUtils->SetInputWakes(true);
+    FUtils->SetAfterWorkerCreated([this] {
+        if (GBreakSignal)
+            SignalReceived();
+    });
     if (FOptions.HasState)
         FUtils->SetState(&FState, FOptions.KeepSec);
 
-    if (FOptions.Detailed) {
-        if (FOptions.HasLogFile && FOptions.LogFile.isEmpty()) {
-            Refuse(QStringLiteral("the log file name is empty (--log-file)"));
-            return FExitCode;
-        }
-        FUtils->SetLogFileName(FOptions.HasLogFile ? FOptions.LogFile : QString());
-        FUtils->SetLogFileAppend(FOptions.LogAppend);
-        try {
-            FUtils->SetDetailedLog(true);
-        } catch (const Exception& E) {
-            Refuse(E.Message());
-            return FExitCode;
-        }
-    }
-
+    // First: a log file that is a FIFO waits for its reader only until a signal.
     if (!InstallSignalHandlers()) {
         Refuse(QStringLiteral("cannot install the signal handlers: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
         return FExitCode;
     }
 
+    if (FOptions.Detailed) {
+        FUtils->SetLogFileName(FOptions.HasLogFile ? FOptions.LogFile : QString());
+        FUtils->SetLogFileAppend(FOptions.LogAppend);
+        FLog->SetLogFileAbortCheck([] { return GBreakSignal.load(); });
+        try {
+            FUtils->SetDetailedLog(true);
+        } catch (const Exception& E) {
+            if (GBreakSignal) {
+                SignalReceived();
+                return 128 + FSignal;
+            }
+            // "cannot write log FILE: reason"
+            Refuse(E.Message());
+            return FExitCode;
+        }
+    }
+
     FDrainTimer = std::make_unique<QTimer>();
     FDrainTimer->setInterval(kDrainPeriodMSec);
-    QObject::connect(FDrainTimer.get(), &QTimer::timeout, FDrainTimer.get(), [this] { DrainOutput(); });
+    QObject::connect(FDrainTimer.get(), &QTimer::timeout, FDrainTimer.get(), [this] {
+        DrainOutput();
+        CheckLogFile();
+    });
 
-    {
-        TSignalBlock Block;
-        FProgress->StartProgress();
-    }
+    FProgress->StartProgress();
     if (!FStarted) {
         FLog->Flush();
         return FExitCode;
     }
     FDrainTimer->start();
 
-    WaitServing([this] { return FStopped; });
+    // Blocks until something happens (a hand-off, a signal, a timer): an
+    // idle input costs nothing.
+    while (!FStopped)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     // The thread that ended the run is still on its way out.
     FUtils->WaitForThreads();
     FDrainTimer->stop();
@@ -718,6 +796,7 @@ int TCliRun::Execute() {
         FConsole->FinishProgress();
     }
 
+    CheckLogFile();
     if (FSignal != 0)
         return 128 + FSignal;
     // The run was refused before its first query.

@@ -8,6 +8,7 @@
 #include "resolve/QXUtilsUnit.h"
 
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 class QSocketNotifier;
@@ -46,8 +47,14 @@ public:
     // writers are open, so that the summary's count of lines covers them.
     void AfterStop() override;
 
+    // Run on the main thread after each worker is created, so that a signal
+    // taken between two creations stops the next one.
+    void SetAfterWorkerCreated(std::function<void()> AProc) { FAfterWorkerCreated = std::move(AProc); }
+
 protected:
     void OpenRun() override;
+    TUtilsThread* CreateWorker(const TUtilsThreadMethod& AMethod, const QString& AMethodName,
+                               int AThreadNumber) override;
 
 private:
     void WriteAccumulated();
@@ -59,6 +66,7 @@ private:
     std::atomic<bool> FOpened{false}; // the run's writers are open
 
     QString FInitError;  // guarded by FInitCS, like the gate that calls OpenRun
+    std::function<void()> FAfterWorkerCreated;
 };
 
 // One run of the command line: the same progress controller, log and resolve
@@ -93,7 +101,12 @@ private:
     bool CheckParams();
     bool Refuse(const QString& AMessage, int AExitCode = 1);
     bool ReadKnownLines();
-    bool CheckInputFile();
+    // Refuses, with "cannot open FILE: reason", a file that cannot be read.
+    bool CheckReadable(const QString& AFileName);
+    // The log file failed: tells it once and ends the run as an error.
+    void CheckLogFile();
+    // The summary now, as a second signal ends the program.
+    void EndAtSecondSignal();
     bool OpenSink();
     bool InstallSignalHandlers();
     void SignalReceived();
@@ -140,6 +153,7 @@ private:
     bool FRepeating = false;
     bool FBroken = false;    // the run was asked to break
     bool FHupPending = false;
+    bool FLogFileReported = false;
     TAddressState FState;    // --state, read when the run is checked
     bool FStateLoaded = false;
 };

@@ -95,9 +95,13 @@ void THTTPUtils::ReloadThreadProc(TUtilsThread*) {
             DoReload();
             // A second between reloads, but the end of the run must not wait
             // for it: the run ends only when this thread has gone.
-            const TDateTime Start = NowDateTime();
-            while (!Terminated() && !Completed() && MilliSecondsBetween(Start, NowDateTime()) < 1000)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            // The flags are looked at under the lock the wakers take, so no
+            // wake-up falls between the look and the wait.
+            const auto Slice = std::chrono::milliseconds(FServiceWakes ? 1000 : 10);
+            const auto Until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
+            std::unique_lock<std::mutex> L(FServiceWaitCS);
+            while (!Terminated() && !Completed() && std::chrono::steady_clock::now() < Until)
+                FServiceWait.wait_for(L, Slice);
         }
     } catch (...) {
         LogException(std::current_exception());
@@ -105,6 +109,15 @@ void THTTPUtils::ReloadThreadProc(TUtilsThread*) {
     }
     if (FDetailedLog)
         Log(QStringLiteral("%s Completed."), {Name});
+}
+
+void THTTPUtils::WakeServiceThreads() {
+    std::lock_guard<std::mutex> L(FServiceWaitCS);
+    FServiceWait.notify_all();
+}
+
+void THTTPUtils::DoCompleted() {
+    WakeServiceThreads();
 }
 
 void THTTPUtils::DoReload() {

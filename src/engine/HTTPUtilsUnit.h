@@ -5,6 +5,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <condition_variable>
 #include <mutex>
 
 class TStringList;
@@ -71,12 +72,19 @@ public:
     // The host values, guarded by HostValuesCS.
     TStringList* HostValues() const { return FHostValues.get(); }
     std::mutex& HostValuesCS() { return FHostValuesCS; }
+    // The Reloading Thread waits between reloads until Completed, or until
+    // WakeServiceThreads, which the owner then promises to call at a Break;
+    // otherwise it looks at the Break every 10 ms.
+    void SetServiceWakes(bool Value) { FServiceWakes = Value; }
+    // Any thread: the Reloading Thread looks at Terminated now.
+    void WakeServiceThreads();
 
 protected:
     void InitDefaults() override;
     bool InitializeRun() override;
     virtual void ReloadThreadProc(TUtilsThread* AThread);
     virtual void DoReload();
+    void DoCompleted() override;
 
 private:
     void InitHTTPDefaults();
@@ -91,4 +99,7 @@ protected:
     int FRandomDigits = 0;
     bool FRandomDot = false;
     std::unique_ptr<THttpStep> FHttpStep;
+    std::mutex FServiceWaitCS;
+    std::condition_variable FServiceWait;
+    std::atomic<bool> FServiceWakes{false};
 };

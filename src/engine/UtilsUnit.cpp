@@ -81,8 +81,10 @@ void TUtils::StartThreads(const TUtilsThreadMethod& AMethod, const QString& AMet
     if (FThreads <= 0) {
         // With service threads alive the run must end through their end,
         // once: they leave on seeing Completed.
-        if (FServiceThreads > 0 && FLiveThreads > 0)
+        if (FServiceThreads > 0 && FLiveThreads > 0) {
             FCompleted = true;
+            DoCompleted();
+        }
         else
             FProgress->EndProgress();
         return;
@@ -121,8 +123,10 @@ TUtilsThread* TUtils::CreateWorker(const TUtilsThreadMethod& AMethod, const QStr
 }
 
 bool TUtils::NoteActiveThreads(int AActive) {
-    if (AActive == FServiceThreads)
+    if (AActive == FServiceThreads) {
         FCompleted = true;
+        DoCompleted();
+    }
     return AActive == 0;
 }
 

@@ -112,6 +112,8 @@ protected:
     // thread class overrides it (TUtilsThread::Run<TMyThread>(...)).
     virtual TUtilsThread* CreateWorker(const TUtilsThreadMethod& AMethod, const QString& AMethodName,
                                        int AThreadNumber);
+    // Completed has just turned true: service threads waiting for it may go.
+    virtual void DoCompleted() {}
 
     bool WaitMSec(qint64 AMSec, TDateTime AStart);
     bool WaitSec(qint64 ASec, TDateTime AStart);

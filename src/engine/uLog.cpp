@@ -2,13 +2,20 @@
 
 #include "engine/uMainThread.h"
 #include "engine/uThread.h"
-#include "text/uLineReaderWriter.h"
+#include "containers/uStringList.h"  // EFileError
+#include "text/uEncoding.h"
+
 
 #include <QTimer>
 #include <cxxabi.h>
 #include <errno.h>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <typeinfo>
+#include <unistd.h>
 
 namespace {
 
@@ -20,6 +27,13 @@ struct TCurrentThreadInfo {
 thread_local TCurrentThreadInfo CurrentThreadInfo;
 
 const QString CRLF = QStringLiteral("\r\n");
+
+// How long one wait for a slow log reader lasts before the abort check is asked.
+const int kLogFileWaitMSec = 50;
+
+QString LogFileErrorText(const QString& AFileName, int AErrno) {
+    return QStringLiteral("cannot write log %1: %2").arg(AFileName, QString::fromLocal8Bit(std::strerror(AErrno)));
+}
 
 QString Demangle(const char* AName) {
     int Status = 0;
@@ -70,11 +84,7 @@ TLog::TLog() : FTimer(std::make_unique<QTimer>()) {
 }
 
 TLog::~TLog() {
-    try {
-        CloseLogFile();
-    } catch (...) {
-        // The last flush failed; nothing is left to report it to.
-    }
+    CloseLogFile();
     FTimer.reset();
     if (FThreadsView) {
         FThreadsView->SetOnData(nullptr);
@@ -381,43 +391,110 @@ void TLog::ThreadsViewSelectItem(const TListItem&, bool) {
 
 bool TLog::LogFileOpen() const {
     std::lock_guard<std::mutex> L(FLogCS);
-    return FLogWriter != nullptr;
+    return FLogFd >= 0;
+}
+
+QString TLog::LogFileError() const {
+    std::lock_guard<std::mutex> L(FLogCS);
+    return FLogFileError;
+}
+
+void TLog::SetLogFileAbortCheck(std::function<bool()> ACheck) {
+    std::lock_guard<std::mutex> L(FLogCS);
+    FLogFileAbortCheck = std::move(ACheck);
 }
 
 void TLog::OpenLogFile(const QString& AFileName, bool AAppend) {
     CloseLogFile();
     std::lock_guard<std::mutex> L(FLogCS);
     FAppendLogFile = AAppend;
-    // UTF-8 without byte-order mark, CR LF line breaks; raises with the file
-    // system's message when the file cannot be created.
-    auto Writer = std::make_unique<TLineWriter>(AFileName, AAppend);
-    Writer->SetAutoFlush(true);
-    FLogWriter = Writer.release();
+    FLogFileName = AFileName;
+    FLogFileError.clear();
+    const QByteArray Name = EncodeFileName(AFileName);
+    // Not blocking: a FIFO without a reader refuses at once (ENXIO) instead
+    // of holding the thread beyond the reach of a signal, and a write to a
+    // full pipe waits below, where the abort check is asked.
+    const int Flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | (AAppend ? O_APPEND : 0);
+    int Fd;
+    for (;;) {
+        Fd = ::open(Name.constData(), Flags, 0666);
+        if (Fd >= 0 || (errno != ENXIO && errno != EINTR))
+            break;
+        if (FLogFileAbortCheck && FLogFileAbortCheck()) {
+            errno = EINTR;
+            break;
+        }
+        ::poll(nullptr, 0, kLogFileWaitMSec);
+    }
+    if (Fd < 0) {
+        const int Err = errno;
+        throw EFileError(LogFileErrorText(AFileName, Err));
+    }
+    struct stat St;
+    FLogFileRegular = ::fstat(Fd, &St) == 0 && S_ISREG(St.st_mode);
+    // Only a regular file has content to replace; a device or a pipe has none.
+    if (FLogFileRegular && !AAppend && ::ftruncate(Fd, 0) != 0) {
+        const int Err = errno;
+        ::close(Fd);
+        throw EFileError(LogFileErrorText(AFileName, Err));
+    }
+    FLogFd = Fd;
 }
 
 void TLog::CloseLogFile() {
-    std::unique_ptr<TLineWriter> Writer;
-    {
-        std::lock_guard<std::mutex> L(FLogCS);
-        Writer.reset(FLogWriter);
-        FLogWriter = nullptr;
-    }
-    if (Writer)
-        Writer->Close();
+    std::lock_guard<std::mutex> L(FLogCS);
+    if (FLogFd >= 0 && ::close(FLogFd) != 0 && errno != EINTR && FLogFileError.isEmpty())
+        FLogFileError = LogFileErrorText(FLogFileName, errno);
+    FLogFd = -1;
+}
+
+void TLog::FailLogFile(int AErrno) {
+    if (FLogFileError.isEmpty())
+        FLogFileError = LogFileErrorText(FLogFileName, AErrno);
+    ::close(FLogFd);
+    FLogFd = -1;
 }
 
 void TLog::WriteLogFileLine(const QString& text) {
-    if (!FLogWriter)
+    if (FLogFd < 0)
         return;
-    if (text.endsWith(CRLF))
-        FLogWriter->WriteLine(text.left(text.size() - 2));
-    else if (text.endsWith(QLatin1Char('\r')))
-        FLogWriter->WriteLine(text.left(text.size() - 1));
-    else
-        FLogWriter->WriteLine(text);
+    // The message's own final CR LF (or CR) is the file's line break.
+    QString Line = text;
+    if (Line.endsWith(CRLF))
+        Line.chop(2);
+    else if (Line.endsWith(QLatin1Char('\r')))
+        Line.chop(1);
+    const QByteArray Bytes = Line.toUtf8() + "\r\n";
+    const char* P = Bytes.constData();
+    qsizetype Left = Bytes.size();
+    while (Left > 0) {
+        const ssize_t N = ::write(FLogFd, P, size_t(Left));
+        if (N > 0) {
+            P += N;
+            Left -= N;
+            continue;
+        }
+        if (N < 0 && errno == EINTR)
+            continue;
+        if (N < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // A reader that does not take the log holds this line only until
+            // the run is given up: then the log file fails instead.
+            if (FLogFileAbortCheck && FLogFileAbortCheck()) {
+                FailLogFile(EINTR);
+                return;
+            }
+            pollfd Pfd{FLogFd, POLLOUT, 0};
+            ::poll(&Pfd, 1, kLogFileWaitMSec);
+            continue;
+        }
+        FailLogFile(N < 0 ? errno : EIO);
+        return;
+    }
 }
 
 void TLog::ClearLogFile() {
-    if (FLogWriter && !FAppendLogFile)
-        FLogWriter->Clear();
+    if (FLogFd >= 0 && FLogFileRegular && !FAppendLogFile) {
+        if (::ftruncate(FLogFd, 0) != 0 || ::lseek(FLogFd, 0, SEEK_SET) < 0)
+            FailLogFile(errno);
+    }
 }

@@ -9,12 +9,12 @@
 #include <QVariantList>
 #include <atomic>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 
 class QTimer;
 class TThread;
-class TLineWriter;
 
 // One entry of the registry of live worker threads.
 class TThreadInfo : public TObject {
@@ -73,10 +73,21 @@ public:
     int OnThreadDestroy(TThread* Thread);
 
     // Starts copying every message to AFileName (replaced, or appended to when
-    // AAppend). Errors raise with the file system's message.
+    // AAppend). Only a regular file is ever emptied: a device, a pipe or a
+    // terminal is written as it is. A FIFO without a reader is waited for
+    // until the abort check says stop. Raises EFileError "cannot write log
+    // FILE: reason" when the file cannot be opened.
     void OpenLogFile(const QString& AFileName, bool AAppend);
     void CloseLogFile();
     bool LogFileOpen() const;
+    // The first error writing the log file ("cannot write log FILE: reason"),
+    // empty while there is none. Writing never raises: after an error the
+    // file is closed and the messages go on to the memo only; the owner of
+    // the run asks here and ends the run.
+    QString LogFileError() const;
+    // Asked while a write or the opening waits for a slow reader (a pipe, a
+    // FIFO, a terminal); true gives the wait up. Any thread may ask it.
+    void SetLogFileAbortCheck(std::function<bool()> ACheck);
 
     TMemoControl* LogMemo() const { return FLogMemo; }
     void SetLogMemo(TMemoControl* Value) { FLogMemo = Value; }
@@ -111,9 +122,10 @@ protected:
     void ThreadsViewSelectItem(const TListItem& Item, bool Selected);
 
 private:
-    // Both with FLogCS held.
+    // All with FLogCS held.
     void WriteLogFileLine(const QString& text);
     void ClearLogFile();
+    void FailLogFile(int AErrno);
 
     std::unique_ptr<QTimer> FTimer;
     TMemoControl* FLogMemo = nullptr;
@@ -131,6 +143,10 @@ private:
     std::mutex FThreadCS;
     std::atomic<bool> FThreadsInvalidate{false};
     int FSelectedThreadIndex = -1;
-    TLineWriter* FLogWriter = nullptr;
+    int FLogFd = -1;                 // all the log file's fields with FLogCS
+    QString FLogFileName;
+    bool FLogFileRegular = false;
+    QString FLogFileError;
+    std::function<bool()> FLogFileAbortCheck;
     bool FAppendLogFile = false;
 };

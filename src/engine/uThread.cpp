@@ -3,9 +3,38 @@
 #include "engine/uMainThread.h"
 
 #include <condition_variable>
+#include <atomic>
+#include <csignal>
 #include <mutex>
+#include <pthread.h>
 #include <thread>
 #include <unistd.h>
+
+namespace {
+
+// Written once by the command line before its first thread, read by every creation.
+sigset_t GHeldSignals;
+std::atomic<bool> GHoldSignals{false};
+
+// Holds the signals back in the creating thread while a thread is created,
+// which inherits the mask; the creator takes them again right after.
+class TCreationMask {
+public:
+    TCreationMask() : FActive(GHoldSignals) {
+        if (FActive)
+            pthread_sigmask(SIG_BLOCK, &GHeldSignals, &FOld);
+    }
+    ~TCreationMask() {
+        if (FActive)
+            pthread_sigmask(SIG_SETMASK, &FOld, nullptr);
+    }
+
+private:
+    bool FActive;
+    sigset_t FOld;
+};
+
+}  // namespace
 
 // Start-up hand-shake between the creating thread and the new OS thread. It
 // is shared, so that a thread whose object was never started (its
@@ -21,6 +50,7 @@ struct TThread::TStartGate {
 
 TThread::TThread() : FGate(std::make_shared<TStartGate>()) {
     std::shared_ptr<TStartGate> Gate = FGate;
+    TCreationMask Mask;
     std::thread T([Gate, this] {
         {
             std::unique_lock<std::mutex> L(Gate->Lock);
@@ -54,6 +84,13 @@ void TThread::Start() {
         FGate->State = TStartGate::gsGo;
         FGate->Cond.notify_all();
     }
+}
+
+void TThread::HoldSignalsInNewThreads(std::initializer_list<int> ASignals) {
+    sigemptyset(&GHeldSignals);
+    for (int S : ASignals)
+        sigaddset(&GHeldSignals, S);
+    GHoldSignals = true;
 }
 
 quint32 TThread::CurrentThreadID() {

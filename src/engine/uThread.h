@@ -4,6 +4,7 @@
 
 #include <QtGlobal>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 
 class TThread;
@@ -32,6 +33,11 @@ public:
 
     // The OS id of the calling thread.
     static quint32 CurrentThreadID();
+    // Signals every thread created from now on holds back, so that they reach
+    // the thread that installed their handlers (the command line's main
+    // thread) and never cut a worker's system call short. Only each creation
+    // holds them back in the creating thread, which takes them in between.
+    static void HoldSignalsInNewThreads(std::initializer_list<int> ASignals);
 
 protected:
     virtual void Execute() = 0;

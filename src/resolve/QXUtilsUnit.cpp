@@ -205,9 +205,13 @@ void TQXUtils::OpenRun() {
     case srcFile:
         // Neither opening nor reading waits beyond the reach of a break: a
         // pipe or FIFO with a silent writer ends its wait when the run stops.
-        FSourceLineReader =
+    {
+        TLineReader* Reader =
             FDomainListFd >= 0 ? new TLineReader(FDomainListFd, 1024) : new TLineReader(FDomainListFile, 1024);
-        FSourceLineReader->SetAbortCheck([this] { return Terminated(); });
+        Reader->SetAbortCheck([this] { return Terminated(); });
+        std::lock_guard<std::mutex> Lock(FReadCS);
+        FSourceLineReader = Reader;
+    }
         FTakenPosition = 0;
         FProgress->SetMax(FSourceLineReader->StreamSize());
         break;
@@ -343,10 +347,13 @@ void TQXUtils::CloseRun() {
         }
         delete W;
     };
-    if (TLineReader* R = FSourceLineReader) {
-        FSourceLineReader = nullptr;
-        delete R;
+    TLineReader* R;
+    {
+        // WakeInput may look at the reader from the main thread.
+        std::lock_guard<std::mutex> Lock(FReadCS);
+        R = std::exchange(FSourceLineReader, nullptr);
     }
+    delete R;
     CloseWriter(FResultLineWriter);
     CloseWriter(FAddedLineWriter);
     CloseWriter(FResultLineWriter6);
@@ -382,6 +389,10 @@ void TQXUtils::CloseRun() {
     FResultIndex.squeeze();
     // The lines of a file reach it only when it closes without error, and
     // not at all when its temporary file was dropped.
+    // Workers that did not reach the end of the input: a Break, a signal or
+    // an error cut the run short. A run that never had a worker cut none.
+    if (FInRun && FRunWorkers > 0 && FRunCleanEnds < FRunWorkers)
+        FCounters.Broken = true;
     const qint64 Pending = FCounters.Pending.exchange(0);
     if (Error)
         FCounters.OutputFailed = true;
@@ -414,6 +425,7 @@ void TQXUtils::BeforeStart() {
     FRunCleanEnds = 0;
     FInRun = true;
     FCounters.OutputFailed = false;
+    FCounters.Broken = false;
     {
         std::lock_guard<std::mutex> Lock(FNoticeCS);
         FNoticed.clear();
@@ -466,6 +478,18 @@ QString TQXUtils::InputReadError() {
     return FInputReadError;
 }
 
+void TQXUtils::SetInputWakes(bool Value) {
+    FInputWakes = Value;
+    SetServiceWakes(Value);
+}
+
+void TQXUtils::WakeInput() {
+    WakeServiceThreads();
+    std::lock_guard<std::mutex> Lock(FReadCS);
+    if (FSourceLineReader)
+        FSourceLineReader->WakeInput();
+}
+
 QString TQXUtils::InputName() const {
     return FSourceMode == srcFile && FDomainListFd >= 0 ? QStringLiteral("standard input")
                                                           : QStringLiteral("file \"%1\"").arg(FDomainListFile);
@@ -484,6 +508,7 @@ TQXRunCounters TQXUtils::RunCounters() const {
     R.CutShort = FCounters.CutShort;
     R.Unanswered = FCounters.Unanswered;
     R.OutputFailed = FCounters.OutputFailed;
+    R.Broken = FCounters.Broken;
     return R;
 }
 
@@ -496,7 +521,8 @@ QString TQXUtils::SummaryText(const TQXRunCounters& C) {
     // success.
     const QString Written =
         C.OutputFailed ? QStringLiteral("output failed") : QStringLiteral("%1 lines written").arg(C.Written);
-    QString Text = QStringLiteral("Done: %1 lines, %2 domains, %3 not found, %4 lookups failed, %5 blocklist checks "
+    // A run cut short must not read like a completed one.
+    QString Text = (C.Broken ? QStringLiteral("Broken off: ") : QStringLiteral("Done: ")) + QStringLiteral("%1 lines, %2 domains, %3 not found, %4 lookups failed, %5 blocklist checks "
                                   "failed, %6, %7 duplicates, %8 skipped")
                        .arg(C.Lines)
                        .arg(C.Domains)
@@ -1003,7 +1029,7 @@ bool TQXUtils::TakeLine(QString& ALine) {
             break;
         if (Terminated())
             return false;
-        FSourceLineReader->WaitForInput(100);
+        FSourceLineReader->WaitForInput(FInputWakes ? -1 : 100);
     }
     if (!ReadError.isEmpty()) {
         // The run ends as an error; what was read before stays worked.

@@ -73,6 +73,9 @@ struct TQXRunCounters {
     // The output could not take the lines: the summary says so where it
     // would give the lines written.
     bool OutputFailed = false;
+    // The run did not go to the end of its input (a Break, a signal, an
+    // error): the summary begins "Broken off:" instead of "Done:".
+    bool Broken = false;
 };
 
 // The resolve job: takes input lines, checks them against DNS blocklists,
@@ -233,6 +236,13 @@ public:
     // the file's name, or "standard input".
     QString InputReadError();
     QString InputName() const;
+    // A streamed input's waiting workers block until input comes or
+    // WakeInput is called, which the owner then promises to do at a Break;
+    // otherwise they look at the Break every 100 ms.
+    void SetInputWakes(bool Value);
+    // Ends the waits for input, and the service threads' waits, of the
+    // current run (a Break). Any thread.
+    void WakeInput();
     // Queries per second for the whole run, shared by all workers and
     // counting every query (lookups, retries, blocklist checks); 0 for no
     // limit. Taken at the start of a run.
@@ -276,6 +286,8 @@ public:
     // The run's output lost lines (a caller that writes the lines itself says
     // so here); the summary then reports the failure instead of a count.
     void SetOutputFailed() { FCounters.OutputFailed = true; }
+    // The owner broke the run off where the job could not see it (before its workers began).
+    void SetRunBroken() { FCounters.Broken = true; }
     // For a caller that writes the output lines on to a place of its own: the
     // lines it took never reached that place (a file kept as it was).
     void DiscardWritten() { FCounters.Written = 0; }
@@ -366,6 +378,7 @@ private:
     // UTF-16 guess was logged.
     QString FInputReadError;
     bool FUTF16Noted = false;
+    bool FInputWakes = false;
     TStringList* FResultList = nullptr;
     TStringList* FAddedList = nullptr;
     QString FResolvedListFile;
@@ -430,6 +443,7 @@ private:
         // as written only once it closed without error.
         std::atomic<qint64> Pending{0};
         std::atomic<bool> OutputFailed{false};
+        std::atomic<bool> Broken{false};
     } FCounters;
     // Zone notices already logged in this run.
     std::mutex FNoticeCS;

@@ -21,10 +21,61 @@ bool HasUTF16Pattern(const char* Bytes, qsizetype Count, int ZeroAt) {
     return true;
 }
 
+enum TWideText { wtNone, wtUTF16LE, wtUTF16BE, wtUTF32 };
+
+// Text without a mark in an encoding of wide units, told by its zero bytes:
+// UTF-32 has two zero bytes in every unit of the first plane; UTF-16 pairs
+// its ASCII characters, line breaks included, with a zero byte, whatever
+// script the rest of it is in. Bytes without a zero are none of them.
+TWideText GuessWideText(const char* Bytes, qsizetype Count) {
+    if (std::memchr(Bytes, 0, size_t(Count)) == nullptr)
+        return wtNone;
+    const auto U = [Bytes](qsizetype I) { return uchar(Bytes[I]); };
+    for (int Hi : {3, 0}) {
+        // Hi is the unit's most significant byte: 3 little-endian, 0 big-endian.
+        const int Plane = Hi == 3 ? 2 : 1, Mid = Hi == 3 ? 1 : 2, Lo = 3 - Hi;
+        bool Units = Count >= 4, Ascii = false;
+        for (qsizetype Q = 0; Units && Q + 4 <= Count; Q += 4) {
+            Units = U(Q + Hi) == 0 && U(Q + Plane) <= 0x10;
+            Ascii = Ascii || (U(Q + Lo) != 0 && U(Q + Mid) == 0 && U(Q + Plane) == 0);
+        }
+        if (Units && Ascii)
+            return wtUTF32;
+    }
+    if (HasUTF16Pattern(Bytes, Count, 1))
+        return wtUTF16LE;
+    if (HasUTF16Pattern(Bytes, Count, 0))
+        return wtUTF16BE;
+    // Not Latin: the zeros are those of its ASCII characters, and a line
+    // break shows which side of a pair they are on. A pair of two zeros is
+    // no text of either kind.
+    int Breaks[2] = {0, 0}, Ascii[2] = {0, 0};
+    for (qsizetype I = 0; I + 2 <= Count; I += 2) {
+        const uchar A = U(I), B = U(I + 1);
+        if (A == 0 && B == 0)
+            return wtNone;
+        for (int Zero : {1, 0}) {
+            const uchar Char = Zero == 1 ? A : B, Other = Zero == 1 ? B : A;
+            if (Other == 0 && Char < 0x80) {
+                ++Ascii[Zero];
+                Breaks[Zero] += Char == '\n' || Char == '\r';
+            }
+        }
+    }
+    if (Breaks[1] > 0 && Ascii[1] > Ascii[0])
+        return wtUTF16LE;
+    if (Breaks[0] > 0 && Ascii[0] > Ascii[1])
+        return wtUTF16BE;
+    return wtNone;
+}
+
 bool StartsWithMark(const char* Bytes, qsizetype Count, bool Partly) {
-    static const char* const Marks[] = {"\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"};
-    for (const char* Mark : Marks) {
-        const qsizetype Len = qsizetype(std::strlen(Mark));
+    // The UTF-32 marks first: FF FE also begins the one of UTF-32LE.
+    static const char* const Marks[] = {"\xFF\xFE\0\0", "\0\0\xFE\xFF", "\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"};
+    static const qsizetype Lengths[] = {4, 4, 3, 2, 2};
+    for (int M = 0; M < 5; ++M) {
+        const char* Mark = Marks[M];
+        const qsizetype Len = Lengths[M];
         if (Partly ? Count < Len && std::memcmp(Bytes, Mark, size_t(Count)) == 0
                    : Count >= Len && std::memcmp(Bytes, Mark, size_t(Len)) == 0)
             return true;
@@ -123,6 +174,12 @@ qsizetype TStreamReaderEx::DetectEncoding(const char* Bytes, qsizetype Count) {
     const auto StartsWith = [&](const char* Mark, qsizetype Len) {
         return Count >= Len && std::memcmp(Bytes, Mark, size_t(Len)) == 0;
     };
+    // Text this reader cannot decode is refused rather than read as bytes
+    // that would make lines (and addresses) of their own.
+    if (StartsWith("\xFF\xFE\0\0", 4) || StartsWith("\0\0\xFE\xFF", 4)) {
+        FNoDataInStream = true;
+        throw EStreamReadError(QStringLiteral("UTF-32 text"));
+    }
     if (StartsWith("\xEF\xBB\xBF", 3)) {
         FEncoding = TEncoding::UTF8();
         return 3;
@@ -140,14 +197,21 @@ qsizetype TStreamReaderEx::DetectEncoding(const char* Bytes, qsizetype Count) {
     // themselves by their zero bytes; read as UTF-8 every letter would be a line.
     if (dynamic_cast<TANSIEncoding*>(FEncoding) == nullptr) {
         const qsizetype Head = std::min(Count, UTF16PatternBytes);
-        if (Head >= 2 && HasUTF16Pattern(Bytes, Head, 1)) {
+        switch (Head >= 2 ? GuessWideText(Bytes, Head) : wtNone) {
+        case wtUTF32:
+            FNoDataInStream = true;
+            throw EStreamReadError(QStringLiteral("UTF-32 text"));
+        case wtUTF16LE:
             FEncoding = TEncoding::Unicode();
             FGuessedUTF16 = true;
-        } else if (Head >= 2 && HasUTF16Pattern(Bytes, Head, 0)) {
+            break;
+        case wtUTF16BE:
             FEncoding = TEncoding::BigEndianUnicode();
             FGuessedUTF16 = true;
-        } else {
+            break;
+        case wtNone:
             FEncoding = TEncoding::UTF8();
+            break;
         }
     }
     return 0;
@@ -160,18 +224,32 @@ bool TStreamReaderEx::HeadUndecided(const char* Bytes, qsizetype Count) {
         return true;
     if (StartsWithMark(Bytes, Count, false))
         return false;
-    // Still possibly UTF-16 without a mark: wait for its first line break
-    // (the break's byte and its zero partner), so that a short first line
-    // is decided on as soon as it is whole.
-    for (int ZeroAt : {1, 0}) {
-        if (!HasUTF16Pattern(Bytes, Count, ZeroAt))
-            continue;
-        for (qsizetype I = ZeroAt == 1 ? 0 : 1; I < Count; I += 2)
-            if ((Bytes[I] == '\n' || Bytes[I] == '\r') && (ZeroAt == 0 || I + 1 < Count))
+    // Still possibly wide text without a mark (it has zero bytes): wait for
+    // its first line break, so that a short first line is decided on as
+    // soon as it is whole, and for as many bytes as tell UTF-16 from UTF-32.
+    // Without a zero byte yet: whole UTF-8 that is valid so far is taken at
+    // once; bytes that are not (a first line of UTF-16 in another script) wait,
+    // but not beyond a line break that has no zero byte beside it (text in an
+    // 8-bit code page).
+    if (std::memchr(Bytes, 0, size_t(Count)) == nullptr) {
+        for (qsizetype I = 0; I + 1 < Count; ++I)
+            if (Bytes[I] == '\n' || Bytes[I] == '\r')
                 return false;
-        return true;
+        const qsizetype Whole = Count - TEncoding::UTF8()->CutTailLength(Bytes, Count);
+        return Whole < Count || (QString::fromUtf8(Bytes, Whole).contains(QChar::ReplacementCharacter) &&
+                                 !QByteArrayView(Bytes, Whole).contains("\xEF\xBF\xBD"));
     }
-    return false;
+    const auto U = [Bytes](qsizetype I) { return uchar(Bytes[I]); };
+    const auto IsBreak = [](uchar C) { return C == '\n' || C == '\r'; };
+    bool Could32 = true, Break32 = false, Break16 = false;
+    for (qsizetype Q = 0; Q + 4 <= Count; Q += 4) {
+        const bool LE = U(Q + 3) == 0 && U(Q + 2) <= 0x10, BE = U(Q) == 0 && U(Q + 1) <= 0x10;
+        Could32 = Could32 && (LE || BE);
+        Break32 = Break32 || (U(Q + 1) == 0 && U(Q + 2) == 0 && (IsBreak(U(Q)) || IsBreak(U(Q + 3))));
+    }
+    for (qsizetype I = 0; I + 2 <= Count; I += 2)
+        Break16 = Break16 || (U(I) == 0 && IsBreak(U(I + 1))) || (U(I + 1) == 0 && IsBreak(U(I)));
+    return !(Break32 || (Break16 && !Could32));
 }
 
 qsizetype TStreamReaderEx::SkipEncodingPreamble(const char* Bytes, qsizetype Count) {

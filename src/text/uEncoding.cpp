@@ -242,3 +242,54 @@ qsizetype TQtEncoding::GetBytesInto(const QChar* Chars, qsizetype Count, char* O
         return -1;
     return Encoder.appendToBuffer(Out, QStringView(Chars, Count)) - Out;
 }
+
+QString DecodeFileName(const QByteArray& ABytes) {
+    QString R;
+    R.reserve(ABytes.size());
+    const qsizetype N = ABytes.size();
+    qsizetype I = 0;
+    while (I < N) {
+        const uchar B = uchar(ABytes[I]);
+        const qsizetype Len = B < 0x80 ? 1 : (B & 0xE0) == 0xC0 ? 2 : (B & 0xF0) == 0xE0 ? 3 : (B & 0xF8) == 0xF0 ? 4 : 0;
+        bool Valid = Len > 0 && I + Len <= N;
+        for (qsizetype K = 1; Valid && K < Len; ++K)
+            Valid = (uchar(ABytes[I + K]) & 0xC0) == 0x80;
+        QString Piece;
+        if (Valid) {
+            // Qt refuses overlong forms and encoded surrogates; they stay bytes.
+            Piece = QString::fromUtf8(ABytes.constData() + I, Len);
+            Valid = !Piece.contains(QChar::ReplacementCharacter) ||
+                    (Len == 3 && uchar(ABytes[I]) == 0xEF && uchar(ABytes[I + 1]) == 0xBF && uchar(ABytes[I + 2]) == 0xBD);
+        }
+        if (Valid) {
+            R += Piece;
+            I += Len;
+        } else {
+            R += QChar(char16_t(0xDC00 + B));
+            ++I;
+        }
+    }
+    return R;
+}
+
+QByteArray EncodeFileName(const QString& AName) {
+    QByteArray R;
+    R.reserve(AName.size());
+    qsizetype Start = 0;
+    const auto Flush = [&](qsizetype AEnd) {
+        if (AEnd > Start)
+            R += AName.mid(Start, AEnd - Start).toUtf8();
+    };
+    for (qsizetype I = 0; I < AName.size(); ++I) {
+        const char16_t C = AName[I].unicode();
+        // A lone low surrogate U+DC80..U+DCFF: not preceded by a high one.
+        const bool Lone = C >= 0xDC80 && C <= 0xDCFF && !(I > 0 && AName[I - 1].isHighSurrogate());
+        if (!Lone)
+            continue;
+        Flush(I);
+        R += char(C - 0xDC00);
+        Start = I + 1;
+    }
+    Flush(AName.size());
+    return R;
+}

@@ -124,3 +124,10 @@ qsizetype Utf8CutTailLength(const char* Bytes, qsizetype Count);
 
 // UTF-8 to UTF-16 with one U+FFFD per maximal invalid subpart.
 QString DecodeUtf8Replacing(const char* Bytes, qsizetype Count);
+
+// File names are bytes. Decoded, every byte that is no part of valid UTF-8
+// becomes the lone surrogate U+DC80..U+DCFF, which EncodeFileName turns back
+// into that byte: a name that is not UTF-8 ("caf\xe9.txt") survives the trip
+// through a QString unchanged. Valid UTF-8 decodes as usual.
+QString DecodeFileName(const QByteArray& ABytes);
+QByteArray EncodeFileName(const QString& AName);

@@ -1,12 +1,14 @@
 #include "text/uFdInputStream.h"
 
 #include "containers/uStringList.h"  // EFileError
+#include "text/uEncoding.h"
 
 #include <QFile>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,16 +16,25 @@ TFdInputStream::TFdInputStream(int AFd, bool AOwnsFd) : FFd(AFd), FOwnsFd(AOwnsF
     // Unbuffered: a line must reach the reader the moment its bytes arrived,
     // not when a buffer of Qt's is full.
     QIODevice::open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    FWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
 TFdInputStream::~TFdInputStream() {
     close();
+    if (FWakeFd >= 0)
+        ::close(FWakeFd);
+}
+
+void TFdInputStream::Wake() {
+    const uint64_t One = 1;
+    if (FWakeFd >= 0)
+        [[maybe_unused]] const ssize_t N = ::write(FWakeFd, &One, sizeof One);
 }
 
 TFdInputStream* TFdInputStream::OpenFile(const QString& AFileName) {
     // O_NONBLOCK: opening a FIFO would otherwise wait for a writer, and no
     // break could reach that wait.
-    const int Fd = ::open(QFile::encodeName(AFileName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int Fd = ::open(EncodeFileName(AFileName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (Fd < 0)
         throw EFileError(QStringLiteral("Cannot open file \"%1\". %2")
                              .arg(AFileName, QString::fromLocal8Bit(std::strerror(errno))));
@@ -38,8 +49,9 @@ bool TFdInputStream::IsRegularFile(int AFd) {
 bool TFdInputStream::WaitReadable(int AMSec) const {
     if (FEnded || FFd < 0)
         return true;
-    pollfd P{FFd, POLLIN, 0};
-    return ::poll(&P, 1, AMSec) != 0;
+    pollfd P[2] = {{FFd, POLLIN, 0}, {FWakeFd, POLLIN, 0}};
+    const int Ready = ::poll(P, FWakeFd >= 0 ? 2 : 1, AMSec);
+    return Ready > 0 && P[0].revents != 0;
 }
 
 void TFdInputStream::close() {
@@ -60,8 +72,14 @@ qint64 TFdInputStream::readData(char* AData, qint64 AMaxSize) {
         }
         // Read only what poll says is there: standard input stays in blocking
         // mode, and a FIFO that never had a writer shows neither data nor hang-up.
-        pollfd P{FFd, POLLIN, 0};
-        const int Ready = ::poll(&P, 1, kWaitSliceMSec);
+        pollfd P[2] = {{FFd, POLLIN, 0}, {FWakeFd, POLLIN, 0}};
+        const int Ready = ::poll(P, FWakeFd >= 0 ? 2 : 1, kWaitSliceMSec);
+        if (Ready > 0 && P[0].revents == 0) {
+            // Woken: the input is given up, as by the abort check.
+            FAborted = true;
+            FEnded = true;
+            break;
+        }
         if (Ready < 0) {
             if (errno == EINTR)
                 continue;

@@ -28,8 +28,13 @@ public:
     void SetAbortCheck(TAbortCheck ACheck) { FAbortCheck = std::move(ACheck); }
     bool Aborted() const { return FAborted; }
     // Whether a read would return at once (data, the end or an error),
-    // waiting up to AMSec for it. Safe beside a read in another thread.
+    // waiting up to AMSec (negative: until Wake) for it. Blocks in poll on
+    // the input and the wake-up descriptor, so a silent input costs nothing.
+    // Safe beside a read in another thread.
     bool WaitReadable(int AMSec) const;
+    // Ends every wait of WaitReadable, now and later: the input is given up.
+    // Any thread; async-signal-safe.
+    void Wake();
     int Descriptor() const { return FFd; }
 
     bool isSequential() const override { return true; }
@@ -44,6 +49,7 @@ private:
     bool FOwnsFd = false;
     // Read by WaitReadable beside the reading thread.
     std::atomic<bool> FEnded{false};
+    int FWakeFd = -1;  // an eventfd, readable once Wake was called
     bool FAborted = false;
     TAbortCheck FAbortCheck;
 };

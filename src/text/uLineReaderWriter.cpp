@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -44,10 +46,17 @@ TLineReader::TLineReader(const QString& Filename, int BufferSize)
         FOwnsStream = true;
         return;
     }
+    // Through the descriptor already open: the name may be bytes QFile would
+    // not find again.
+    const int Dup = ::fcntl(Fd->Descriptor(), F_DUPFD_CLOEXEC, 0);
     Fd.reset();
-    auto File = std::make_unique<QFile>(Filename);
-    if (!File->open(QIODevice::ReadOnly))
-        throw EFileError(FileErrorText(QStringLiteral("Cannot open file"), Filename, File->errorString()));
+    auto File = std::make_unique<QFile>();
+    if (Dup < 0 || !File->open(Dup, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        const QString Reason = Dup < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : File->errorString();
+        if (Dup >= 0)
+            ::close(Dup);
+        throw EFileError(FileErrorText(QStringLiteral("Cannot open file"), Filename, Reason));
+    }
     InitStream(File.get(), BufferSize);
     FStream = File.release();
     FOwnsStream = true;
@@ -100,6 +109,11 @@ bool TLineReader::LineReady() {
             return false;
         FStreamReader->FetchArrived();
     }
+}
+
+void TLineReader::WakeInput() {
+    if (FFdStream != nullptr)
+        FFdStream->Wake();
 }
 
 void TLineReader::WaitForInput(int AMSec) const {

@@ -68,9 +68,12 @@ public:
     // takes in what has arrived meanwhile. Called under the caller's lock;
     // false only for a streamed source that has no whole line yet.
     bool LineReady();
-    // Waits up to AMSec for a streamed source to bring input. Needs no lock:
-    // a caller waits here instead of holding its lock while a read waits.
+    // Waits up to AMSec (negative: until WakeInput) for a streamed source to
+    // bring input. Needs no lock: a caller waits here instead of holding its
+    // lock while a read waits.
     void WaitForInput(int AMSec) const;
+    // Ends every wait for input, now and later (a Break); any thread.
+    void WakeInput();
 
     // Process-wide filter applied to every line read while enabled: only the
     // characters of AllowedChars ("a-z0-9.\-", backslash escapes n, r, t) survive.

@@ -191,7 +191,8 @@ TEST_F(MainFormOutcome, RunsThatCannotOpenOrCloseTheirFilesSayFailedWithTheReaso
 
 TEST_F(MainFormOutcome, ALogFileThatCannotBeEmptiedOrWrittenLeavesTheWindowGoingOn) {
     VT_REQUIRE_DNS_SERVERS();
-    // /dev/null takes the lines but cannot be truncated; /dev/full takes neither.
+    // /dev/null takes the lines and is never truncated; /dev/full takes none,
+    // which the log keeps for the window instead of raising in a worker.
     for (const char* LogFile : {"/dev/null", "/dev/full"}) {
         SCOPED_TRACE(LogFile);
         if (!QFileInfo(QLatin1String(LogFile)).isWritable())
@@ -223,6 +224,8 @@ TEST_F(MainFormOutcome, ALogFileThatCannotBeEmptiedOrWrittenLeavesTheWindowGoing
                 // A log that cannot be written stops the run, and the status says why.
                 EXPECT_TRUE(Status(*F).startsWith(QStringLiteral("Failed: "))) << Str(Status(*F));
                 EXPECT_TRUE(Status(*F).contains(QLatin1String(LogFile))) << Str(Status(*F));
+                EXPECT_EQ(Str(F->GetLog()->LogFileError()),
+                          "cannot write log /dev/full: No space left on device");
             }
         }
         // Without the log file the same window runs as ever.

@@ -136,13 +136,13 @@ TEST_F(CliIPv6Test, IPv6OptionsThatCannotApplyAreRefused) {
         {{"--family", "ipv6", "--format6", "%ip%"}, 2, "--format6 needs --format"},
         {{"-f", "%ip%", "--format6", "x %ip%"}, 2, "--format6 needs --family ipv6 or both"},
         {{"--output6", "x.txt"}, 2, "--output6 needs --family ipv6 or both"},
-        {{"--family", "both", "-f", "%ip%", "--format6", ""}, 1, "the IPv6 template is empty (--format6)"},
-        {{"--family", "both", "--output6", ""}, 1, "the IPv6 output file name is empty (--output6)"},
-        {{"--family", "both", "--output6", Path("in.txt"), Path("in.txt")}, 1,
-         "the IPv6 output file is the input file: %1"},
-        {{"--family", "both", "--known", Path("known.txt"), "--output6", Path("known.txt")}, 1,
-         "the IPv6 output file is the file of known lines: %1 (to add the new lines to it, use >> instead of "
-         "--output6)"},
+        {{"--family", "both", "-f", "%ip%", "--format6", ""}, 2, "--format6 needs a value that is not empty"},
+        {{"--family", "both", "--output6", ""}, 2, "--output6 needs a value that is not empty"},
+        {{"--family", "both", "--output6", Path("in.txt"), Path("in.txt")}, 2,
+         "%1 is both the input and the IPv6 output file"},
+        {{"--family", "both", "--known", Path("known.txt"), "--output6", Path("known.txt")}, 2,
+         "%1 is both the IPv6 output file and the file of known lines (to add the new lines to it, use >> "
+         "instead of --output6)"},
     };
     for (const auto& C : Cases) {
         const std::string Shown = C.Args.join(' ').toStdString();

@@ -44,13 +44,19 @@ TEST(CliOptionsTest, BadCommandLinesAreRefusedWithOneLineNamingTheOption) {
         {{"--rbl6", "rbl6_.test"}, 2, "Bad zone name: rbl6_.test"},
         {{"--on-check-failure", "maybe"}, 2, "--on-check-failure must be pass or drop"},
         {{"a.txt", "b.txt"}, 2, "only one input FILE may be given (got \"a.txt\" and \"b.txt\")"},
-        // Missing inputs: the run cannot start. The checks keep the window's
-        // order, so the DNS list is reported before the thread count.
-        {{"-s", "", "-t", "0"}, 1, "no DNS servers (--dns)"},
-        {{"--dbl", ""}, 1, "no DBL zones (--dbl)"},
-        {{"--rbl", ""}, 1, "no RBL zones (--rbl)"},
-        {{"-f", "", "-t", "0"}, 1, "the template is empty (--format)"},
-        {{"-o", ""}, 1, "the output file name is empty (--output)"},
+        // An empty value (an unset shell variable) is a wrong command line,
+        // named as it was given.
+        {{"-s", "", "-t", "0"}, 2, "-s needs a value that is not empty"},
+        {{"--dbl", ""}, 2, "--dbl needs a value that is not empty"},
+        {{"--rbl", ""}, 2, "--rbl needs a value that is not empty"},
+        {{"--rbl6="}, 2, "--rbl6 needs a value that is not empty"},
+        {{"-f", "", "-t", "0"}, 2, "-f needs a value that is not empty"},
+        {{"-o", ""}, 2, "-o needs a value that is not empty"},
+        {{"--output6", "", "--family", "both"}, 2, "--output6 needs a value that is not empty"},
+        {{"--format6", ""}, 2, "--format6 needs a value that is not empty"},
+        {{"--known="}, 2, "--known needs a value that is not empty"},
+        {{"--state", ""}, 2, "--state needs a value that is not empty"},
+        {{"-v", "--log-file", ""}, 2, "--log-file needs a value that is not empty"},
         {{""}, 1, "the input file name is empty"},
     };
     for (const TBadCase& C : Cases) {

@@ -209,12 +209,12 @@ TEST_F(CliRunTest, OutputFileThatCannotBeCreatedEndsWithStatusOne) {
 TEST_F(CliRunTest, OutputFileThatIsTheInputOrKnownFileIsRefusedAndKept) {
     WriteTestFile(Path("list.txt"), "clean.vt.test\n");
     const TCliResult R = RunCli(Args({"-o", Path("list.txt"), Dir.path() + "/./list.txt"}));
-    EXPECT_EQ(R.ExitCode, 1);
+    EXPECT_EQ(R.ExitCode, 2);
     EXPECT_EQ(ReadTestFile(Path("list.txt")), QByteArray("clean.vt.test\n"));
 
     WriteTestFile(Path("hosts.txt"), "10.1.2.4\n");
     const TCliResult K = RunCli(Args({"--known", Path("hosts.txt"), "-o", Path("hosts.txt")}), "mail.vt.test\n");
-    EXPECT_EQ(K.ExitCode, 1);
+    EXPECT_EQ(K.ExitCode, 2);
     EXPECT_TRUE(K.ErrText().contains("use >> instead of --output")) << K.ErrText().toStdString();
     EXPECT_EQ(ReadTestFile(Path("hosts.txt")), QByteArray("10.1.2.4\n"));
 }

@@ -72,7 +72,7 @@ protected:
         EXPECT_EQ(TQXUtils::SummaryText(R.Utils.RunCounters()), Want);
         const QStringList L = R.LogLines();
         EXPECT_EQ(L.value(L.size() - 1), Want) << R.LogText().toStdString();
-        EXPECT_EQ(L.filter(QRegularExpression("^Done: ")).size(), 1);
+        EXPECT_EQ(L.filter(QRegularExpression("^(Done|Broken off): ")).size(), 1);
         EXPECT_EQ(R.Utils.RunHadFailures(), AWant.LookupsFailed > 0 || AWant.BLChecksFailed > 0);
     }
 
@@ -323,7 +323,8 @@ TEST_F(RunAccountingTest, DuplicatesAndBreakAreAccounted) {
     EXPECT_EQ(R.SortedAdded(), QStringList({Address(2)}));
     ExpectSummary(TQXRunCounters{3, 3, 0, 0, 0, 1, 2, 0});
 
-    // After Break the summary still comes, with what was done until then.
+    // After Break the summary still comes, with what was done until then,
+    // and says the run was broken off.
     R.Utils.SetResultMode(outList);
     R.Utils.SetPauseMSec(60000);
     QStringList In;
@@ -335,5 +336,8 @@ TEST_F(RunAccountingTest, DuplicatesAndBreakAreAccounted) {
     ASSERT_TRUE(WaitServing([this] { return R.Utils.RunCounters().Written >= 2; }, 20000));
     R.Progress.BreakClick();
     ASSERT_TRUE(R.WaitEnd(10000));
-    ExpectSummary(TQXRunCounters{2, 2, 0, 0, 0, 2, 0, 0});
+    TQXRunCounters Broken{2, 2, 0, 0, 0, 2, 0, 0};
+    Broken.Broken = true;
+    ExpectSummary(Broken);
+    EXPECT_TRUE(R.LogLines().last().startsWith("Broken off: 2 lines"));
 }

@@ -131,33 +131,71 @@ TEST(StreamingReader, EverySplitOfTheReadsGivesTheSameLines) {
     }
 }
 
-TEST(StreamingReader, UTF16WithoutMarkIsToldByItsZeroBytes) {
-    const QString Text = QStringLiteral("ads.test\ncdn.test\n");
-    for (bool BigEndian : {false, true}) {
-        SCOPED_TRACE(BigEndian ? "big-endian" : "little-endian");
-        const QByteArray B = Utf16(Text, BigEndian, false);
-        QBuffer File;
-        File.setData(B);
-        File.open(QIODevice::ReadOnly);
-        TLineReader FileReader(&File, 1024);
-        EXPECT_EQ(ReadLines(FileReader), QStringList({"ads.test", "cdn.test"}));
-        EXPECT_TRUE(FileReader.GuessedUTF16());
-        // Streamed in two-byte pieces: the guess waits for the first line break.
-        QList<QByteArray> Pieces;
-        for (qsizetype I = 0; I < B.size(); I += 2)
-            Pieces << B.mid(I, 2);
-        TPieceDevice Device(Pieces);
-        TLineReader StreamReader(&Device, 1024);
-        EXPECT_EQ(ReadLines(StreamReader), QStringList({"ads.test", "cdn.test"}));
-        EXPECT_TRUE(StreamReader.GuessedUTF16());
+// Encodings without a mark (and UTF-32 with one), read whole and streamed in
+// pieces: UTF-16 is told by the zero bytes of its ASCII characters and line
+// breaks whatever script comes first; UTF-32 is refused, never read as lines.
+TEST(StreamingReader, WideTextIsToldByItsZeroBytes) {
+    const QString Latin = QStringLiteral("ads.test\ncdn.test\n");
+    const QString Japanese = QString::fromUtf8("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\n1\nads.test\n");
+    const QStringList LatinLines{"ads.test", "cdn.test"};
+    const QStringList JapaneseLines{QString::fromUtf8("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"), "1", "ads.test"};
+    const auto Utf32 = [](const QString& AText, bool ABigEndian, bool AMark) {
+        QByteArray Out;
+        for (char32_t C : (AMark ? QStringLiteral("\uFEFF") + AText : AText).toUcs4()) {
+            QByteArray Unit(4, 0);
+            for (int B = 0; B < 4; ++B)
+                Unit[ABigEndian ? 3 - B : B] = char((C >> (8 * B)) & 0xFF);
+            Out += Unit;
+        }
+        return Out;
+    };
+    const struct {
+        const char* Name;
+        QByteArray Bytes;
+        QStringList Lines;   // empty: refused as UTF-32
+        bool Guessed;
+    } Cases[] = {
+        {"UTF-16LE, Latin", Utf16(Latin, false, false), LatinLines, true},
+        {"UTF-16BE, Latin", Utf16(Latin, true, false), LatinLines, true},
+        {"UTF-16LE, Japanese first", Utf16(Japanese, false, false), JapaneseLines, true},
+        {"UTF-16BE, Japanese first", Utf16(Japanese, true, false), JapaneseLines, true},
+        {"UTF-8, Japanese first", Japanese.toUtf8(), JapaneseLines, false},
+        {"zero bytes out of any pattern", QByteArray("a\0b\0cd\n", 7),
+         {"a", QString(QChar(0)), "b", QString(QChar(0)), "cd"}, false},
+        {"UTF-32LE with mark", Utf32(Latin, false, true), {}, false},
+        {"UTF-32BE with mark", Utf32(Latin, true, true), {}, false},
+        {"UTF-32LE, Latin", Utf32(Latin, false, false), {}, false},
+        {"UTF-32BE, Japanese first", Utf32(Japanese, true, false), {}, false},
+    };
+    for (const auto& C : Cases) {
+        // Whole, then streamed two bytes at a time: the guess waits for the first line break.
+        QList<QList<QByteArray>> Splits{{C.Bytes}, {}};
+        for (qsizetype I = 0; I < C.Bytes.size(); I += 2)
+            Splits[1] << C.Bytes.mid(I, 2);
+        for (const QList<QByteArray>& Pieces : Splits) {
+            SCOPED_TRACE(std::string(C.Name) + (Pieces.size() > 1 ? ", streamed" : ", whole"));
+            QBuffer File;
+            TPieceDevice Device(Pieces);
+            QIODevice* In = &Device;
+            if (Pieces.size() == 1) {
+                File.setData(C.Bytes);
+                File.open(QIODevice::ReadOnly);
+                In = &File;
+            }
+            TLineReader Reader(In, 1024);
+            if (C.Lines.isEmpty()) {
+                try {
+                    const QStringList Got = ReadLines(Reader);
+                    ADD_FAILURE() << "read as " << Got.join('|').toStdString();
+                } catch (const EStreamReadError& E) {
+                    EXPECT_EQ(E.Reason(), QStringLiteral("UTF-32 text"));
+                }
+                continue;
+            }
+            EXPECT_EQ(ReadLines(Reader), C.Lines);
+            EXPECT_EQ(Reader.GuessedUTF16(), C.Guessed);
+        }
     }
-    // A zero byte out of the pattern: not UTF-16, the bytes stay UTF-8.
-    QBuffer Mixed;
-    Mixed.setData(QByteArray("a\0b\0cd\n", 7));
-    Mixed.open(QIODevice::ReadOnly);
-    TLineReader Reader(&Mixed, 1024);
-    EXPECT_EQ(ReadLines(Reader), QStringList({"a", QString(QChar(0)), "b", QString(QChar(0)), "cd"}));
-    EXPECT_FALSE(Reader.GuessedUTF16());
 }
 
 TEST(StreamingReader, ALineComesOutBeforeTheNextIsWritten) {
