@@ -1518,7 +1518,7 @@ void TQXMainForm::SaveSettings() {
     const QString Dir = QFileInfo(FileName).absolutePath();
     const struct {
         const char* Name;
-        QPlainTextEdit* Memo;
+        TLinesEdit* Memo;
         const std::optional<TMemoEncoding>& Encoding;
         TListFileState& State;
     } Files[] = {{SourceListFileName, SourceMemo, FSourceMemoEncoding, FSourceListFile},

@@ -1,4 +1,5 @@
 #include "cli/uCliRounds.h"
+#include "text/uEncoding.h"
 
 #include "cli/uCliRun.h"
 
@@ -121,7 +122,7 @@ public:
             return 1;
         }
         const QString LockName = AFile + QStringLiteral(".lock");
-        FFd = ::open(QFile::encodeName(LockName).constData(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600);
+        FFd = ::open(EncodeFileName(LockName).constData(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600);
         struct stat St;
         if (FFd < 0 || ::fstat(FFd, &St) != 0 || !S_ISREG(St.st_mode)) {
             Say(QStringLiteral("cannot lock %1: %2")

@@ -1,4 +1,5 @@
 #include "resolve/QXUtilsUnit.h"
+#include "text/uEncoding.h"
 
 #include "engine/uFormat.h"
 #include "engine/uLog.h"
@@ -304,7 +305,7 @@ void TQXUtils::GatherExceptions() {
         }
     } else {
         struct stat St;
-        FExceptionsStreamed = ::stat(QFile::encodeName(FDomainListFile).constData(), &St) != 0 || !S_ISREG(St.st_mode);
+        FExceptionsStreamed = ::stat(EncodeFileName(FDomainListFile).constData(), &St) != 0 || !S_ISREG(St.st_mode);
         if (!FExceptionsStreamed) {
             try {
                 TLineReader Reader(FDomainListFile, 1024);

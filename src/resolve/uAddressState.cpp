@@ -1,4 +1,5 @@
 #include "resolve/uAddressState.h"
+#include "text/uEncoding.h"
 
 #include "resolve/QXUtilsUnit.h"
 #include "resolve/uAddressText.h"
@@ -67,7 +68,7 @@ TAddressState::TLoadResult TAddressState::Load(const QString& AFileName, qint64 
                                                QStringList& ASkipped) {
     FEntries.clear();
     FListed.clear();
-    const QByteArray Name = QFile::encodeName(AFileName);
+    const QByteArray Name = EncodeFileName(AFileName);
     // Non-blocking: a FIFO put in the state's place must not stop the run
     // waiting for a writer; it is refused below like any file that is not one.
     const int Fd = ::open(Name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -105,7 +106,7 @@ TAddressState::TLoadResult TAddressState::Load(const QString& AFileName, qint64 
         for (int N = 1; N < 1000; ++N) {
             const QString Aside = AFileName + QStringLiteral(".damaged.%1").arg(N);
             // Never over an earlier one: that may be the only copy of its entries.
-            if (::renameat2(AT_FDCWD, Name.constData(), AT_FDCWD, QFile::encodeName(Aside).constData(),
+            if (::renameat2(AT_FDCWD, Name.constData(), AT_FDCWD, EncodeFileName(Aside).constData(),
                             RENAME_NOREPLACE) == 0) {
                 ANote = QStringLiteral("the state file %1 is no state file; set aside as %2, starting with an "
                                        "empty state")
@@ -148,14 +149,14 @@ bool TAddressState::Save(const QString& AFileName, qint64 ANow, qint64 AKeepSec,
         AError = QStringLiteral("cannot write the state file %1: %2").arg(AFileName, AWhy);
         return false;
     };
-    QByteArray Temp = QFile::encodeName(Target.path() + QStringLiteral("/.") + Target.fileName() +
+    QByteArray Temp = EncodeFileName(Target.path() + QStringLiteral("/.") + Target.fileName() +
                                         QStringLiteral(".XXXXXX"));
     const int Fd = ::mkostemp(Temp.data(), O_CLOEXEC);
     if (Fd < 0)
         return Fail(ErrnoText(errno));
     // The new file keeps the old one's permissions; a new one is the user's own.
     struct stat Old;
-    if (::stat(QFile::encodeName(Target.filePath()).constData(), &Old) == 0)
+    if (::stat(EncodeFileName(Target.filePath()).constData(), &Old) == 0)
         ::fchmod(Fd, Old.st_mode & 07777);
     QByteArray Data = kMagic + '\n';
     for (const TEntry& E : Current(ANow, AKeepSec))
@@ -173,7 +174,7 @@ bool TAddressState::Save(const QString& AFileName, qint64 ANow, qint64 AKeepSec,
         Error = errno;
     if (::close(Fd) != 0 && Error == 0)
         Error = errno;
-    if (Error == 0 && ::rename(Temp.constData(), QFile::encodeName(Target.filePath()).constData()) != 0)
+    if (Error == 0 && ::rename(Temp.constData(), EncodeFileName(Target.filePath()).constData()) != 0)
         Error = errno;
     if (Error != 0) {
         ::unlink(Temp.constData());

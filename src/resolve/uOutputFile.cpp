@@ -1,4 +1,5 @@
 #include "resolve/uOutputFile.h"
+#include "text/uEncoding.h"
 
 #include <QFile>
 #include <QDir>
@@ -70,8 +71,19 @@ namespace {
 
 // The bytes of two files are the same; false when either cannot be read.
 bool SameContent(const QByteArray& A, const QByteArray& B) {
-    QFile FA(QFile::decodeName(A)), FB(QFile::decodeName(B));
-    if (!FA.open(QIODevice::ReadOnly) || !FB.open(QIODevice::ReadOnly) || FA.size() != FB.size())
+    // By descriptor: a name need not be UTF-8.
+    const int DA = ::open(A.constData(), O_RDONLY | O_CLOEXEC), DB = ::open(B.constData(), O_RDONLY | O_CLOEXEC);
+    QFile FA, FB;
+    const bool Opened = DA >= 0 && DB >= 0 && FA.open(DA, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle) &&
+                        FB.open(DB, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    if (!Opened) {
+        if (!FA.isOpen() && DA >= 0)
+            ::close(DA);
+        if (!FB.isOpen() && DB >= 0)
+            ::close(DB);
+        return false;
+    }
+    if (FA.size() != FB.size())
         return false;
     while (!FA.atEnd()) {
         if (FA.read(1 << 16) != FB.read(1 << 16))
@@ -157,7 +169,7 @@ bool TOutputFile::OpenFile(const QString& AFileName, QString& AError, const std:
     // A link is followed: the file it points to is the one replaced.
     const QFileInfo Info(AFileName);
     const QString Target = Info.isSymLink() ? Info.symLinkTarget() : AFileName;
-    const QByteArray TargetName = QFile::encodeName(Target);
+    const QByteArray TargetName = EncodeFileName(Target);
     struct stat St;
     const bool Exists = ::stat(TargetName.constData(), &St) == 0;
     if (Exists && S_ISDIR(St.st_mode))
@@ -168,7 +180,7 @@ bool TOutputFile::OpenFile(const QString& AFileName, QString& AError, const std:
         return OpenWaiting(TargetName, AAbort, AError);
     }
     const QFileInfo TargetInfo(Target);
-    QByteArray Temp = QFile::encodeName(TargetInfo.path() + QStringLiteral("/.") + TargetInfo.fileName() +
+    QByteArray Temp = EncodeFileName(TargetInfo.path() + QStringLiteral("/.") + TargetInfo.fileName() +
                                         QStringLiteral(".XXXXXX"));
     const int Fd = ::mkostemp(Temp.data(), O_CLOEXEC);
     if (Fd < 0 && Exists && (errno == EACCES || errno == EPERM || errno == EROFS)) {
@@ -177,7 +189,7 @@ bool TOutputFile::OpenFile(const QString& AFileName, QString& AError, const std:
         // completed, so that a broken run leaves the file as it was.
         if (::access(TargetName.constData(), W_OK) != 0)
             return Fail(errno);
-        const QByteArray TmpDir = QFile::encodeName(QDir::tempPath());
+        const QByteArray TmpDir = EncodeFileName(QDir::tempPath());
         int Held = ::open(TmpDir.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
         if (Held < 0) {
             QByteArray Name = TmpDir + "/veltrask-XXXXXX";
@@ -355,7 +367,7 @@ bool TOutputFile::ReplaceHeld(QString& AError) {
     QFile Old(FTarget);
     if (Old.open(QIODevice::ReadOnly) && Old.readAll() == Data)
         return true;
-    const int Fd = ::open(QFile::encodeName(FTarget).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    const int Fd = ::open(EncodeFileName(FTarget).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (Fd < 0)
         return Fail(errno);
     FFd = Fd;
@@ -377,7 +389,7 @@ bool TOutputFile::Replace(QString& AError) {
         RemoveTemp();
         return true;
     }
-    const QByteArray Target = QFile::encodeName(FTarget);
+    const QByteArray Target = EncodeFileName(FTarget);
     if (SameContent(FTempName, Target)) {
         RemoveTemp();
         return true;
