@@ -356,7 +356,14 @@ void TQXMainForm::CreateControls() {
         PauseLabel->setBuddy(PauseEdit);
         TimeoutLabel->setBuddy(TimeoutEdit);
         MaxQPSLabel->setBuddy(MaxQPSEdit);
-        L->addWidget(Row({Label5, SpecialCheckBox}));
+        // Narrow margins and no stretch after the check box: the page must fit
+        // the column also when a small screen gives the column a scroll bar.
+        const QMargins M = L->contentsMargins();
+        L->setContentsMargins(2, M.top(), 2, M.bottom());
+        auto* Caption = new QHBoxLayout;
+        Caption->addWidget(Label5);
+        Caption->addWidget(SpecialCheckBox, 1, Qt::AlignRight);
+        L->addLayout(Caption);
         L->addWidget(DNSMemo, 1);
         L->addLayout(Lookups);
         L->addWidget(CheckFailCheckBox);
@@ -1302,8 +1309,9 @@ void TQXMainForm::ShowRunOutcome(const std::optional<QString>& AError) {
     // Every kind of error ends here, in the status and nowhere else (no box):
     // the first a worker met, or the one of opening or closing the run.
     QString Error = FUtils->RunError();
-    // A log file that failed keeps its error in the log, not in a worker.
-    if (Error.isEmpty())
+    // A log file that failed keeps its error in the log, not in a worker;
+    // it stays there until the file is opened again.
+    if (Error.isEmpty() && FUtils->DetailedLog())
         Error = FLog->LogFileError();
     if (Error.isEmpty() && AError)
         Error = AError->isEmpty() ? QStringLiteral("unknown error") : *AError;

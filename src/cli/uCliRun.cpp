@@ -510,9 +510,14 @@ bool TCliRun::OpenSink() {
     // Standard output unless a file is named. Lines end with LF unless
     // Windows' CR LF is asked for: the files feed Linux tools (nft,
     // iptables-restore), which reject a CR.
-    // A FIFO without a reader is waited for until Ctrl-C or SIGTERM, which
-    // are held back while the run starts: they are looked for as pending.
+    // A FIFO without a reader is waited for until Ctrl-C or SIGTERM: taken
+    // by the handler, or held back (between rounds) and so pending.
     const auto Abort = [this] {
+        if (GBreakSignal) {
+            SignalReceived();
+            if (FSignal != 0)
+                return true;
+        }
         sigset_t Pending;
         sigpending(&Pending);
         for (int S : {SIGINT, SIGTERM, SIGHUP})

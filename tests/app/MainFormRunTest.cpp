@@ -373,7 +373,7 @@ TEST_F(MainFormRun, AnOutputFileThatCannotBeCompletedIsReportedAndTheWindowComes
     EXPECT_TRUE(F->ResultFileEdit->isEnabled());
     // The status names it, as it names every other run error; no box.
     EXPECT_TRUE(F->StatusLabel->text().startsWith(QStringLiteral("Failed: "))) << Str(F->StatusLabel->text());
-    EXPECT_TRUE(F->StatusLabel->text().contains(QStringLiteral("\"/dev/full\""))) << Str(F->StatusLabel->text());
+    EXPECT_TRUE(F->StatusLabel->text().contains(QStringLiteral("/dev/full"))) << Str(F->StatusLabel->text());
     QCoreApplication::processEvents();
     EXPECT_TRUE(F->Boxes.isEmpty()) << Str(F->BoxTexts().join('|'));
 }

@@ -8,22 +8,7 @@
 
 namespace {
 
-class CliListsTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        VT_REQUIRE_CLI_SERVERS();
-        ASSERT_TRUE(Dir.isValid());
-    }
-    QStringList Args(const QStringList& AMore) const { return TCliServers::Instance().BaseArgs() + AMore; }
-    QString Path(const QString& AName) const { return Dir.filePath(AName); }
-    // The summary line, without its date and thread prefix.
-    static QString Summary(const TCliResult& R) {
-        const QStringList L = R.ErrText().split('\n', Qt::SkipEmptyParts);
-        return L.isEmpty() ? QString() : L.last().section("] ", 2);
-    }
-
-    QTemporaryDir Dir;
-};
+class CliListsTest : public TCliServersTest {};
 
 } // namespace
 

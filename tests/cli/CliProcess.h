@@ -6,7 +6,10 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <memory>
+
+#include <gtest/gtest.h>
 
 // The outcome of one run of the built veltrask-cli.
 struct TCliResult {
@@ -52,6 +55,23 @@ private:
         ASSERT_TRUE(TCliServers::Instance().Ready()) << TCliServers::Instance().Error().toStdString();        \
     } while (0)
 
+// A test against the shared local servers, with a folder of its own.
+class TCliServersTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        VT_REQUIRE_CLI_SERVERS();
+        ASSERT_TRUE(Dir.isValid());
+    }
+    QStringList Args(const QStringList& AMore) const { return TCliServers::Instance().BaseArgs() + AMore; }
+    QString Path(const QString& AName) const { return Dir.filePath(AName); }
+    // The summary line, without its date and thread prefix.
+    static QString Summary(const TCliResult& R) {
+        const QStringList L = R.ErrText().split('\n', Qt::SkipEmptyParts);
+        return L.isEmpty() ? QString() : L.last().section("] ", 2);
+    }
+
+    QTemporaryDir Dir;
+};
 
 // veltrask-cli running on (rounds, or a run the test holds open); its
 // standard error is read as it comes. Killed when the test ends.
