@@ -30,6 +30,7 @@ crlf() { printf '%s\r\n' "$@"; }
 crlf $'\xEF\xBB\xBF'"DNSList1=8.8.8.8" "DNSListN=1" \
      "DBLCheck=1" "DBLMode=Suppress blacklisted" "DBLServices1=dbl.vt-bl.test" "DBLServicesN=1" \
      "RBLCheck=1" "RBLMode=Suppress blacklisted" "RBLServices1=rbl1.vt-bl.test" "RBLServicesN=1" \
+     "RBL6Services1=rbl1.vt-bl.test" "RBL6ServicesN=1" \
      "OutListNew=1" "OutFormat=1" "OutFormatText=-A OUTPUT -d %ip% -j REJECT" \
      "SrcType=0" "OutType=0" "OutFileFormat=UTF-8 without BOM" "OutFileEndings=Windows" \
      "Threads=4" "LogFile=0" "DetailedLog=1" > "$SAMPLE/qx.ini"
