@@ -1303,6 +1303,10 @@ void TQXMainForm::ProgressDisplay(TProgress* Sender) {
     if (const qint64 Failed = C.LookupsFailed + C.BLChecksFailed; Failed > 0)
         Text += QStringLiteral(", %1 failed").arg(Failed);
     ProcessedLabel->setText(Text);
+    // A log file that fails ends the run, as other run errors do: the user
+    // asked for a record of it. The status then names the reason.
+    if (FRunning && End == 0 && !Sender->Terminated() && FUtils->DetailedLog() && !FLog->LogFileError().isEmpty())
+        Sender->BreakClick();
 }
 
 void TQXMainForm::ShowRunOutcome(const std::optional<QString>& AError) {

@@ -101,6 +101,29 @@ TEST_F(MainFormRunEnd, EveryFailingEndIsNamedInTheStatusWithTheFiguresKept) {
     }
 }
 
+TEST_F(MainFormRunEnd, ALogFileThatFailsEndsTheRun) {
+    VT_REQUIRE_DNS_SERVERS();
+    if (!QFileInfo(QStringLiteral("/dev/full")).isWritable())
+        GTEST_SKIP() << "no /dev/full";
+    auto F = NewForm();
+    UseLocalDns(*F);
+    // Long enough that only the failing log can end it early: 400 lines at
+    // 200 ms a line on two workers.
+    F->PauseEdit->setText(QStringLiteral("200"));
+    F->ThreadsEdit->setText(QStringLiteral("2"));
+    QStringList Domains;
+    for (int I = 0; I < 400; ++I)
+        Domains << QStringLiteral("host%1.vt.test").arg(I);
+    F->SourceMemo->setPlainText(Domains.join('\n'));
+    F->LogFileCheckBox->setChecked(true);
+    F->LogFileEdit->setText(QStringLiteral("/dev/full"));
+    F->DetailedLogCheckBox->setChecked(true);
+    ASSERT_TRUE(F->RunAndWait(60000));
+    EXPECT_LT(F->Progress()->Processed(), 400);
+    EXPECT_TRUE(Status(*F).startsWith(QStringLiteral("Failed: cannot write log /dev/full"))) << Str(Status(*F));
+    F->DetailedLogCheckBox->setChecked(false);
+}
+
 TEST(RunOutcomeAdvice, NamesOnlyWhatCanHelp) {
     const struct {
         qint64 Lookups, Checks, Unanswered;
