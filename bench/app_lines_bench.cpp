@@ -4,6 +4,7 @@
 // (/proc/self/status): VmRSS for what stays, VmHWM (reset before the step
 // through /proc/self/clear_refs) for the peak of a step.
 
+#include "BenchMain.h"
 #include "app/QXMainUnit.h"
 
 #include <QApplication>
@@ -259,14 +260,4 @@ BENCHMARK(BM_WindowStartWithDomainList)->Arg(1000000)->Unit(benchmark::kSecond)-
 BENCHMARK(BM_MillionLineDomainList)->Arg(1000000)->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_ResolvedList)->Arg(900000)->Unit(benchmark::kSecond)->Iterations(1);
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication App(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+VT_BENCHMARK_MAIN_WITH(QApplication)

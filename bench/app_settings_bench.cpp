@@ -4,6 +4,7 @@
 // The other controls of the window's two tables come after the memo, so a
 // reader that stopped early would be seen in the "keys" counter.
 
+#include "BenchMain.h"
 #include "app/QXMainUnit.h"
 #include "app/uStoredSettings.h"
 #include "containers/VHashedStringList.h"
@@ -134,14 +135,4 @@ BENCHMARK(BM_EditorSetPlainText)->Arg(100000)->Arg(1000000)->Unit(benchmark::kSe
 BENCHMARK(BM_SaveMemoToSettingsFile)->Arg(100000)->Arg(1000000)->Unit(benchmark::kSecond)->Iterations(3);
 BENCHMARK(BM_LoadMemoFromSettingsFile)->Arg(100000)->Arg(1000000)->Unit(benchmark::kSecond)->Iterations(3);
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication App(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+VT_BENCHMARK_MAIN_WITH(QApplication)

@@ -1,6 +1,7 @@
 // The duplicate test of the "New records" output: every output line is looked
 // up among the preloaded lines and the lines of the run. The time per line
 // must stay flat as the list grows.
+#include "BenchMain.h"
 #include "engine/uLog.h"
 #include "engine/uProgress.h"
 #include "resolve/QXUtilsUnit.h"
@@ -53,12 +54,4 @@ void BM_NewRecordsRun(benchmark::State& State) {
 
 BENCHMARK(BM_NewRecordsRun)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
-int main(int argc, char** argv) {
-    QCoreApplication App(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+VT_BENCHMARK_MAIN_WITH(QCoreApplication)

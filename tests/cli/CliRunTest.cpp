@@ -11,17 +11,7 @@ namespace {
 
 const QStringList kWww = {"10.0.0.1", "10.0.0.2", "10.0.0.3"};
 
-class CliRunTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        VT_REQUIRE_CLI_SERVERS();
-        ASSERT_TRUE(Dir.isValid());
-    }
-    QStringList Args(const QStringList& AMore) const { return TCliServers::Instance().BaseArgs() + AMore; }
-    QString Path(const QString& AName) const { return Dir.filePath(AName); }
-
-    QTemporaryDir Dir;
-};
+class CliRunTest : public TCliServersTest {};
 
 } // namespace
 
